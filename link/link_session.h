@@ -1,0 +1,48 @@
+// One command/reply exchange with the machine over the port monitor.
+#pragma once
+
+#include "link/bytes.h"
+#include "link/link_frame.h"
+#include "platform/spooler_monitor.h"
+
+#include <cstdint>
+
+namespace kestrova {
+
+struct LinkReply {
+    std::uint8_t replyCode = 0;
+    std::uint8_t answeredCommand = 0;
+    std::uint8_t rejectCode = 0;
+    std::uint8_t completionCode = 0;
+    Bytes replyPayload;
+
+    void clear();
+};
+
+namespace exchange_result {
+constexpr std::int32_t Ok = 0;
+constexpr std::int32_t WriteFailed = -1;
+constexpr std::int32_t ReadFailed = -2;
+}  // namespace exchange_result
+
+constexpr std::uint8_t kSequenceRestart = 31;
+
+COMMTIMEOUTS linkTimeouts();
+MachineAddress defaultMachineAddress();  // "Z9QQ"
+
+class LinkSession {
+public:
+    LinkSession(const MONITOR2* portMonitor, HANDLE portHandle);
+
+    // Sends one frame and reads one reply; the caller holds the port's portLock.
+    std::int32_t exchange(std::uint8_t command, const Bytes& payload, LinkReply& reply);
+
+    const MONITOR2* portMonitor;
+    HANDLE portHandle;
+    COMMTIMEOUTS timeouts;
+    LinkFrame frame;
+    MachineAddress address;
+    std::uint8_t sequence = kSequenceRestart;
+};
+
+}  // namespace kestrova

@@ -1,0 +1,27 @@
+// The machine's command letters, sent as a frame's code byte.
+#pragma once
+
+#include <cstdint>
+
+namespace kestrova::command {
+
+constexpr std::uint8_t Poll = 0x70;         // 'p'
+constexpr std::uint8_t Restore = 0x21;      // '!'
+constexpr std::uint8_t PreLoad = 0x6C;      // 'l'
+constexpr std::uint8_t Load = 0x4C;         // 'L'
+constexpr std::uint8_t JobSetup = 0x4A;     // 'J'
+constexpr std::uint8_t Personalize = 0x50;  // 'P'
+constexpr std::uint8_t Eject = 0x45;        // 'E'
+constexpr std::uint8_t RunControl = 0x54;   // 'T'
+constexpr std::uint8_t ModuleInfo = 0x77;   // 'w'
+
+}  // namespace kestrova::command
+
+namespace kestrova::reply {
+
+constexpr std::uint8_t EOT = 0x04;
+constexpr std::uint8_t ENQ = 0x05;
+constexpr std::uint8_t ACK = 0x06;
+constexpr std::uint8_t NAK = 0x15;
+
+}  // namespace kestrova::reply

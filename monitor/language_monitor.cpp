@@ -1,0 +1,82 @@
+#include "monitor/language_monitor.h"
+
+#include "monitor/port_entries.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace kestrova {
+
+namespace {
+
+MONITOR2 gFunctionTable;                 // the one table, alive as long as the module
+LanguageMonitor* gLastMonitor = nullptr;  // released at process detach
+
+VOID WINAPI shutdownEntry(HANDLE hMonitor) noexcept {
+    if (hMonitor == nullptr) return;
+    auto* monitor = static_cast<LanguageMonitor*>(hMonitor);
+    if (monitor == gLastMonitor) gLastMonitor = nullptr;
+    // Ports are destroyed in list order without closing the ports beneath.
+    for (auto& port : monitor->ports) port.reset();
+    delete monitor;
+}
+
+void fillTable() {
+    std::memset(&gFunctionTable, 0, sizeof gFunctionTable);
+    gFunctionTable.cbSize = sizeof(MONITOR2);
+    gFunctionTable.pfnOpenPortEx = &openPortExEntry;
+    gFunctionTable.pfnStartDocPort = &startDocPortEntry;
+    gFunctionTable.pfnWritePort = &writePortEntry;
+    gFunctionTable.pfnReadPort = &readPortEntry;
+    gFunctionTable.pfnEndDocPort = &endDocPortEntry;
+    gFunctionTable.pfnClosePort = &closePortEntry;
+    gFunctionTable.pfnGetPrinterDataFromPort = &getPrinterDataFromPortEntry;
+    gFunctionTable.pfnShutdown = &shutdownEntry;
+}
+
+}  // namespace
+
+MonitorPort* LanguageMonitor::findPort(const WideString& portName, const WideString& printerName) const {
+    for (const auto& port : ports) {
+        if (port->portName == portName && port->printerName == printerName) return port.get();
+    }
+    return nullptr;
+}
+
+bool LanguageMonitor::removePort(MonitorPort* port) {
+    auto it = std::find_if(ports.begin(), ports.end(), [port](const auto& p) { return p.get() == port; });
+    if (it == ports.end()) return false;
+    ports.erase(it);  // destroys the port; the others keep their order
+    return true;
+}
+
+LPMONITOR2 initializePrintMonitor2(PMONITORINIT pMonitorInit, PHANDLE phMonitor) {
+    if (phMonitor == nullptr) return nullptr;
+    *phMonitor = nullptr;
+    fillTable();
+    auto* monitor = new (std::nothrow) LanguageMonitor(pMonitorInit);
+    // Without a monitor there is nothing to hand out: report the failure.
+    if (monitor == nullptr) return nullptr;
+    *phMonitor = monitor;
+    gLastMonitor = monitor;
+    return &gFunctionTable;
+}
+
+void processDetach() {
+    LanguageMonitor* monitor = gLastMonitor;
+    gLastMonitor = nullptr;
+    if (monitor != nullptr) shutdownEntry(monitor);
+}
+
+const MONITOR2& moduleFunctionTable() { return gFunctionTable; }
+
+}  // namespace kestrova
+
+extern "C" LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT pMonitorInit, PHANDLE phMonitor) {
+    try {
+        return kestrova::initializePrintMonitor2(pMonitorInit, phMonitor);
+    } catch (...) {
+        return nullptr;
+    }
+}

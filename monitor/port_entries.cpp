@@ -1,0 +1,110 @@
+#include "monitor/port_entries.h"
+
+#include "control/control_request.h"
+#include "monitor/language_monitor.h"
+#include "platform/platform_calls.h"
+
+#include <new>
+
+namespace kestrova {
+
+namespace {
+
+MonitorPort* asPort(HANDLE hPort) { return static_cast<MonitorPort*>(hPort); }
+
+// Runs an entry's work; an exception becomes a failure result. Running out
+// of memory is the one failure the caller can be told about precisely.
+template <typename Work>
+BOOL guarded(Work&& work) noexcept {
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    } catch (...) {
+        return FALSE;
+    }
+}
+
+}  // namespace
+
+BOOL WINAPI openPortExEntry(HANDLE hMonitor, HANDLE hMonitorPort, LPWSTR pPortName, LPWSTR pPrinterName,
+                            PHANDLE pHandle, MONITOR2* pMonitor2) noexcept {
+    if (hMonitor == nullptr) return FALSE;
+    if (hMonitorPort == nullptr || pPortName == nullptr || pPrinterName == nullptr || pHandle == nullptr ||
+        pMonitor2 == nullptr) {
+        return FALSE;
+    }
+    *pHandle = nullptr;
+    return guarded([&]() -> BOOL {
+        auto* monitor = static_cast<LanguageMonitor*>(hMonitor);
+        const WideString portName(pPortName);
+        const WideString printerName(pPrinterName);
+        if (MonitorPort* existing = monitor->findPort(portName, printerName)) {
+            // The spooler closes each hand-out: the port lives until the last close.
+            ++existing->openCount;
+            *pHandle = existing;
+            return TRUE;
+        }
+        // Reserve the list slot first so that running out of memory cannot
+        // leave an open port beneath without an object for it.
+        monitor->ports.reserve(monitor->ports.size() + 1);
+        HANDLE portHandle = nullptr;
+        const BOOL opened = pMonitor2->pfnOpenPort(hMonitorPort, pPortName, &portHandle);
+        if (opened != TRUE) return opened;
+        monitor->ports.push_back(std::make_unique<MonitorPort>(monitor, hMonitorPort, portName, printerName,
+                                                               portHandle, pMonitor2));
+        *pHandle = monitor->ports.back().get();
+        return opened;
+    });
+}
+
+BOOL WINAPI closePortEntry(HANDLE hPort) noexcept {
+    if (hPort == nullptr) return FALSE;
+    return guarded([&]() -> BOOL {
+        MonitorPort* port = asPort(hPort);
+        if (port->openCount > 1) {
+            // Another hand-out of this port is still in use.
+            --port->openCount;
+            return TRUE;
+        }
+        const BOOL closed = port->portMonitor->pfnClosePort(port->portHandle);
+        if (closed != TRUE) return closed;
+        return port->monitor->removePort(port) ? TRUE : FALSE;
+    });
+}
+
+BOOL WINAPI startDocPortEntry(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level,
+                              LPBYTE pDocInfo) noexcept {
+    if (hPort == nullptr) return FALSE;
+    return guarded([&] { return asPort(hPort)->startDocPort(pPrinterName, JobId, Level, pDocInfo); });
+}
+
+BOOL WINAPI writePortEntry(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) noexcept {
+    if (hPort == nullptr) return FALSE;
+    return guarded([&] { return asPort(hPort)->writePort(pBuffer, cbBuf, pcbWritten); });
+}
+
+BOOL WINAPI readPortEntry(HANDLE hPort, LPBYTE /*pBuffer*/, DWORD /*cbBuffer*/, LPDWORD pcbRead) noexcept {
+    if (hPort == nullptr) return FALSE;
+    // The monitor has nothing to give back to the spooler.
+    if (pcbRead != nullptr) *pcbRead = 0;
+    return FALSE;
+}
+
+BOOL WINAPI endDocPortEntry(HANDLE hPort) noexcept {
+    if (hPort == nullptr) return FALSE;
+    return guarded([&] { return asPort(hPort)->produceJob(); });
+}
+
+BOOL WINAPI getPrinterDataFromPortEntry(HANDLE hPort, DWORD ControlID, LPWSTR pValueName, LPWSTR lpInBuffer,
+                                        DWORD cbInBuffer, LPWSTR lpOutBuffer, DWORD cbOutBuffer,
+                                        LPDWORD lpcbReturned) noexcept {
+    if (hPort == nullptr) return FALSE;
+    return guarded([&] {
+        return getPrinterDataFromPort(*asPort(hPort), ControlID, pValueName, lpInBuffer, cbInBuffer, lpOutBuffer,
+                                      cbOutBuffer, lpcbReturned);
+    });
+}
+
+}  // namespace kestrova

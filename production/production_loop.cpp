@@ -1,0 +1,7 @@
+#include "monitor/monitor_port.h"
+
+namespace kestrova {
+
+BOOL MonitorPort::produceJob() { return FALSE; }
+
+}  // namespace kestrova

@@ -1,0 +1,243 @@
+#include "standin/platform_standin.h"
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+namespace kestrova::standin {
+
+namespace {
+
+constexpr std::size_t kMaxRecordedCalls = 1u << 20;
+
+struct State {
+    std::mutex lock;
+    std::vector<PlatformCall> calls;
+    bool recordSleeps = true;
+    BOOL openPrinterResult = TRUE;
+    HANDLE openPrinterHandle = nullptr;
+    DWORD openPrinterError = 1801;  // ERROR_INVALID_PRINTER_NAME
+    BOOL setJobResult = TRUE;
+    BOOL closePrinterResult = TRUE;
+    std::uintptr_t nextHandle = 0x1000;
+    WideString debugText;
+    std::chrono::steady_clock::time_point realStart = std::chrono::steady_clock::now();
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+std::atomic<int> gClockMode{static_cast<int>(ClockMode::Real)};
+std::atomic<std::uint64_t> gVirtualMs{0};
+std::atomic<std::uint64_t> gSleepCount{0};
+std::atomic<std::uint64_t> gSleptMs{0};
+
+thread_local DWORD tLastError = 0;
+
+void record(PlatformCall call) {
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (s.calls.size() < kMaxRecordedCalls) s.calls.push_back(std::move(call));
+}
+
+}  // namespace
+
+void reset() {
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.calls.clear();
+    s.recordSleeps = true;
+    s.openPrinterResult = TRUE;
+    s.openPrinterHandle = nullptr;
+    s.openPrinterError = 1801;
+    s.setJobResult = TRUE;
+    s.closePrinterResult = TRUE;
+    s.debugText.clear();
+    s.realStart = std::chrono::steady_clock::now();
+    gClockMode = static_cast<int>(ClockMode::Real);
+    gVirtualMs = 0;
+    gSleepCount = 0;
+    gSleptMs = 0;
+}
+
+std::vector<PlatformCall> calls() {
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.calls;
+}
+
+std::vector<PlatformCall> callsNamed(const std::string& name) {
+    std::vector<PlatformCall> out;
+    for (auto& call : calls()) {
+        if (call.name == name) out.push_back(call);
+    }
+    return out;
+}
+
+void clearCalls() {
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.calls.clear();
+}
+
+void setRecordSleeps(bool recordSleeps) {
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.recordSleeps = recordSleeps;
+}
+
+void setOpenPrinterResult(BOOL result, HANDLE handle) {
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.openPrinterResult = result;
+    s.openPrinterHandle = handle;
+}
+
+void setSetJobResult(BOOL result) {
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.setJobResult = result;
+}
+
+void setClosePrinterResult(BOOL result) {
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.closePrinterResult = result;
+}
+
+void setOpenPrinterError(DWORD error) {
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.openPrinterError = error;
+}
+
+WideString debugOutput() {
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.debugText;
+}
+
+void setClockMode(ClockMode mode) { gClockMode = static_cast<int>(mode); }
+
+ClockMode clockMode() { return static_cast<ClockMode>(gClockMode.load()); }
+
+std::uint64_t nowMs() {
+    if (clockMode() == ClockMode::Virtual) return gVirtualMs.load();
+    State& s = state();
+    std::chrono::steady_clock::time_point start;
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        start = s.realStart;
+    }
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+}
+
+std::uint64_t sleepCount() { return gSleepCount.load(); }
+std::uint64_t sleptMs() { return gSleptMs.load(); }
+void advanceVirtualClock(std::uint64_t ms) { gVirtualMs += ms; }
+
+}  // namespace kestrova::standin
+
+using namespace kestrova::standin;
+
+extern "C" {
+
+BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, PRINTER_DEFAULTSW* pDefault) {
+    PlatformCall call;
+    call.name = "OpenPrinterW";
+    call.text = kestrova::wideFrom(pPrinterName);
+    if (pDefault != nullptr) {
+        call.defaultsGiven = true;
+        call.defaultsDatatypeNull = pDefault->pDatatype == nullptr;
+        call.defaultsDevModeNull = pDefault->pDevMode == nullptr;
+        call.desiredAccess = pDefault->DesiredAccess;
+    }
+    BOOL result;
+    HANDLE handle;
+    DWORD error;
+    {
+        State& s = state();
+        std::lock_guard<std::mutex> guard(s.lock);
+        result = s.openPrinterResult;
+        handle = s.openPrinterHandle != nullptr ? s.openPrinterHandle : reinterpret_cast<HANDLE>(s.nextHandle++);
+        error = s.openPrinterError;
+    }
+    if (result == TRUE) {
+        if (phPrinter != nullptr) *phPrinter = handle;
+        call.handle = handle;
+    } else {
+        tLastError = error;
+    }
+    record(std::move(call));
+    return result;
+}
+
+BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD Command) {
+    PlatformCall call;
+    call.name = "SetJobW";
+    call.handle = hPrinter;
+    call.jobId = JobId;
+    call.level = Level;
+    call.jobNull = pJob == nullptr;
+    call.command = Command;
+    record(std::move(call));
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.setJobResult;
+}
+
+BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
+    PlatformCall call;
+    call.name = "ClosePrinter";
+    call.handle = hPrinter;
+    record(std::move(call));
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.closePrinterResult;
+}
+
+VOID WINAPI Sleep(DWORD dwMilliseconds) {
+    ++gSleepCount;
+    gSleptMs += dwMilliseconds;
+    bool recordIt;
+    {
+        State& s = state();
+        std::lock_guard<std::mutex> guard(s.lock);
+        recordIt = s.recordSleeps;
+    }
+    if (recordIt) {
+        PlatformCall call;
+        call.name = "Sleep";
+        call.command = dwMilliseconds;
+        record(std::move(call));
+    }
+    if (clockMode() == ClockMode::Virtual) {
+        gVirtualMs += dwMilliseconds;
+        // Lets another thread waiting for a port lock get in between cycles.
+        std::this_thread::yield();
+    } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
+    }
+}
+
+VOID WINAPI OutputDebugStringW(LPCWSTR lpOutputString) {
+    PlatformCall call;
+    call.name = "OutputDebugStringW";
+    call.text = kestrova::wideFrom(lpOutputString);
+    {
+        State& s = state();
+        std::lock_guard<std::mutex> guard(s.lock);
+        s.debugText += call.text;
+    }
+    record(std::move(call));
+}
+
+DWORD WINAPI GetLastError(VOID) { return tLastError; }
+
+VOID WINAPI SetLastError(DWORD dwErrCode) { tLastError = dwErrCode; }
+
+}  // extern "C"

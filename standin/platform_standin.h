@@ -1,0 +1,60 @@
+// Our stand-in for the spooler client and kernel calls on hosts without
+// Windows. It records every call with its arguments, lets a test program the
+// spooler results, captures debugger text, keeps the last-error value per
+// thread and runs Sleep on a clock that is either real or virtual.
+#pragma once
+
+#include "platform/platform_calls.h"
+#include "platform/wide_string.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrova::standin {
+
+struct PlatformCall {
+    std::string name;          // "OpenPrinterW", "SetJobW", "ClosePrinter", "Sleep", "OutputDebugStringW"
+    WideString text;           // printer name or debugger text
+    HANDLE handle = nullptr;   // printer handle
+    DWORD jobId = 0;
+    DWORD level = 0;
+    DWORD command = 0;         // SetJobW's command; Sleep's milliseconds
+    DWORD desiredAccess = 0;   // OpenPrinterW's PRINTER_DEFAULTSW
+    bool defaultsGiven = false;
+    bool defaultsDatatypeNull = false;
+    bool defaultsDevModeNull = false;
+    bool jobNull = true;       // SetJobW's pJob
+};
+
+// Forgets every recorded call and programmed result; real clock, zero time.
+void reset();
+
+std::vector<PlatformCall> calls();
+std::vector<PlatformCall> callsNamed(const std::string& name);
+void clearCalls();
+// Sleep calls are counted always; recording each in calls() can be turned off for long runs.
+void setRecordSleeps(bool record);
+
+// OpenPrinterW: the result and the handle it hands out (default TRUE and a fresh handle).
+void setOpenPrinterResult(BOOL result, HANDLE handle = nullptr);
+void setSetJobResult(BOOL result);
+void setClosePrinterResult(BOOL result);
+// The last-error value the failing OpenPrinterW leaves.
+void setOpenPrinterError(DWORD error);
+
+// Everything sent with OutputDebugStringW since the last reset.
+WideString debugOutput();
+
+enum class ClockMode { Real, Virtual };
+void setClockMode(ClockMode mode);
+ClockMode clockMode();
+// Milliseconds on the platform clock: virtual time, or real time since reset.
+std::uint64_t nowMs();
+// Sleep calls and milliseconds asked for since the last reset.
+std::uint64_t sleepCount();
+std::uint64_t sleptMs();
+// Advances the virtual clock without a Sleep call (for peers that wait).
+void advanceVirtualClock(std::uint64_t ms);
+
+}  // namespace kestrova::standin
