@@ -1,0 +1,161 @@
+#include "monitor_fixture.h"
+
+#include "link/link_session.h"
+
+namespace kestrova::testing {
+namespace {
+
+using standin::PortEntry;
+
+TEST_F(MonitorFixture, SameNamesGiveTheSamePortAndOneOpenBeneath) {
+    HANDLE a = openPort(u"LPT1:", u"Card Printer");
+    HANDLE b = openPort(u"LPT1:", u"Card Printer");
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(spm.countOf(PortEntry::OpenPort), 1u);
+    EXPECT_EQ(languageMonitor().ports.size(), 1u);
+}
+
+TEST_F(MonitorFixture, PortsAreKeyedByBothNamesExactly) {
+    struct Case {
+        const char16_t* port;
+        const char16_t* printer;
+    } cases[] = {
+        {u"LPT1:", u"Card Printer"},
+        {u"LPT1:", u"Other Printer"},  // same port, another printer
+        {u"lpt1:", u"Card Printer"},   // letter case matters
+        {u"LPT1:", u"Card printer"},
+        {u"LPT1: ", u"Card Printer"},  // one more unit
+    };
+    std::set<HANDLE> handles;
+    for (const auto& c : cases) handles.insert(openPort(c.port, c.printer));
+    EXPECT_EQ(handles.size(), std::size(cases));
+    EXPECT_EQ(spm.countOf(PortEntry::OpenPort), std::size(cases));
+    const auto opens = spm.callsOf(PortEntry::OpenPort);
+    ASSERT_EQ(opens.size(), std::size(cases));
+    EXPECT_EQ(opens[2].name, u"lpt1:");
+    EXPECT_EQ(opens[0].handle, spm.monitorHandle());
+}
+
+TEST_F(MonitorFixture, NewPortStartsFromItsInitialValues) {
+    auto* port = static_cast<MonitorPort*>(openPort());
+    ASSERT_NE(port, nullptr);
+    EXPECT_EQ(port->monitor, &languageMonitor());
+    EXPECT_EQ(port->portMonitorHandle, spm.monitorHandle());
+    EXPECT_EQ(port->portMonitor, spm.table());
+    EXPECT_NE(port->portHandle, nullptr);
+    EXPECT_EQ(port->printerHandle, nullptr);
+    EXPECT_EQ(port->jobInfo.jobId, 0u);
+    EXPECT_EQ(port->machineState, 0);
+    EXPECT_EQ(port->hwErrorCode, 0);
+    EXPECT_EQ(port->link.sequence, 31);
+    EXPECT_EQ(port->link.portHandle, port->portHandle);
+    EXPECT_EQ(port->link.portMonitor, spm.table());
+    EXPECT_EQ(port->link.address, (MachineAddress{'Z', '9', 'Q', 'Q'}));
+    EXPECT_EQ(port->link.timeouts.ReadIntervalTimeout, MAXDWORD);
+    EXPECT_EQ(port->link.timeouts.ReadTotalTimeoutMultiplier, MAXDWORD);
+    EXPECT_EQ(port->link.timeouts.ReadTotalTimeoutConstant, 1500u);
+    EXPECT_EQ(port->link.timeouts.WriteTotalTimeoutMultiplier, 0u);
+    EXPECT_EQ(port->link.timeouts.WriteTotalTimeoutConstant, 1500u);
+    EXPECT_EQ(port->jobQueue.size(), 0u);
+    EXPECT_TRUE(port->currentRecord.items().empty());
+}
+
+TEST_F(MonitorFixture, OpenPortExRefusesMissingArguments) {
+    WCHAR port[] = u"LPT1:";
+    WCHAR printer[] = u"P";
+    HANDLE handle = reinterpret_cast<HANDLE>(0x55);
+    EXPECT_EQ(table->pfnOpenPortEx(nullptr, spm.monitorHandle(), port, printer, &handle, spm.table()), FALSE);
+    EXPECT_EQ(table->pfnOpenPortEx(monitor, nullptr, port, printer, &handle, spm.table()), FALSE);
+    EXPECT_EQ(table->pfnOpenPortEx(monitor, spm.monitorHandle(), nullptr, printer, &handle, spm.table()), FALSE);
+    EXPECT_EQ(table->pfnOpenPortEx(monitor, spm.monitorHandle(), port, nullptr, &handle, spm.table()), FALSE);
+    EXPECT_EQ(table->pfnOpenPortEx(monitor, spm.monitorHandle(), port, printer, nullptr, spm.table()), FALSE);
+    EXPECT_EQ(table->pfnOpenPortEx(monitor, spm.monitorHandle(), port, printer, &handle, nullptr), FALSE);
+    EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x55));  // nothing written
+    EXPECT_EQ(spm.countOf(PortEntry::OpenPort), 0u);
+    EXPECT_TRUE(languageMonitor().ports.empty());
+}
+
+TEST_F(MonitorFixture, FailedOpenBeneathIsPassedOnUnchanged) {
+    for (BOOL result : {FALSE, 2, -1}) {
+        spm.setResult(PortEntry::OpenPort, result);
+        HANDLE handle = reinterpret_cast<HANDLE>(0x55);
+        EXPECT_EQ(openPort(u"COM1:", u"P", handle), result);
+        EXPECT_EQ(handle, nullptr);
+        EXPECT_TRUE(languageMonitor().ports.empty());
+    }
+}
+
+TEST_F(MonitorFixture, ClosingKeepsTheOrderOfTheOtherPorts) {
+    HANDLE a = openPort(u"A", u"P");
+    HANDLE b = openPort(u"B", u"P");
+    HANDLE c = openPort(u"C", u"P");
+    EXPECT_EQ(table->pfnClosePort(b), TRUE);
+    auto& ports = languageMonitor().ports;
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_EQ(ports[0].get(), a);
+    EXPECT_EQ(ports[1].get(), c);
+    const auto closes = spm.callsOf(PortEntry::ClosePort);
+    ASSERT_EQ(closes.size(), 1u);
+    EXPECT_EQ(spm.openPorts(), 2u);
+    HANDLE d = openPort(u"D", u"P");
+    EXPECT_EQ(ports.back().get(), d);
+}
+
+TEST_F(MonitorFixture, FailedCloseBeneathKeepsThePortUsable) {
+    HANDLE port = openPort();
+    spm.failCall(PortEntry::ClosePort, 1, 3);
+    EXPECT_EQ(table->pfnClosePort(port), 3);  // the port monitor's own result
+    ASSERT_EQ(languageMonitor().ports.size(), 1u);
+    EXPECT_EQ(openPort(), port);  // still found under its names
+    EXPECT_EQ(table->pfnClosePort(port), TRUE);
+    EXPECT_EQ(table->pfnClosePort(port), TRUE);
+    EXPECT_TRUE(languageMonitor().ports.empty());
+    EXPECT_EQ(spm.openPorts(), 0u);
+}
+
+// A spooler that opened the same port twice closes it twice: the first
+// close must not leave the second holder with a dangling handle.
+TEST_F(MonitorFixture, PortHandedOutTwiceLivesUntilTheLastClose) {
+    HANDLE first = openPort();
+    HANDLE second = openPort();
+    ASSERT_EQ(first, second);
+    EXPECT_EQ(table->pfnClosePort(first), TRUE);
+    EXPECT_EQ(spm.countOf(PortEntry::ClosePort), 0u);
+    ASSERT_EQ(languageMonitor().ports.size(), 1u);
+    EXPECT_EQ(languageMonitor().ports[0].get(), second);
+    EXPECT_EQ(table->pfnClosePort(second), TRUE);
+    EXPECT_EQ(spm.countOf(PortEntry::ClosePort), 1u);
+    EXPECT_TRUE(languageMonitor().ports.empty());
+}
+
+TEST_F(MonitorFixture, ShutdownDestroysPortsWithoutClosingThemBeneath) {
+    openPort(u"A", u"P");
+    openPort(u"B", u"P");
+    table->pfnShutdown(monitor);
+    monitor = nullptr;
+    EXPECT_EQ(spm.countOf(PortEntry::ClosePort), 0u);
+    EXPECT_EQ(spm.openPorts(), 2u);
+    processDetach();  // the monitor is gone already: nothing more to release
+}
+
+TEST_F(MonitorFixture, ProcessDetachReleasesTheLastMonitorAndItsPorts) {
+    HANDLE older = nullptr;
+    // A newer monitor takes over the module-wide reference.
+    ASSERT_NE(InitializePrintMonitor2(nullptr, &older), nullptr);
+    std::swap(older, monitor);  // the fixture's monitor is now the newer one
+    openPort();
+    auto* port = static_cast<MonitorPort*>(languageMonitor().ports[0].get());
+    port->printerHandle = reinterpret_cast<HANDLE>(0x4242);
+    processDetach();
+    monitor = nullptr;  // released by the detach
+    EXPECT_EQ(spm.countOf(PortEntry::ClosePort), 0u);
+    // A printer handle still open when its port goes away is closed.
+    const auto closed = standin::callsNamed("ClosePrinter");
+    ASSERT_EQ(closed.size(), 1u);
+    EXPECT_EQ(closed[0].handle, reinterpret_cast<HANDLE>(0x4242));
+    processDetach();  // a second detach releases nothing
+    table->pfnShutdown(older);
+}
+
+}  // namespace
+}  // namespace kestrova::testing
