@@ -8,8 +8,6 @@ bool needsEscape(std::uint8_t byte) {
     return byte == frame_byte::SOH || byte == frame_byte::STX || byte == frame_byte::ETX;
 }
 
-bool isShortReply(std::uint8_t code) { return code == 4 || code == 5 || code == 6 || code == 21; }
-
 }  // namespace
 
 void LinkFrame::clear() {
@@ -56,7 +54,7 @@ int decode(const std::uint8_t* data, std::size_t size, LinkFrame& frame) {
     for (std::size_t i = 1; i < etx; ++i) check ^= data[i];
     if (check != data[size - 1]) return decode_result::CheckMismatch;
     const std::uint8_t code = data[6];
-    if (!isShortReply(code) && size < 10) return decode_result::TooShort;
+    if (!isFixedReply(code) && size < 10) return decode_result::TooShort;
 
     for (std::size_t i = 0; i < 4; ++i) frame.address[i] = data[1 + i];
     frame.sequence = data[5];

@@ -18,6 +18,10 @@ constexpr std::uint8_t ETX = 0x03;
 
 using MachineAddress = std::array<std::uint8_t, 4>;
 
+// EOT, ENQ, ACK and NAK replies carry fixed bytes; every other code is a
+// data reply, which needs at least 10 bytes.
+constexpr bool isFixedReply(std::uint8_t code) { return code == 4 || code == 5 || code == 6 || code == 21; }
+
 struct LinkFrame {
     MachineAddress address{};
     std::uint8_t sequence = 0;

@@ -1,6 +1,19 @@
 #include "link/link_session.h"
 
+#include "link/frame_receiver.h"
+#include "platform/platform_calls.h"
+
+#include <algorithm>
+
 namespace kestrova {
+
+namespace {
+
+constexpr DWORD kExchangePauseMs = 10;
+constexpr std::uint8_t kSequenceFirst = 32;
+constexpr std::uint8_t kSequenceLast = 254;
+
+}  // namespace
 
 void LinkReply::clear() { *this = LinkReply(); }
 
@@ -11,9 +24,58 @@ MachineAddress defaultMachineAddress() { return MachineAddress{'Z', '9', 'Q', 'Q
 LinkSession::LinkSession(const MONITOR2* monitor, HANDLE handle)
     : portMonitor(monitor), portHandle(handle), timeouts(linkTimeouts()), address(defaultMachineAddress()) {}
 
-std::int32_t LinkSession::exchange(std::uint8_t, const Bytes&, LinkReply& reply) {
+std::int32_t LinkSession::exchange(std::uint8_t command, const Bytes& payload, LinkReply& reply) {
+    Sleep(kExchangePauseMs);
+
+    frame.clear();
     reply.clear();
-    return exchange_result::WriteFailed;
+
+    frame.address = address;
+    // Every exchange uses up a number, sent or not; 255 and 0..31 are never sent.
+    sequence = static_cast<std::uint8_t>(sequence + 1);
+    if (sequence > kSequenceLast) sequence = kSequenceFirst;
+    frame.sequence = sequence;
+    frame.command = command;
+    frame.payload = payload;
+
+    // A port monitor without time-outs of its own keeps whatever it has.
+    const MONITOR2* table = portMonitor;
+    if (table != nullptr && table->pfnSetPortTimeOuts != nullptr) {
+        table->pfnSetPortTimeOuts(portHandle, &timeouts, 0);
+    }
+
+    Bytes wire = encode(frame);
+    if (table == nullptr || table->pfnWritePort == nullptr) return exchange_result::WriteFailed;
+    std::size_t sent = 0;
+    while (sent < wire.size()) {
+        DWORD written = 0;
+        const BOOL ok = table->pfnWritePort(portHandle, wire.data() + sent, static_cast<DWORD>(wire.size() - sent),
+                                            &written);
+        if (ok != TRUE || written == 0) return exchange_result::WriteFailed;
+        // A port monitor that claims more than it was given has taken it all.
+        sent += std::min<std::size_t>(written, wire.size() - sent);
+    }
+
+    frame.clear();
+    if (table->pfnReadPort == nullptr) return exchange_result::ReadFailed;
+    FrameReceiver receiver;
+    for (;;) {
+        // Endless bytes that never make a frame end the exchange like silence.
+        if (receiver.full()) return exchange_result::ReadFailed;
+        std::uint8_t byte = 0;
+        DWORD got = 0;
+        const BOOL ok = table->pfnReadPort(portHandle, &byte, 1, &got);
+        if (ok != TRUE || got == 0) return exchange_result::ReadFailed;
+        if (receiver.push(byte) == decode_result::Frame) break;
+    }
+    receiver.complete(frame);
+
+    reply.replyCode = frame.command;
+    reply.answeredCommand = frame.answeredCommand;
+    reply.rejectCode = frame.rejectCode;
+    reply.completionCode = frame.completionCode;
+    reply.replyPayload = frame.payload;
+    return exchange_result::Ok;
 }
 
 }  // namespace kestrova

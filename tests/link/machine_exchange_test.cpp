@@ -1,0 +1,158 @@
+#include "link/machine_command.h"
+#include "link_test_support.h"
+#include "monitor/monitor_port.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace kestrova::testing {
+namespace {
+
+class MachineExchangeTest : public LinkFixture {
+protected:
+    void SetUp() override {
+        LinkFixture::SetUp();
+        port = std::make_unique<MonitorPort>(nullptr, spm.monitorHandle(), wideFromAscii("LPT1:"),
+                                             wideFromAscii("Printer"), handle, spm.table());
+    }
+
+    // One exchange answered by `answer`, starting from the given state.
+    std::int32_t answered(const Bytes& answer, MachineState from = state::Unknown, std::int32_t hwError = 77) {
+        port->machineState = from;
+        port->hwErrorCode = hwError;
+        peer.pending.clear();
+        peer.queue(answer);
+        replyCode = 0xEE;
+        replyPayload = {9, 9};
+        std::lock_guard<std::mutex> guard(port->portLock);
+        return port->machineExchange(command::Poll, {}, replyCode, replyPayload);
+    }
+
+    void queueCards(std::initializer_list<const char*> firstLines) {
+        for (const char* line : firstLines) {
+            CardLines lines;
+            lines.push_back(line);
+            port->jobQueue.records.emplace_back(port->jobQueue.layout, lines);
+        }
+    }
+
+    std::unique_ptr<MonitorPort> port;
+    std::uint8_t replyCode = 0;
+    Bytes replyPayload;
+};
+
+TEST_F(MachineExchangeTest, AcknowledgementsStartAnOperation) {
+    struct Case {
+        std::uint8_t letter;
+        std::int32_t result;
+        MachineState state;  // -1: unchanged
+    };
+    const std::vector<Case> cases = {
+        {'!', 0, 2}, {'l', 0, 4},  {'L', 0, 6},  {'P', 0, 8},  {'E', 0, 10},
+        {'J', -3, -1}, {'T', -3, -1}, {'w', -3, -1}, {'p', -3, -1}, {'Z', -3, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.letter);
+        EXPECT_EQ(answered(ackFrame(c.letter), state::LoadComplete), c.result);
+        EXPECT_EQ(port->machineState, c.state < 0 ? state::LoadComplete : c.state);
+        // Only the acknowledged restore clears the error.
+        EXPECT_EQ(port->hwErrorCode, c.letter == '!' ? 0 : 77);
+        EXPECT_EQ(replyCode, reply::ACK);
+    }
+}
+
+TEST_F(MachineExchangeTest, DataRepliesFinishAnOperation) {
+    struct Case {
+        std::uint8_t letter;
+        std::uint8_t completion;
+        std::int32_t result;
+        MachineState state;  // -1: unchanged
+        std::int32_t hwError;
+    };
+    const std::vector<Case> cases = {
+        {'!', '0', 0, 3, 77},   {'l', '0', 0, 5, 77},  {'L', '0', 0, 7, 77},     {'P', '0', 0, 9, 77},
+        {'E', '0', 0, 11, 77},  {'J', '0', 0, -1, 77}, {'T', '0', 0, -1, 77},    {'w', '0', 0, -1, 77},
+        {'Z', '0', -3, -1, 77}, {'L', '3', 51, 7, 51}, {'J', 0xFF, 255, -1, 255}, {'Z', '3', 51, -1, 51},
+        {'Z', 0x00, 0, -1, 0},  {'E', 0x02, 2, 11, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.letter << " completion " << int(c.completion));
+        EXPECT_EQ(answered(dataFrame(c.letter, c.completion, text("xy")), state::Ejecting), c.result);
+        EXPECT_EQ(port->machineState, c.state < 0 ? state::Ejecting : c.state);
+        EXPECT_EQ(port->hwErrorCode, c.hwError);
+        EXPECT_EQ(replyCode, c.letter);
+        EXPECT_EQ(replyPayload, text("xy"));
+    }
+}
+
+TEST_F(MachineExchangeTest, RefusalsPollAnswersAndLinkFailuresChangeNothing) {
+    struct Case {
+        const char* what;
+        Bytes answer;
+        std::int32_t result;
+        std::uint8_t replyCode;
+    };
+    const std::vector<Case> cases = {
+        {"NAK 7", nakFrame('J', 7), 5383, reply::NAK},
+        {"NAK 255", nakFrame('P', 0xFF), 0x1500 + 255, reply::NAK},
+        {"EOT", eotFrame(), 0, reply::EOT},
+        {"ENQ", enqFrame(), 0, reply::ENQ},
+        {"silence", {}, -2, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(answered(c.answer, state::Personalizing), c.result);
+        EXPECT_EQ(port->machineState, state::Personalizing);
+        EXPECT_EQ(port->hwErrorCode, 77);
+        EXPECT_EQ(replyCode, c.replyCode);
+        EXPECT_TRUE(replyPayload.empty());
+    }
+    spm.failCall(standin::PortEntry::WritePort, 1);
+    EXPECT_EQ(answered(ackFrame('!'), state::Ejecting), -1);
+    EXPECT_EQ(port->machineState, state::Ejecting);
+    EXPECT_EQ(port->hwErrorCode, 77);
+}
+
+TEST_F(MachineExchangeTest, RestoreAfterPersonalisationDropsTheFrontCard) {
+    for (MachineState from = state::Unknown; from <= state::EjectComplete; ++from) {
+        SCOPED_TRACE(from);
+        port->jobQueue.records.clear();
+        queueCards({"first", "second"});
+        EXPECT_EQ(answered(ackFrame('!'), from), 0);
+        EXPECT_EQ(port->machineState, state::Restoring);
+        EXPECT_EQ(port->hwErrorCode, 0);
+        const bool dropped = from >= state::PersonalizationComplete;
+        ASSERT_EQ(port->jobQueue.size(), dropped ? 1u : 2u);
+        EXPECT_EQ(port->jobQueue.records.front().lines()[0], dropped ? "second" : "first");
+    }
+    port->jobQueue.records.clear();
+    EXPECT_EQ(answered(ackFrame('!'), state::Ejecting), 0);  // nothing to drop
+    EXPECT_EQ(port->machineState, state::Restoring);
+    // The queue lock is free again.
+    EXPECT_TRUE(port->queueLock.try_lock());
+    port->queueLock.unlock();
+}
+
+TEST_F(MachineExchangeTest, WorkedStartOnANewPort) {
+    const Bytes restoreAck = {0x02, 0x5A, 0x39, 0x51, 0x51, 0x21, 0x06, 0x21, 0x03, 0x65};
+    const Bytes restoreDone = {0x02, 0x5A, 0x39, 0x51, 0x51, 0x22, 0x21, 0x30, 0x03, 0x50};
+    peer.queue(enqFrame());
+    peer.queue(restoreAck);
+    peer.queue(restoreDone);
+    std::lock_guard<std::mutex> guard(port->portLock);
+    EXPECT_EQ(port->machineExchange(command::Poll, {}, replyCode, replyPayload), 0);
+    EXPECT_EQ(port->machineState, state::Unknown);
+    EXPECT_EQ(port->machineExchange(command::Restore, {}, replyCode, replyPayload), 0);
+    EXPECT_EQ(port->machineState, state::Restoring);
+    EXPECT_EQ(port->machineExchange(command::Poll, {}, replyCode, replyPayload), 0);
+    EXPECT_EQ(port->machineState, state::RestoreComplete);
+    const Bytes expected = {0x02, 0x5A, 0x39, 0x51, 0x51, 0x20, 0x70, 0x03, 0x33,   // Poll
+                            0x02, 0x5A, 0x39, 0x51, 0x51, 0x21, 0x21, 0x03, 0x63,   // Restore
+                            0x02, 0x5A, 0x39, 0x51, 0x51, 0x22, 0x70, 0x03, 0x31};  // Poll
+    EXPECT_EQ(spm.writtenBytes(), expected);
+}
+
+}  // namespace
+}  // namespace kestrova::testing
