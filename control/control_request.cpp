@@ -1,9 +1,102 @@
 #include "control/control_request.h"
 
+#include "control/request_document.h"
+#include "control/result_document.h"
+#include "control/status_report.h"
+#include "link/machine_command.h"
 #include "monitor/monitor_port.h"
+#include "platform/platform_calls.h"
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
 
 namespace kestrova {
 
-BOOL getPrinterDataFromPort(MonitorPort&, DWORD, LPWSTR, LPWSTR, DWORD, LPWSTR, DWORD, LPDWORD) { return FALSE; }
+namespace {
+
+// The one payload byte RunControl carries for a command; 0 for others.
+std::uint8_t runControlByte(const TreeString& command) {
+    if (command == L"pause") return '3';
+    if (command == L"continue") return '4';
+    if (command == L"step") return '5';
+    return 0;
+}
+
+std::int32_t exchange(MonitorPort& port, std::uint8_t command, const Bytes& payload) {
+    std::uint8_t replyCode = 0;
+    Bytes replyPayload;
+    return port.machineExchange(command, payload, replyCode, replyPayload);
+}
+
+// With no document of its own the port beneath is opened for the request.
+void openPortForRequest(MonitorPort& port, ControlTree& tree) {
+    const MONITOR2* portMonitor = port.portMonitor;
+    if (port.jobInfo.jobId != 0 || portMonitor->pfnStartDocPort == nullptr) return;
+    WideString printerName = port.printerName;  // NUL-terminated copy for the call
+    if (portMonitor->pfnStartDocPort(port.portHandle, printerName.data(), 0, 0, nullptr) == FALSE) {
+        putResultNumber(tree, L"start_doc_port", GetLastError());
+    }
+}
+
+void closePortAfterRequest(MonitorPort& port) {
+    const MONITOR2* portMonitor = port.portMonitor;
+    if (port.jobInfo.jobId != 0 || portMonitor->pfnEndDocPort == nullptr) return;
+    portMonitor->pfnEndDocPort(port.portHandle);
+}
+
+// Everything a handled request does under portLock; returns the error value.
+std::int32_t carryOut(MonitorPort& port, const TreeString& command, ControlTree& tree) {
+    if (command == L"delete_job") {
+        std::lock_guard<std::mutex> guard(port.queueLock);
+        port.jobQueue.clearRecords();
+        return 0;
+    }
+
+    openPortForRequest(port, tree);
+
+    port.link.sequence = kSequenceRestart;
+    std::int32_t error = exchange(port, command::Poll, Bytes());
+    if (error == 0) error = exchange(port, command::Poll, Bytes());
+
+    if (command == L"restore") {
+        error = exchange(port, command::Restore, Bytes());
+    } else if (const std::uint8_t control = runControlByte(command); control != 0) {
+        error = exchange(port, command::RunControl, Bytes{control});
+    } else if (command == L"get_info") {
+        error = writeStatusReport(port, tree);
+    }
+
+    closePortAfterRequest(port);  // looks at jobInfo again: production may have ended it
+    return error;
+}
+
+}  // namespace
+
+BOOL getPrinterDataFromPort(MonitorPort& port, DWORD controlId, LPWSTR pValueName, LPWSTR lpInBuffer,
+                            DWORD cbInBuffer, LPWSTR lpOutBuffer, DWORD cbOutBuffer, LPDWORD lpcbReturned) {
+    if (pValueName == nullptr || lpOutBuffer == nullptr || lpcbReturned == nullptr) return FALSE;
+    *lpcbReturned = 0;
+
+    std::optional<ControlTree> tree = readRequestDocument(pValueName);
+    const TreeString command = tree ? requestCommand(*tree) : TreeString();
+    if (command.empty()) {
+        // Not ours: the port monitor beneath answers, with the caller's arguments.
+        const MONITOR2* portMonitor = port.portMonitor;
+        if (portMonitor->pfnGetPrinterDataFromPort == nullptr) return FALSE;
+        return portMonitor->pfnGetPrinterDataFromPort(port.portHandle, controlId, pValueName, lpInBuffer,
+                                                      cbInBuffer, lpOutBuffer, cbOutBuffer, lpcbReturned);
+    }
+
+    {
+        std::lock_guard<std::mutex> guard(port.portLock);
+        const std::int32_t error = carryOut(port, command, *tree);
+        putResultNumber(*tree, L"sw_error_code", error);
+    }
+
+    const std::optional<WideString> document = serialiseResultDocument(*tree);
+    if (!document) return FALSE;
+    return copyResultDocument(*document, lpOutBuffer, cbOutBuffer, lpcbReturned);
+}
 
 }  // namespace kestrova

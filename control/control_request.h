@@ -1,4 +1,7 @@
-// The control interface: kx_api request documents through GetPrinterDataFromPort.
+// The control interface: kx_api request documents through
+// GetPrinterDataFromPort. Commands: "delete_job", "restore", "pause",
+// "continue", "step", "get_info"; any other document goes to the port
+// monitor beneath unchanged.
 #pragma once
 
 #include "platform/spooler_monitor.h"

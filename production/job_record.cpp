@@ -24,6 +24,11 @@ void CardLines::push_back(std::string_view line) {
     ends_.push_back(static_cast<std::uint32_t>(text_.size()));
 }
 
+void CardLines::reserve(std::size_t textBytes, std::size_t lineCount) {
+    text_.reserve(textBytes);
+    ends_.reserve(lineCount);
+}
+
 void CardLines::clear() {
     text_.clear();
     ends_.clear();
@@ -41,7 +46,9 @@ const std::shared_ptr<const CardLayout>& emptyLayout() {
 JobRecord::JobRecord() : layout_(emptyLayout()) {}
 
 JobRecord::JobRecord(std::shared_ptr<const CardLayout> layout, CardLines lines)
-    : layout_(layout ? std::move(layout) : emptyLayout()), lines_(std::move(lines)) {}
+    : layout_(std::move(layout)), lines_(std::move(lines)) {
+    if (!layout_) layout_ = emptyLayout();
+}
 
 bool JobRecord::operator==(const JobRecord& o) const {
     return (layout_ == o.layout_ || *layout_ == *o.layout_) && lines_ == o.lines_;

@@ -44,6 +44,9 @@ public:
     std::string_view operator[](std::size_t index) const;
     void push_back(std::string_view line);
     void clear();
+    // Room for `textBytes` of line text in `lineCount` lines, so that a card
+    // is built without regrowing its buffers.
+    void reserve(std::size_t textBytes, std::size_t lineCount);
 
     bool operator==(const CardLines& other) const;
 

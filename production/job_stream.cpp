@@ -20,6 +20,8 @@ bool JobStream::append(const std::uint8_t* data, std::size_t size) {
             size -= take;
             size_ += take;
         }
+        // Bytes appended after everything had been read are readable at once.
+        settle();
         return true;
     } catch (const std::bad_alloc&) {
         failed_ = true;
@@ -38,7 +40,13 @@ std::size_t JobStream::chunkAvailable() const {
 }
 
 void JobStream::consume(std::size_t count) {
-    readOffset_ += count;
+    readOffset_ += std::min(count, chunkAvailable());
+    settle();
+}
+
+void JobStream::settle() {
+    // Moves a read position at the end of a chunk to the next chunk, so that
+    // chunkAvailable() is 0 only at the true end of the stream.
     while (readChunk_ < chunks_.size() && readOffset_ >= chunks_[readChunk_].size() &&
            readChunk_ + 1 < chunks_.size()) {
         readOffset_ -= chunks_[readChunk_].size();

@@ -35,6 +35,7 @@ public:
     void reset();
 
 private:
+    void settle();
     void dropReadChunks();
 
     std::deque<std::vector<std::uint8_t>> chunks_;

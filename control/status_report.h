@@ -1,0 +1,23 @@
+// The status report of "get_info": the job in production, the machine's
+// state and error codes, and its module information.
+#pragma once
+
+#include "control/control_tree.h"
+#include "control/module_info_table.h"
+
+#include <cstdint>
+
+namespace kestrova {
+
+class MonitorPort;
+
+// Writes the report into the request tree and returns the result of its
+// ModuleInfo exchange. The caller holds portLock.
+std::int32_t writeStatusReport(MonitorPort& port, ControlTree& tree);
+
+// One machine.module_info value per entry, in the table's order. An entry
+// whose key would not make element names (split at each '.') is left out,
+// so the document stays well-formed.
+void putModuleInfo(ControlTree& tree, const ModuleInfoTable& table);
+
+}  // namespace kestrova

@@ -1,0 +1,15 @@
+// Whether tree keys can stand as element names in the result document.
+#pragma once
+
+#include "control/wide_text.h"
+
+namespace kestrova {
+
+// An XML name that needs no namespace declaration: a letter or '_' first,
+// then letters, digits, '-', '.', '_' or U+00B7 (':' is left out).
+bool isXmlName(const TreeString& name);
+
+// Every '.'-separated part is such a name (so none is empty).
+bool isElementPath(const TreeString& path);
+
+}  // namespace kestrova
