@@ -9,9 +9,12 @@
 #include <cstddef>
 
 struct MONITORREG;  // registry call table; the monitor never uses it
+#ifndef _WIN32
+// On Windows winspool.h and winuser.h declare these.
 struct BIDI_REQUEST_CONTAINER;
 struct BIDI_RESPONSE_CONTAINER;
 struct POWERBROADCAST_SETTING;
+#endif
 
 struct MONITORINIT {
     DWORD cbSize;

@@ -1,0 +1,51 @@
+// A small tally of named checks: a failed one is printed at once, the
+// summary ends the run with "N passed, M failed".
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace kestrova::wine_check {
+
+class Checks {
+public:
+    explicit Checks(std::string label) : label_(std::move(label)) {}
+
+    bool expect(bool ok, const std::string& what) {
+        if (ok) {
+            ++passed_;
+        } else {
+            ++failed_;
+            std::printf("%s: FAILED: %s\n", label_.c_str(), what.c_str());
+            std::fflush(stdout);
+        }
+        return ok;
+    }
+    template <typename A, typename B>
+    bool equal(const A& actual, const B& expected, const std::string& what) {
+        const bool ok = actual == expected;
+        if (!ok) {
+            expect(false, what + " (got " + shown(actual) + ", expected " + shown(expected) + ")");
+        } else {
+            ++passed_;
+        }
+        return ok;
+    }
+
+    int failed() const { return failed_; }
+    void summary() const { std::printf("%s: %d passed, %d failed\n", label_.c_str(), passed_, failed_); }
+
+private:
+    static std::string shown(const std::string& text) { return "\"" + text + "\""; }
+    static std::string shown(const char* text) { return shown(std::string(text)); }
+    template <typename T>
+    static std::string shown(const T& value) {
+        return std::to_string(value);
+    }
+
+    std::string label_;
+    int passed_ = 0;
+    int failed_ = 0;
+};
+
+}  // namespace kestrova::wine_check

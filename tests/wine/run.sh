@@ -1,0 +1,157 @@
+#!/usr/bin/env bash
+# The Windows modules on a Windows runtime. In a fresh throw-away Wine
+# prefix the spooler check runs against the x86 and the x64 KestrovaLM.dll;
+# their status documents are compared byte for byte with those of the Linux
+# module after the same steps; kestrova.exe prints a job through each DLL,
+# with a restore from a second thread; and the depth at which the XML reader
+# exhausts a 1 MiB thread stack is measured and set against the request
+# nesting bound (64 levels), which must stay well below it.
+#
+#   tests/wine/run.sh NATIVE_BUILD X86_BUILD X64_BUILD
+#
+# Quiet unless something fails; ends with "wine: N passed, M failed".
+set -euo pipefail
+
+native_build=$(realpath "${1:?native build directory}")
+x86_build=$(realpath "${2:?x86 build directory}")
+x64_build=$(realpath "${3:?x64 build directory}")
+
+nesting_bound=64
+# The x86 reader must get through this many levels: the bound with room to spare.
+required_reader_depth=$((4 * nesting_bound))
+# The spooler check sends a request this deep through the module (the bound
+# must turn it away); the reader alone should not survive it.
+deep_request_levels=10000
+
+for file in "$native_build/tests/wine/spooler_check" "$native_build/libKestrovaLM.so" \
+            "$x86_build/tests/wine/spooler_check.exe" "$x86_build/KestrovaLM.dll" \
+            "$x64_build/tests/wine/spooler_check.exe" "$x64_build/KestrovaLM.dll" \
+            "$x86_build/tool/kestrova.exe" "$x64_build/tool/kestrova.exe"; do
+  [ -f "$file" ] || { echo "run.sh: $file is missing (make windows, and spooler_check in the native build)" >&2; exit 2; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kestrova-wine.XXXXXX")
+export WINEPREFIX="$work/prefix"
+export WINEARCH=win64            # runs the 32-bit module through WoW64 as well
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"  # no Mono or Gecko prompts
+unset DISPLAY WAYLAND_DISPLAY
+
+cleanup() {
+  # Ends this prefix's wineserver (and anything it still runs), nothing else.
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+passed=0
+failed=0
+pass() { passed=$((passed + 1)); }
+fail() { failed=$((failed + 1)); echo "wine: FAILED: $*"; }
+
+# Adds a spooler check's own "N passed, M failed" to the tally.
+tally() {
+  local label="$1" output="$2" summary
+  printf '%s\n' "$output" | grep -v ": [0-9]* passed, [0-9]* failed$" || true
+  summary=$(printf '%s\n' "$output" | grep -E "^$label: [0-9]+ passed, [0-9]+ failed$" | tail -n 1 || true)
+  if [ -z "$summary" ]; then
+    fail "$label: the spooler check did not finish"
+    return
+  fi
+  passed=$((passed + $(sed -E 's/.*: ([0-9]+) passed.*/\1/' <<<"$summary")))
+  failed=$((failed + $(sed -E 's/.*passed, ([0-9]+) failed/\1/' <<<"$summary")))
+}
+
+timeout 300 wineboot --init >/dev/null 2>&1 || { echo "run.sh: wineboot failed" >&2; exit 1; }
+wineserver -w >/dev/null 2>&1 || true
+
+# The reference: the same steps against the Linux module.
+mkdir -p "$work/linux/out"
+output=$(cd "$work/linux" && timeout 120 "$native_build/tests/wine/spooler_check" \
+  --module "$native_build/libKestrovaLM.so" --out out --label linux 2>&1) || true
+tally linux "$output"
+
+for arch in x86 x64; do
+  build=$x86_build
+  [ "$arch" = x64 ] && build=$x64_build
+  dir="$work/$arch"
+  mkdir -p "$dir/out"
+  cp "$build/KestrovaLM.dll" "$build/tests/wine/spooler_check.exe" "$dir/"
+  # The module reads spool\drivers\W32X86\3\KestrovaLM.cfg from this directory.
+  # (The C runtime under Wine ends its lines with CR LF.)
+  output=$(cd "$dir" && timeout 300 wine spooler_check.exe --module KestrovaLM.dll --out out --label "$arch" 2>&1 |
+    tr -d '\r') || true
+  tally "$arch" "$output"
+
+  documents=0
+  for reference in "$work/linux/out"/*.xml; do
+    [ -e "$reference" ] || continue
+    documents=$((documents + 1))
+    name=$(basename "$reference")
+    if cmp -s "$reference" "$dir/out/$name"; then pass; else fail "$arch: $name differs from the Linux module's"; fi
+  done
+  if [ "$documents" -gt 0 ]; then pass; else fail "$arch: no status documents to compare"; fi
+
+  # kestrova.exe prints through the DLL from one thread while a second one
+  # sends get_info, and the restore that ends a halt, through
+  # GetPrinterDataFromPort: the machine refuses the first card's Load.
+  cp "$build/tool/kestrova.exe" "$dir/"
+  printf '<SX856 SY540 X100 Y200 F1 CI5>\r\n<ANNA SMITH>\r\n<BEN JONES>\r\n' >"$dir/two-cards.txt"
+  rc=0
+  output=$(cd "$dir" && timeout 120 wine kestrova.exe print --fast --quiet --module KestrovaLM.dll \
+    --faults nak:load:7@1 --restore-after 300 two-cards.txt 2>&1 | tr -d '\r') || rc=$?
+  if [ $rc -eq 0 ] && grep -q "^summary: 2 of 2 cards produced" <<<"$output" &&
+     grep -q "^restore sent (sw_error_code 0)" <<<"$output"; then
+    pass
+  else
+    fail "$arch: kestrova.exe print (exit $rc):"$'\n'"$output"
+  fi
+done
+
+# Whether the reader gets through LEVELS on a 1 MiB thread in this build:
+# 0 it did, 1 the stack ran out, 2 the probe itself failed.
+probe() {
+  local arch="$1" levels="$2" rc=0
+  (cd "$work/$arch" && timeout 60 wine spooler_check.exe --reader-depth "$levels" >/dev/null 2>&1) || rc=$?
+  case $rc in
+    0) return 0 ;;
+    3) return 1 ;;
+    *) return 2 ;;
+  esac
+}
+
+# The deepest document the reader gets through, to about 2 %.
+reader_limit() {
+  local arch="$1" low="$nesting_bound" high rc
+  probe "$arch" "$low" || { echo 0; return; }
+  high=$((low * 2))
+  while probe "$arch" "$high"; do
+    low=$high
+    high=$((high * 2))
+    if [ "$high" -gt 1048576 ]; then echo "$low"; return; fi
+  done
+  while [ $((high - low)) -gt $((low / 50 + 1)) ]; do
+    local middle=$(((low + high) / 2))
+    rc=0
+    probe "$arch" "$middle" || rc=$?
+    [ $rc -eq 2 ] && { echo 0; return; }
+    if [ $rc -eq 0 ]; then low=$middle; else high=$middle; fi
+  done
+  echo "$low"
+}
+
+for arch in x86 x64; do
+  limit=$(reader_limit "$arch")
+  echo "wine: $arch: the XML reader gets through $limit nested levels on a 1 MiB thread stack (request bound: $nesting_bound)"
+  if [ "$limit" -ge "$required_reader_depth" ]; then
+    pass
+  else
+    fail "$arch: the reader's limit ($limit levels) is not well above the bound of $nesting_bound"
+  fi
+  if [ "$limit" -ge "$deep_request_levels" ]; then
+    echo "wine: $arch: note: the reader survives $deep_request_levels levels, so the deep request the check sends no longer proves the bound"
+  fi
+done
+
+echo "wine: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,16 @@
+// The spooler's side of the check: every step the program takes with the
+// loaded module, grouped by what it proves.
+#pragma once
+
+#include "tests/wine/checks.h"
+
+#include <string>
+
+namespace kestrova::wine_check {
+
+// Loads the module at `modulePath` and runs every check; the status
+// documents of the control requests are written to `outDir` as
+// <name>.xml, byte for byte as the module returned them (UTF-16LE).
+void runSpoolerCheck(const std::string& modulePath, const std::string& outDir, Checks& checks);
+
+}  // namespace kestrova::wine_check
