@@ -1,9 +1,11 @@
-# Thin entry points; the build itself is CMake's.
+# Thin entry points; the build itself is CMake's. Every target installs the
+# Debian packages it needs first (scripts/setup.sh).
 BUILD      ?= build
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
+JOB        ?= examples/sample-job.txt
 
-.PHONY: all setup build test clean
+.PHONY: all setup build demo test sanitize test-asan test-tsan bench clean
 
 all: build
 
@@ -16,9 +18,90 @@ $(BUILD)/CMakeCache.txt: | setup
 build: setup $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The main job: a sample job printed through the real module against the
+# built-in simulated machine, on the virtual clock.
+demo: build
+	$(BUILD)/tool/kestrova print --fast $(JOB)
+
 # The whole suite.
 test: build
 	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
 
+# The suite under AddressSanitizer and UndefinedBehaviorSanitizer, and the
+# concurrent tests under ThreadSanitizer.
+sanitize: test-asan test-tsan
+
+test-asan: setup
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTROVA_BENCH=OFF "-DKESTROVA_SANITIZE=address;undefined"
+	cmake --build build-asan -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan -j $(JOBS) --output-on-failure
+
+test-tsan: setup
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_BENCH=OFF -DKESTROVA_SANITIZE=thread
+	cmake --build build-tsan -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -j $(JOBS) --output-on-failure -R Concurrent
+
+# Every bench/ program (Google Benchmark, JSON), then docs/performance.md
+# generated from the results.
+BENCH_RESULTS = $(BUILD)/bench/results
+
+bench: build
+	@mkdir -p $(BENCH_RESULTS)
+	@set -e; for program in $(BUILD)/bench/bench_*; do \
+	  [ -f "$$program" ] && [ -x "$$program" ] || continue; \
+	  echo "bench: $$program"; \
+	  "$$program" --benchmark_out=$(BENCH_RESULTS)/$$(basename $$program).json --benchmark_out_format=json; \
+	done
+	python3 scripts/bench_report.py $(BENCH_RESULTS) docs/performance.md
+
+# --- fuzzing: every fuzz/*.cpp under libFuzzer (clang), each for
+# FUZZ_SECONDS; new inputs go to the build's own corpus, the seeds in
+# fuzz/corpus/ stay as they are, findings land in $(FUZZ_BUILD)/findings/.
+FUZZ_BUILD   ?= fuzz-build
+FUZZ_SECONDS ?= 180
+FUZZ_TARGETS  = $(basename $(notdir $(wildcard fuzz/*.cpp)))
+
+.PHONY: fuzz fuzz-smoke fuzz-programs
+
+fuzz-programs:
+	@scripts/setup.sh build fuzz
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DKESTROVA_FUZZ=ON -DKESTROVA_TOOL=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+
+fuzz: fuzz-programs
+	@set -e; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$t $(FUZZ_BUILD)/findings; \
+	  echo "fuzz: $$t for $(FUZZ_SECONDS) s"; \
+	  $(FUZZ_BUILD)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ_BUILD)/findings/$$t- $(FUZZ_BUILD)/corpus/$$t fuzz/corpus/$$t; \
+	done
+
+fuzz-smoke:
+	$(MAKE) fuzz FUZZ_SECONDS=30
+
+# --- Windows: KestrovaLM.dll for x86 and x64 (MinGW-w64), tested under Wine
+WIN_CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_TESTS=OFF -DKESTROVA_BENCH=OFF
+
+.PHONY: windows windows-setup wine-test
+
+windows-setup:
+	@scripts/setup.sh windows
+
+# Both modules (and the programs that load them); objdump then checks the
+# one export and the system-only imports.
+windows: windows-setup
+	cmake -S . -B win-build-x86 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake $(WIN_CMAKE_ARGS)
+	cmake --build win-build-x86 -j $(JOBS)
+	cmake -S . -B win-build-x64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake $(WIN_CMAKE_ARGS)
+	cmake --build win-build-x64 -j $(JOBS)
+	tests/wine/check_pe.sh module win-build-x86/KestrovaLM.dll win-build-x64/KestrovaLM.dll
+	tests/wine/check_pe.sh program win-build-x86/tool/kestrova.exe win-build-x64/tool/kestrova.exe
+
+# Both modules under Wine in a throw-away prefix, compared with the Linux module.
+wine-test: windows $(BUILD)/CMakeCache.txt
+	@scripts/setup.sh wine
+	cmake --build $(BUILD) -j $(JOBS) --target spooler_check KestrovaLM
+	tests/wine/run.sh $(BUILD) win-build-x86 win-build-x64
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-asan build-tsan

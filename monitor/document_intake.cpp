@@ -1,9 +1,93 @@
+// StartDocPort and WritePort: a document opens the printer for job control,
+// starts on the port monitor beneath and resets the port; its bytes are only
+// buffered until EndDocPort produces them.
+#include "link/link_session.h"
 #include "monitor/monitor_port.h"
+#include "platform/platform_calls.h"
+
+#include <mutex>
+#include <utility>
 
 namespace kestrova {
 
-BOOL MonitorPort::startDocPort(LPWSTR, DWORD, DWORD, LPBYTE) { return FALSE; }
+namespace {
 
-BOOL MonitorPort::writePort(LPBYTE, DWORD, LPDWORD) { return FALSE; }
+// The identity the document will carry if it starts. Built before anything is
+// opened, so that running out of memory here leaves nothing open behind.
+JobInfo documentIdentity(LPWSTR pPrinterName, DWORD jobId, DWORD level, LPBYTE pDocInfo) {
+    JobInfo info;
+    info.jobPrinterName = wideFrom(pPrinterName);
+    info.jobId = jobId;
+    info.level = level;
+    if (pDocInfo == nullptr) return info;
+    if (level == 1) {
+        const auto* doc = reinterpret_cast<const DOC_INFO_1W*>(pDocInfo);
+        info.docInfo.docName = wideFrom(doc->pDocName);
+        info.docInfo.outputFile = wideFrom(doc->pOutputFile);
+        info.docInfo.datatype = wideFrom(doc->pDatatype);
+    } else if (level == 2) {
+        const auto* doc = reinterpret_cast<const DOC_INFO_2W*>(pDocInfo);
+        info.docInfo.docName = wideFrom(doc->pDocName);
+        info.docInfo.outputFile = wideFrom(doc->pOutputFile);
+        info.docInfo.datatype = wideFrom(doc->pDatatype);
+        info.docInfo.mode = doc->dwMode;
+        info.docInfo.docJobId = doc->JobId;
+    }
+    return info;
+}
+
+}  // namespace
+
+BOOL MonitorPort::startDocPort(LPWSTR pPrinterName, DWORD jobId, DWORD level, LPBYTE pDocInfo) {
+    std::lock_guard<std::mutex> portGuard(portLock);
+    jobInfo.clear();
+    JobInfo started = documentIdentity(pPrinterName, jobId, level, pDocInfo);
+
+    // A document started again without an EndDocPort still holds the
+    // previous handle; the field is about to be overwritten.
+    if (printerHandle != nullptr) {
+        ClosePrinter(printerHandle);
+        printerHandle = nullptr;
+    }
+    PRINTER_DEFAULTSW defaults{nullptr, nullptr, PRINTER_ALL_ACCESS};
+    BOOL result = OpenPrinterW(pPrinterName, &printerHandle, &defaults);
+    if (result == TRUE) {
+        result = portMonitor->pfnStartDocPort(portHandle, pPrinterName, jobId, level, pDocInfo);
+        if (result == TRUE) {
+            jobInfo = std::move(started);
+        } else {
+            // No document will end, so nothing else would close it.
+            ClosePrinter(printerHandle);
+            printerHandle = nullptr;
+        }
+    } else {
+        printerHandle = nullptr;
+    }
+
+    jobStream.reset();
+    {
+        std::lock_guard<std::mutex> queueGuard(queueLock);
+        jobQueue.clearRecords();
+        jobQueue.loadRules();
+    }
+    link.sequence = kSequenceRestart;
+    return result;
+}
+
+BOOL MonitorPort::writePort(LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) {
+    if (pcbWritten != nullptr) *pcbWritten = 0;
+    if (pBuffer == nullptr && cbBuf != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (cbBuf != 0 && !jobStream.append(pBuffer, cbBuf)) {
+        // The stream has lost bytes: it stays failed until the next document
+        // starts, so that no later write can patch over the hole.
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    if (pcbWritten != nullptr) *pcbWritten = cbBuf;
+    return TRUE;
+}
 
 }  // namespace kestrova

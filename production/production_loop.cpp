@@ -1,7 +1,135 @@
+// EndDocPort: the buffered job becomes cards, and the cards are produced one
+// after another, one short cycle under portLock every 90 ms, so that control
+// requests can act on the machine between two cycles.
+#include "link/machine_command.h"
+#include "link/payload_texts.h"
 #include "monitor/monitor_port.h"
+#include "platform/platform_calls.h"
+
+#include <cstddef>
+#include <mutex>
 
 namespace kestrova {
 
-BOOL MonitorPort::produceJob() { return FALSE; }
+namespace {
+
+constexpr DWORD kCyclePauseMs = 90;
+
+// One cycle's exchanges, with the reply scratch reused from cycle to cycle.
+class CycleRunner {
+public:
+    explicit CycleRunner(MonitorPort& port) : port_(port) {}
+
+    // A poll and, if the machine is ready for it, the step of the current
+    // state. The caller holds portLock and has seen hwErrorCode at 0.
+    void run() {
+        if (!send(command::Poll, noPayload()) || replyCode_ != reply::ENQ) return;
+        switch (port_.machineState) {
+            case state::Unknown:
+                send(command::Restore, noPayload());
+                break;
+            case state::Ready:
+            case state::RestoreComplete:
+                send(command::PreLoad, noPayload());
+                break;
+            case state::PreLoadComplete:
+                loadCard();
+                break;
+            case state::LoadComplete:
+                if (send(command::JobSetup, recordSetupText(port_.currentRecord))) {
+                    send(command::Personalize, personalisationText(port_.currentRecord));
+                }
+                break;
+            case state::PersonalizationComplete:
+                send(command::Eject, noPayload());
+                break;
+            case state::EjectComplete:
+                finishCard();
+                break;
+            default:
+                // Ready while an operation is in progress, or a state we do not know.
+                port_.hwErrorCode = code::ReadyWhileBusy;
+                break;
+        }
+    }
+
+private:
+    static const Bytes& noPayload() {
+        static const Bytes empty;
+        return empty;
+    }
+
+    // Every result becomes hwErrorCode; true when it is 0.
+    bool send(std::uint8_t command, const Bytes& payload) {
+        port_.hwErrorCode = port_.machineExchange(command, payload, replyCode_, replyPayload_);
+        return port_.hwErrorCode == code::Success;
+    }
+
+    void loadCard() {
+        {
+            // The queue may have been emptied since the cycle read its size.
+            std::lock_guard<std::mutex> queueGuard(port_.queueLock);
+            port_.currentRecord = port_.jobQueue.size() != 0 ? port_.jobQueue.front() : JobRecord();
+        }
+        if (port_.currentRecord.items().empty()) {
+            port_.hwErrorCode = code::CardWithoutItems;
+            return;
+        }
+        send(command::Load, noPayload());
+    }
+
+    void finishCard() {
+        port_.machineState = state::Ready;
+        std::lock_guard<std::mutex> queueGuard(port_.queueLock);
+        port_.jobQueue.popFront();
+    }
+
+    MonitorPort& port_;
+    std::uint8_t replyCode_ = 0;
+    Bytes replyPayload_;
+};
+
+// Ends the document beneath and tells the spooler the job is done. The caller
+// holds portLock.
+BOOL finishJob(MonitorPort& port) {
+    const BOOL ended = port.portMonitor->pfnEndDocPort(port.portHandle);
+    if (ended == TRUE) {
+        SetJobW(port.printerHandle, port.jobInfo.jobId, 0, nullptr, JOB_CONTROL_LAST_PAGE_EJECTED);
+        SetJobW(port.printerHandle, port.jobInfo.jobId, 0, nullptr, JOB_CONTROL_DELETE);
+        ClosePrinter(port.printerHandle);
+        port.printerHandle = nullptr;
+    } else if (port.printerHandle != nullptr) {
+        // The job stays in the spooler, but this document's handle is done with.
+        ClosePrinter(port.printerHandle);
+        port.printerHandle = nullptr;
+    }
+    port.jobInfo.clear();
+    return ended;
+}
+
+}  // namespace
+
+BOOL MonitorPort::produceJob() {
+    {
+        std::lock_guard<std::mutex> queueGuard(queueLock);
+        splitJobStream(jobStream, jobQueue);
+    }
+    jobStream.reset();
+
+    CycleRunner cycle(*this);
+    for (;;) {
+        std::size_t remaining = 0;
+        {
+            std::lock_guard<std::mutex> queueGuard(queueLock);
+            remaining = jobQueue.size();
+        }
+        {
+            std::lock_guard<std::mutex> portGuard(portLock);
+            if (remaining == 0) return finishJob(*this);
+            if (hwErrorCode == code::Success) cycle.run();
+        }
+        Sleep(kCyclePauseMs);
+    }
+}
 
 }  // namespace kestrova

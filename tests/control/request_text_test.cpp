@@ -116,12 +116,18 @@ INSTANTIATE_TEST_SUITE_P(
         VerdictCase{"TwoHundredThousandLevels", nested(200000), RequestVerdict::TooLarge}),
     [](const ::testing::TestParamInfo<VerdictCase>& info) { return std::string(info.param.name); });
 
-TEST(RequestDocument, CommandIsTheFirstOfTheFirstRoot) {
-    const WideString request(
-        u"<kx_api><command value=\"pause\"/><command value=\"step\"/></kx_api><kx_api><command value=\"x\"/></kx_api>");
+TEST(RequestDocument, CommandIsTheFirstUnderTheRoot) {
+    const WideString request(u"<kx_api><command value=\"pause\"/><command value=\"step\"/></kx_api>");
     const auto tree = readRequestDocument(request.c_str());
     ASSERT_TRUE(tree);
     EXPECT_EQ(requestCommand(*tree), L"pause");
+}
+
+// Two top-level elements are no XML document, whatever the reader accepts.
+TEST(RequestDocument, ASecondRootIsNotADocument) {
+    const WideString request(u"<kx_api><command value=\"pause\"/></kx_api><kx_api><command value=\"x\"/></kx_api>");
+    EXPECT_FALSE(readRequestDocument(request.c_str()));
+    EXPECT_FALSE(readRequestDocument(u"<kx_api><command value=\"pause\"/></kx_api>trailing"));
 }
 
 }  // namespace

@@ -1,0 +1,123 @@
+// Request text (the input as UTF-16 units, the first byte picking the output
+// buffer's size) through the GetPrinterDataFromPort entry of a monitor whose
+// port reaches the scripted machine. Each answer is either the pass-through
+// of the port monitor beneath, unchanged, or a well-formed kx_api document
+// of the monitor's own — never both, never a byte past the buffer.
+#include "monitor/language_monitor.h"
+#include "platform/spooler_monitor.h"
+#include "platform/wide_string.h"
+#include "standin/platform_standin.h"
+#include "standin/scripted_machine.h"
+#include "standin/software_port_monitor.h"
+
+#include <boost/property_tree/ptree.hpp>
+#include <boost/property_tree/xml_parser.hpp>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using kestrova::WideString;
+
+const WideString kPassThrough = u"pass-through reply";
+constexpr WCHAR kGuard = 0xBEEF;
+constexpr std::size_t kGuardUnits = 8;
+
+struct Rig {
+    Rig() {
+        kestrova::standin::reset();
+        kestrova::standin::setClockMode(kestrova::standin::ClockMode::Virtual);
+        table = InitializePrintMonitor2(nullptr, &monitor);
+        if (table == nullptr) std::abort();
+        spm.setPeer(&machine);
+        spm.setPassThroughReply(kPassThrough);
+        spm.setRecordCalls(false);
+        machine.setRecording(false);
+        machine.setModuleInfo({'0', '6', 'V', 'E', 'R', '1', '.', '0', ';'});
+        WideString portName(u"LPT1:");
+        WideString printerName(u"Card Printer");
+        if (table->pfnOpenPortEx(monitor, spm.monitorHandle(), portName.data(), printerName.data(), &handle,
+                                 spm.table()) != TRUE) {
+            std::abort();
+        }
+    }
+
+    kestrova::standin::ScriptedMachine machine;
+    kestrova::standin::SoftwarePortMonitor spm;
+    HANDLE monitor = nullptr;
+    LPMONITOR2 table = nullptr;
+    HANDLE handle = nullptr;
+};
+
+// Non-ASCII units stand in as 'x', which is right wherever they are (in a
+// name or in text): only the structure is in question here.
+bool wellFormed(const WideString& document) {
+    std::string narrow;
+    narrow.reserve(document.size());
+    for (const WCHAR unit : document) narrow.push_back(unit < 0x80 ? static_cast<char>(unit) : 'x');
+    if (narrow.rfind("<?xml", 0) != 0) return false;
+    try {
+        std::istringstream in(narrow);
+        boost::property_tree::ptree tree;
+        boost::property_tree::read_xml(in, tree);
+        return tree.size() == 1 && tree.front().first == "kx_api";
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static Rig rig;
+    if (size == 0) return 0;
+    // Mostly room enough; now and then a buffer too small for any answer.
+    const DWORD bufferUnits = data[0] < 224 ? 4096 : DWORD(data[0] - 224);
+    WideString text;
+    for (std::size_t at = 1; at + 1 < size; at += 2) {
+        const WCHAR unit = static_cast<WCHAR>(data[at] | (data[at + 1] << 8));
+        if (unit == 0) break;
+        text.push_back(unit);
+    }
+
+    std::vector<WCHAR> buffer(bufferUnits + kGuardUnits, kGuard);
+    DWORD returned = 0xFFFFFFFF;
+    const std::size_t passesBefore = rig.spm.countOf(kestrova::standin::PortEntry::GetPrinterDataFromPort);
+    const BOOL result = rig.table->pfnGetPrinterDataFromPort(rig.handle, 0, text.data(), nullptr, 0, buffer.data(),
+                                                             bufferUnits * sizeof(WCHAR), &returned);
+    const std::size_t passes =
+        rig.spm.countOf(kestrova::standin::PortEntry::GetPrinterDataFromPort) - passesBefore;
+
+    for (std::size_t i = bufferUnits; i < buffer.size(); ++i) {
+        if (buffer[i] != kGuard) std::abort();
+    }
+    if (passes > 1) std::abort();
+    if (result == TRUE && passes == 1) {
+        // The port monitor's answer, untouched (it copies only what fits).
+        const DWORD replyBytes = static_cast<DWORD>(kPassThrough.size() * sizeof(WCHAR));
+        if (returned != replyBytes) std::abort();
+        if (replyBytes <= bufferUnits * sizeof(WCHAR) &&
+            WideString(buffer.data(), kPassThrough.size()) != kPassThrough) {
+            std::abort();
+        }
+    } else if (result == TRUE) {
+        if (returned > bufferUnits * sizeof(WCHAR) || returned % sizeof(WCHAR) != 0) std::abort();
+        {
+            WideString document(buffer.data(), returned / sizeof(WCHAR));
+            while (!document.empty() && document.back() == 0) document.pop_back();
+            if (!wellFormed(document)) {
+                std::fprintf(stderr, "not a well-formed document (%u bytes):\n", static_cast<unsigned>(returned));
+                for (const WCHAR unit : document) std::fputc(unit < 0x80 ? static_cast<int>(unit) : '?', stderr);
+                std::fputc('\n', stderr);
+                std::abort();
+            }
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,221 @@
+#include "simulator/fault_plan.h"
+
+#include "link/machine_command.h"
+#include "simulator/spec_text.h"
+
+namespace kestrova::simulator {
+
+namespace {
+
+constexpr std::uint64_t kMaxGapMs = 600000;
+constexpr std::size_t kMaxCount = 1000000;
+
+struct NamedCommand {
+    const char* name;
+    const char* display;
+    std::uint8_t letter;
+};
+
+constexpr NamedCommand kCommands[] = {
+    {"poll", "Poll", command::Poll},
+    {"restore", "Restore", command::Restore},
+    {"preload", "PreLoad", command::PreLoad},
+    {"load", "Load", command::Load},
+    {"jobsetup", "JobSetup", command::JobSetup},
+    {"personalize", "Personalize", command::Personalize},
+    {"eject", "Eject", command::Eject},
+    {"runcontrol", "RunControl", command::RunControl},
+    {"moduleinfo", "ModuleInfo", command::ModuleInfo},
+};
+
+bool completesWithData(std::uint8_t letter) { return letter != command::Poll; }
+
+struct Parser {
+    std::string error;
+
+    bool fail(const std::string& fault, const std::string& why) {
+        error = "fault '" + fault + "': " + why;
+        return false;
+    }
+
+    bool readWhen(const std::string& fault, const std::string& text, FaultWhen& when) {
+        if (text == "*") {
+            when = FaultWhen{FaultWhen::Mode::Every, 1};
+            return true;
+        }
+        const bool every = !text.empty() && text[0] == '*';
+        const auto n = spec_text::parseUnsigned(every ? text.substr(1) : text, kMaxCount);
+        if (!n || *n == 0) {
+            return fail(fault, "after '@' comes a card number N (from 1), *N for every N-th card, or * for every card");
+        }
+        when = FaultWhen{every ? FaultWhen::Mode::Every : FaultWhen::Mode::Card, static_cast<std::size_t>(*n)};
+        return true;
+    }
+
+    bool readCommand(const std::string& fault, const std::string& name, Fault& out) {
+        out.command = commandFromName(name);
+        if (out.command == 0) {
+            return fail(fault, "unknown command '" + name +
+                                   "' (poll, restore, preload, load, jobsetup, personalize, eject, runcontrol, "
+                                   "moduleinfo, or the letters p ! l L J P E T w)");
+        }
+        return true;
+    }
+
+    bool readFault(const std::string& written, Fault& out) {
+        out = Fault();
+        out.text = written;
+        std::string body = written;
+        const auto at = body.find('@');
+        if (at != std::string::npos) {
+            if (!readWhen(written, body.substr(at + 1), out.when)) return false;
+            body = body.substr(0, at);
+        }
+        const std::vector<std::string> parts = spec_text::split(body, ':');
+        const std::string kind = spec_text::lower(parts[0]);
+        const std::size_t args = parts.size() - 1;
+
+        if (kind == "nak") {
+            if (args != 2) return fail(written, "expected nak:COMMAND:REJECTCODE");
+            if (!readCommand(written, parts[1], out)) return false;
+            const auto code = spec_text::parseUnsigned(parts[2], 255);
+            if (!code) return fail(written, "the reject code must be a number from 0 to 255");
+            out.kind = FaultKind::Nak;
+            out.code = static_cast<std::uint8_t>(*code);
+            return true;
+        }
+        if (kind == "fail") {
+            if (args != 2) return fail(written, "expected fail:COMMAND:CHARACTER");
+            if (!readCommand(written, parts[1], out)) return false;
+            if (!completesWithData(out.command)) {
+                return fail(written, "a poll has no completion of its own; name the command whose completion fails");
+            }
+            if (parts[2].size() != 1 || parts[2][0] == '0') {
+                return fail(written, "the completion code is one character other than 0, e.g. fail:load:3");
+            }
+            out.kind = FaultKind::Fail;
+            out.code = static_cast<std::uint8_t>(parts[2][0]);
+            return true;
+        }
+        if (kind == "silent" || kind == "badcheck" || kind == "stray") {
+            if (args != 1) return fail(written, "expected " + kind + ":COMMAND");
+            if (!readCommand(written, parts[1], out)) return false;
+            out.kind = kind == "silent" ? FaultKind::Silent : kind == "badcheck" ? FaultKind::BadCheck
+                                                                                  : FaultKind::Stray;
+            return true;
+        }
+        if (kind == "split") {
+            if (args != 1 && args != 2) return fail(written, "expected split:COMMAND or split:COMMAND:GAPMS");
+            if (!readCommand(written, parts[1], out)) return false;
+            if (args == 2) {
+                const auto gap = spec_text::parseUnsigned(parts[2], kMaxGapMs);
+                if (!gap) return fail(written, "the gap is a number of milliseconds from 0 to 600000");
+                out.gapMs = *gap;
+            }
+            out.kind = FaultKind::Split;
+            return true;
+        }
+        if (kind == "jam") {
+            if (args != 1 && args != 2) return fail(written, "expected jam:N or jam:N:load or jam:N:eject");
+            if (at != std::string::npos) return fail(written, "a jam is placed by its card count, not by '@'");
+            const auto n = spec_text::parseUnsigned(parts[1], kMaxCount);
+            if (!n) return fail(written, "N is the number of cards delivered before the jam (0 or more)");
+            if (args == 2) {
+                const std::string where = spec_text::lower(parts[2]);
+                if (where != "load" && where != "eject") return fail(written, "a card jams at 'load' or 'eject'");
+                out.jamAtEject = where == "eject";
+            }
+            out.kind = FaultKind::Jam;
+            out.count = static_cast<std::size_t>(*n);
+            return true;
+        }
+        if (kind == "wchunk") {
+            if (args != 1) return fail(written, "expected wchunk:BYTES");
+            if (at != std::string::npos) return fail(written, "wchunk holds for every write; it takes no '@'");
+            const auto n = spec_text::parseUnsigned(parts[1], kMaxCount);
+            if (!n || *n == 0) return fail(written, "BYTES is the most a write may hand over, 1 or more");
+            out.kind = FaultKind::WriteChunk;
+            out.count = static_cast<std::size_t>(*n);
+            return true;
+        }
+        return fail(written, "unknown fault '" + parts[0] + "' (nak, fail, silent, badcheck, stray, split, jam, wchunk)");
+    }
+};
+
+}  // namespace
+
+bool FaultWhen::matches(std::size_t card) const {
+    switch (mode) {
+        case Mode::Once: return true;
+        case Mode::Card: return card == n;
+        case Mode::Every: return n != 0 && card % n == 0;
+    }
+    return false;
+}
+
+std::size_t FaultPlan::writeChunk() const {
+    std::size_t chunk = 0;
+    for (const Fault& fault : faults) {
+        if (fault.kind == FaultKind::WriteChunk && (chunk == 0 || fault.count < chunk)) chunk = fault.count;
+    }
+    return chunk;
+}
+
+FaultPlanParse parseFaultPlan(const std::string& spec) {
+    FaultPlan plan;
+    const std::string text = spec_text::trim(spec);
+    if (text.empty()) return {plan, {}};
+    Parser parser;
+    for (const std::string& piece : spec_text::split(text, ',')) {
+        const std::string written = spec_text::trim(piece);
+        if (written.empty()) return {std::nullopt, "empty fault in '" + text + "' (a doubled or trailing comma?)"};
+        Fault fault;
+        if (!parser.readFault(written, fault)) return {std::nullopt, parser.error};
+        plan.faults.push_back(std::move(fault));
+    }
+    return {plan, {}};
+}
+
+std::uint8_t commandFromName(const std::string& name) {
+    if (name.size() == 1) {
+        for (const NamedCommand& c : kCommands) {
+            if (static_cast<std::uint8_t>(name[0]) == c.letter) return c.letter;
+        }
+        return 0;
+    }
+    const std::string key = spec_text::lower(name);
+    for (const NamedCommand& c : kCommands) {
+        if (key == c.name) return c.letter;
+    }
+    if (key == "personalise") return command::Personalize;
+    return 0;
+}
+
+const char* commandName(std::uint8_t letter) {
+    for (const NamedCommand& c : kCommands) {
+        if (c.letter == letter) return c.display;
+    }
+    return "";
+}
+
+const char* faultGrammarText() {
+    return "FAULTS is FAULT[,FAULT...], each one of\n"
+           "  nak:CMD:CODE[@WHEN]     refuse CMD with reject code CODE (0-255)\n"
+           "  fail:CMD:CHAR[@WHEN]    complete CMD with completion character CHAR (not 0)\n"
+           "  silent:CMD[@WHEN]       send no reply to CMD\n"
+           "  badcheck:CMD[@WHEN]     reply to CMD with a corrupted check byte\n"
+           "  stray:CMD[@WHEN]        send a stray byte ahead of the reply to CMD\n"
+           "  split:CMD[:MS][@WHEN]   send the reply to CMD in two pieces MS ms apart (default 50)\n"
+           "  jam:N[:load|:eject]     the card after N delivered cards jams in the feed\n"
+           "                          (default) or at the exit; only a restore clears it\n"
+           "  wchunk:BYTES            take at most BYTES bytes per write (in-process line only)\n"
+           "CMD is poll, restore, preload, load, jobsetup, personalize, eject, runcontrol,\n"
+           "moduleinfo, or its letter p ! l L J P E T w.\n"
+           "WHEN counts the cards the machine takes in (a card produced again after a\n"
+           "restore counts again): N strikes card N only, *N every N-th card, * every\n"
+           "card; without @ the fault strikes once, at the first matching command.\n"
+           "A fault strikes at most once per card.\n"
+           "Example: nak:load:7@*5,fail:personalize:3@12,jam:30\n";
+}
+
+}  // namespace kestrova::simulator

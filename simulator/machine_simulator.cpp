@@ -1,0 +1,398 @@
+#include "simulator/machine_simulator.h"
+
+#include "link/machine_command.h"
+#include "simulator/machine_clock.h"
+#include "simulator/machine_codes.h"
+#include "simulator/module_info_text.h"
+
+#include <utility>
+
+namespace kestrova::simulator {
+
+namespace {
+
+constexpr std::size_t kMaxLoggedRequests = 1u << 20;
+constexpr std::uint8_t kStrayByte = 0xFF;  // line noise ahead of a reply
+
+bool isFail(const Fault* fault) { return fault != nullptr && fault->kind == FaultKind::Fail; }
+
+std::uint8_t completionFor(const Fault* fault) { return isFail(fault) ? fault->code : completion::Success; }
+
+}  // namespace
+
+MachineSimulator::MachineSimulator(MachineDurations durations, FaultPlan faults) : durations_(durations) {
+    setFaults(std::move(faults));
+}
+
+void MachineSimulator::setDurations(const MachineDurations& durations) {
+    std::lock_guard<std::mutex> guard(lock_);
+    durations_ = durations;
+}
+
+void MachineSimulator::setFaults(FaultPlan faults) {
+    std::lock_guard<std::mutex> guard(lock_);
+    plan_ = std::move(faults);
+    faultLastCard_.assign(plan_.faults.size(), 0);
+    faultSpent_.assign(plan_.faults.size(), false);
+}
+
+FaultPlan MachineSimulator::faults() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return plan_;
+}
+
+void MachineSimulator::setRecording(bool record) {
+    std::lock_guard<std::mutex> guard(lock_);
+    recording_ = record;
+}
+
+MachineReply MachineSimulator::answer(const std::uint8_t* frame, std::size_t size) {
+    std::lock_guard<std::mutex> guard(lock_);
+    const std::uint64_t now = machine_clock::nowMs();
+    ++counts_.framesReceived;
+
+    RequestFrame request;
+    MachineReply out;
+    if (parseRequestFrame(frame, size, request) != RequestParse::Ok) {
+        // Answer what can be read of a damaged frame, so the host hears of it.
+        ++counts_.badFrames;
+        RequestFrame damaged;
+        for (std::size_t i = 0; i < 4 && 1 + i < size; ++i) damaged.address[i] = frame[1 + i];
+        if (size > 5) damaged.sequence = frame[5];
+        const std::uint8_t letter = size > 6 ? frame[6] : 0;
+        out.bytes = encodeReply(damaged.address, damaged.sequence, reply::NAK, {letter, reject::BadFrame});
+        return out;
+    }
+
+    const std::size_t card = workingCard();
+    ++commandCounts_[request.command];
+    if (recording_ && requests_.size() < kMaxLoggedRequests) {
+        requests_.push_back(ReceivedRequest{request.command, request.sequence, request.payload, card, now});
+    }
+
+    const Fault* fault = strikingFault(request.command, card, now);
+    if (fault != nullptr && fault->kind == FaultKind::Silent) return out;
+    if (fault != nullptr && fault->kind == FaultKind::Nak) {
+        out.bytes = nak(request, fault->code);
+    } else {
+        out.bytes = perform(request, fault, now);
+    }
+    if (fault != nullptr) {
+        switch (fault->kind) {
+            case FaultKind::BadCheck: out.bytes.back() ^= 0xFF; break;
+            case FaultKind::Stray: out.bytes.insert(out.bytes.begin(), kStrayByte); break;
+            case FaultKind::Split:
+                out.splitAt = out.bytes.size() / 2;
+                out.gapMs = fault->gapMs;
+                break;
+            default: break;
+        }
+    }
+    return out;
+}
+
+Bytes MachineSimulator::perform(const RequestFrame& request, const Fault* fault, std::uint64_t now) {
+    switch (request.command) {
+        case command::Poll: return poll(request, now);
+        case command::Restore:
+        case command::PreLoad:
+        case command::Load:
+        case command::Personalize:
+        case command::Eject: return startOperation(request, fault, now);
+        case command::JobSetup: return jobSetup(request, fault);
+        case command::RunControl: return runControl(request, fault, now);
+        case command::ModuleInfo: return data(request, command::ModuleInfo, completionFor(fault), moduleInfoLocked());
+        default: return nak(request, reject::UnknownCommand);
+    }
+}
+
+Bytes MachineSimulator::poll(const RequestFrame& request, std::uint64_t now) {
+    if (!operation_) return encodeReply(request.address, request.sequence, reply::ENQ, {});
+    if (operation_->held || now - operation_->startedAt < operation_->durationMs) {
+        return encodeReply(request.address, request.sequence, reply::EOT, {});
+    }
+    const Operation done = *operation_;
+    operation_.reset();
+    complete(done);
+    return data(request, done.letter, done.completionCode);
+}
+
+Bytes MachineSimulator::startOperation(const RequestFrame& request, const Fault* fault, std::uint64_t now) {
+    const std::uint8_t letter = request.command;
+    if (letter == command::Restore) {
+        // A restore is always taken: it aborts what runs, clears a jam and
+        // empties the card path.
+        operation_.reset();
+        if (card_) {
+            if (card_->stage == CardInMachine::Stage::Personalised) {
+                deliverCard();
+            } else {
+                rejectCard();
+            }
+        }
+        jammed_ = false;
+        operation_ = Operation{letter, now, durations_.restoreMs, false, completionFor(fault), false};
+        return ack(request, letter);
+    }
+
+    if (const std::uint8_t why = refusal(letter, request.payload); why != 0) return nak(request, why);
+    Operation operation{letter, now, durations_.forCommand(letter), false, completionFor(fault), false};
+    switch (letter) {
+        case command::PreLoad:
+            ++counts_.cardsTakenIn;
+            card_ = CardInMachine{counts_.cardsTakenIn, CardInMachine::Stage::Feeding, std::nullopt, {}, {}};
+            if (hopper_ > 0) --hopper_;
+            break;
+        case command::Load: operation.jams = armJam(false, letter, now); break;
+        case command::Personalize: card_->personalisationText = request.payload; break;
+        case command::Eject: operation.jams = armJam(true, letter, now); break;
+        default: break;
+    }
+    if (operation.jams) operation.completionCode = completion::Jam;
+    if (paused_) {
+        if (stepsLeft_ > 0) {
+            --stepsLeft_;
+        } else {
+            operation.held = true;
+        }
+    }
+    operation_ = operation;
+    return ack(request, letter);
+}
+
+std::uint8_t MachineSimulator::refusal(std::uint8_t letter, const Bytes& payload) const {
+    if (jammed_) return reject::Jammed;
+    if (!restored_) return reject::NotRestored;
+    if (operation_) return reject::Busy;
+    const bool loaded = card_ && card_->stage == CardInMachine::Stage::Loaded;
+    switch (letter) {
+        case command::PreLoad: return card_ ? reject::WrongStep : 0;
+        case command::Load: return card_ && card_->stage == CardInMachine::Stage::Staged ? 0 : reject::WrongStep;
+        case command::JobSetup: return loaded ? 0 : reject::WrongStep;
+        case command::Personalize:
+            if (!loaded || !card_->setup) return reject::WrongStep;
+            return !payload.empty() && payload[0] == 'A' ? 0 : reject::BadPayload;
+        case command::Eject: return card_ ? 0 : reject::WrongStep;
+        default: return 0;
+    }
+}
+
+Bytes MachineSimulator::jobSetup(const RequestFrame& request, const Fault* fault) {
+    if (const std::uint8_t why = refusal(command::JobSetup, request.payload); why != 0) return nak(request, why);
+    const std::optional<CardSetup> setup = decodeSetupText(request.payload);
+    if (!setup) return nak(request, reject::BadPayload);
+    const std::uint8_t code = completionFor(fault);
+    if (code == completion::Success) {
+        card_->setup = setup;
+        card_->setupText = request.payload;
+    }
+    return data(request, command::JobSetup, code);
+}
+
+Bytes MachineSimulator::runControl(const RequestFrame& request, const Fault* fault, std::uint64_t now) {
+    if (request.payload.size() != 1) return nak(request, reject::BadPayload);
+    const std::uint8_t mode = request.payload[0];
+    if (mode != '3' && mode != '4' && mode != '5') return nak(request, reject::BadPayload);
+    const std::uint8_t code = completionFor(fault);
+    if (code != completion::Success) return data(request, command::RunControl, code);
+
+    auto releaseHeld = [&] {
+        if (operation_ && operation_->held) {
+            operation_->held = false;
+            operation_->startedAt = now;
+            return true;
+        }
+        return false;
+    };
+    switch (mode) {
+        case '3':  // pause: what runs finishes, nothing new starts
+            paused_ = true;
+            stepsLeft_ = 0;
+            break;
+        case '4':  // continue
+            paused_ = false;
+            stepsLeft_ = 0;
+            releaseHeld();
+            break;
+        default:  // step: one operation, then paused again
+            paused_ = true;
+            stepsLeft_ = releaseHeld() ? 0 : 1;
+            break;
+    }
+    return data(request, command::RunControl, code);
+}
+
+void MachineSimulator::complete(const Operation& operation) {
+    const bool success = operation.completionCode == completion::Success;
+    switch (operation.letter) {
+        case command::Restore:
+            if (success) restored_ = true;
+            break;
+        case command::PreLoad:
+            // A failed feed leaves the card half-way; a restore clears it.
+            if (success && card_) card_->stage = CardInMachine::Stage::Staged;
+            break;
+        case command::Load:
+            if (operation.jams) {
+                jammed_ = true;
+            } else if (success && card_) {
+                card_->stage = CardInMachine::Stage::Loaded;
+            }
+            break;
+        case command::Personalize: {
+            if (!card_) break;
+            card_->stage = CardInMachine::Stage::Personalised;
+            PersonalisedCard entry;
+            entry.card = card_->card;
+            entry.position = log_.size() + 1;
+            entry.setupText = card_->setupText;
+            entry.personalisationText = card_->personalisationText;
+            entry.setup = card_->setup;
+            DecodedPersonalisation decoded = decodePersonalisationText(card_->personalisationText);
+            entry.items = std::move(decoded.items);
+            entry.decodedExactly = decoded.exact;
+            entry.completionCode = operation.completionCode;
+            log_.push_back(std::move(entry));
+            break;
+        }
+        case command::Eject:
+            if (operation.jams) {
+                jammed_ = true;
+            } else if (success && card_) {
+                deliverCard();
+            }
+            break;
+        default: break;
+    }
+}
+
+void MachineSimulator::deliverCard() {
+    if (!card_) return;
+    const bool personalised = card_->stage == CardInMachine::Stage::Personalised && !log_.empty() &&
+                              log_.back().card == card_->card && log_.back().completionCode == completion::Success;
+    if (personalised) {
+        log_.back().delivered = true;
+        ++counts_.cardsDelivered;
+        card_.reset();
+    } else {
+        rejectCard();
+    }
+}
+
+void MachineSimulator::rejectCard() {
+    ++counts_.cardsRejected;
+    card_.reset();
+}
+
+bool MachineSimulator::armJam(bool atEject, std::uint8_t command, std::uint64_t now) {
+    for (std::size_t i = 0; i < plan_.faults.size(); ++i) {
+        const Fault& fault = plan_.faults[i];
+        if (fault.kind != FaultKind::Jam || faultSpent_[i] || fault.jamAtEject != atEject ||
+            fault.count != counts_.cardsDelivered) {
+            continue;
+        }
+        faultSpent_[i] = true;
+        fired_.push_back(FiredFault{i, fault.text, command, workingCard(), now});
+        return true;
+    }
+    return false;
+}
+
+const Fault* MachineSimulator::strikingFault(std::uint8_t command, std::size_t card, std::uint64_t now) {
+    for (std::size_t i = 0; i < plan_.faults.size(); ++i) {
+        const Fault& fault = plan_.faults[i];
+        if (fault.kind == FaultKind::Jam || fault.kind == FaultKind::WriteChunk) continue;
+        if (fault.command != command || !fault.when.matches(card)) continue;
+        if (fault.when.mode == FaultWhen::Mode::Once ? faultSpent_[i] : faultLastCard_[i] == card) continue;
+        faultSpent_[i] = true;
+        faultLastCard_[i] = card;
+        fired_.push_back(FiredFault{i, fault.text, command, card, now});
+        return &fault;
+    }
+    return nullptr;
+}
+
+std::size_t MachineSimulator::workingCard() const { return card_ ? card_->card : counts_.cardsTakenIn + 1; }
+
+Bytes MachineSimulator::moduleInfoLocked() const {
+    std::string status = "Ready";
+    if (!restored_) status = "Not restored";
+    if (operation_) status = "Busy";
+    if (paused_) status = "Paused";
+    if (jammed_) status = "Jammed";
+    return moduleInfoText({
+        {"MDL", "Kestrova CP-500 card personaliser"},
+        {"SER", "KP5-004217"},
+        {"FWV", "3.14.2"},
+        {"HWR", "C2"},
+        {"CNT", std::to_string(counts_.cardsDelivered)},
+        {"REJ", std::to_string(counts_.cardsRejected)},
+        {"HOP", std::to_string(hopper_)},
+        {"STA", status},
+    });
+}
+
+Bytes MachineSimulator::ack(const RequestFrame& request, std::uint8_t letter) {
+    return encodeReply(request.address, request.sequence, reply::ACK, {letter});
+}
+
+Bytes MachineSimulator::nak(const RequestFrame& request, std::uint8_t rejectCode) {
+    return encodeReply(request.address, request.sequence, reply::NAK, {request.command, rejectCode});
+}
+
+Bytes MachineSimulator::data(const RequestFrame& request, std::uint8_t letter, std::uint8_t completionCode,
+                             const Bytes& payload) {
+    return encodeReply(request.address, request.sequence, letter, {completionCode}, payload);
+}
+
+std::vector<PersonalisedCard> MachineSimulator::personalisedCards() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return log_;
+}
+
+std::optional<CardInMachine> MachineSimulator::currentCard() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return card_;
+}
+
+MachineStatus MachineSimulator::status() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    MachineStatus out = counts_;
+    out.restored = restored_;
+    out.paused = paused_;
+    out.jammed = jammed_;
+    out.operation = operation_ ? operation_->letter : 0;
+    out.operationHeld = operation_ && operation_->held;
+    return out;
+}
+
+std::vector<FiredFault> MachineSimulator::firedFaults() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return fired_;
+}
+
+std::vector<ReceivedRequest> MachineSimulator::received() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return requests_;
+}
+
+std::string MachineSimulator::commandLetters() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    std::string letters;
+    letters.reserve(requests_.size());
+    for (const auto& request : requests_) letters.push_back(static_cast<char>(request.command));
+    return letters;
+}
+
+std::size_t MachineSimulator::countOf(std::uint8_t command) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    const auto it = commandCounts_.find(command);
+    return it == commandCounts_.end() ? 0 : it->second;
+}
+
+Bytes MachineSimulator::moduleInfo() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return moduleInfoLocked();
+}
+
+}  // namespace kestrova::simulator

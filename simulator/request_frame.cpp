@@ -1,0 +1,71 @@
+#include "simulator/request_frame.h"
+
+namespace kestrova::simulator {
+
+namespace {
+constexpr std::size_t kHeaderEnd = 7;  // STX, 4 address bytes, sequence, code
+constexpr std::size_t kEmptyFrame = 9;
+
+bool needsStuffing(std::uint8_t byte) {
+    return byte == frame_byte::SOH || byte == frame_byte::STX || byte == frame_byte::ETX;
+}
+}  // namespace
+
+std::optional<std::size_t> requestFrameLength(const std::uint8_t* data, std::size_t size) {
+    for (std::size_t i = kHeaderEnd; i + 1 < size; ++i) {
+        if (data[i] == frame_byte::ETX) return i + 2;
+    }
+    return std::nullopt;
+}
+
+RequestParse parseRequestFrame(const std::uint8_t* data, std::size_t size, RequestFrame& out) {
+    out = RequestFrame();
+    if (size < kEmptyFrame) return RequestParse::TooShort;
+    const std::size_t etx = size - 2;
+    std::uint8_t check = 0;
+    for (std::size_t i = 1; i < etx; ++i) check ^= data[i];
+    if (data[etx] != frame_byte::ETX || check != data[size - 1]) return RequestParse::BadCheck;
+    for (std::size_t i = 0; i < 4; ++i) out.address[i] = data[1 + i];
+    out.sequence = data[5];
+    out.command = data[6];
+    for (std::size_t i = kHeaderEnd; i < etx; ++i) {
+        if (data[i] != frame_byte::SOH) {
+            out.payload.push_back(data[i]);
+            continue;
+        }
+        if (i + 1 >= etx) return RequestParse::BadStuffing;
+        const auto unstuffed = static_cast<std::uint8_t>(~data[++i]);
+        if (!needsStuffing(unstuffed)) return RequestParse::BadStuffing;
+        out.payload.push_back(unstuffed);
+    }
+    return RequestParse::Ok;
+}
+
+Bytes encodeReply(const MachineAddress& address, std::uint8_t sequence, std::uint8_t code, const Bytes& fixedBytes,
+                  const Bytes& payload) {
+    Bytes out;
+    out.reserve(kEmptyFrame + fixedBytes.size() + 2 * payload.size());
+    out.push_back(frame_byte::STX);
+    std::uint8_t check = 0;
+    auto put = [&](std::uint8_t byte) {
+        out.push_back(byte);
+        check ^= byte;
+    };
+    for (std::uint8_t byte : address) put(byte);
+    put(sequence);
+    put(code);
+    for (std::uint8_t byte : fixedBytes) put(byte);
+    for (std::uint8_t byte : payload) {
+        if (needsStuffing(byte)) {
+            put(frame_byte::SOH);
+            put(static_cast<std::uint8_t>(~byte));
+        } else {
+            put(byte);
+        }
+    }
+    out.push_back(frame_byte::ETX);
+    out.push_back(check);
+    return out;
+}
+
+}  // namespace kestrova::simulator

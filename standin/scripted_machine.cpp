@@ -1,0 +1,301 @@
+#include "standin/scripted_machine.h"
+
+#include "link/machine_command.h"
+#include "standin/platform_standin.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace kestrova::standin {
+
+MachineResponse MachineResponse::eot() { return MachineResponse{Kind::Eot, 0, 0, {}}; }
+MachineResponse MachineResponse::enq() { return MachineResponse{Kind::Enq, 0, 0, {}}; }
+MachineResponse MachineResponse::ack(std::uint8_t completionCode) {
+    return MachineResponse{Kind::Ack, 0, completionCode, {}};
+}
+MachineResponse MachineResponse::nak(std::uint8_t rejectCode) { return MachineResponse{Kind::Nak, 0, rejectCode, {}}; }
+MachineResponse MachineResponse::data(std::uint8_t completionCode, Bytes payload) {
+    return MachineResponse{Kind::Data, 0, completionCode, std::move(payload)};
+}
+MachineResponse MachineResponse::silence() { return MachineResponse{Kind::Silence, 0, 0, {}}; }
+MachineResponse MachineResponse::raw(Bytes bytes) { return MachineResponse{Kind::Raw, 0, 0, std::move(bytes)}; }
+
+Bytes machineReplyFrame(const MachineAddress& address, std::uint8_t sequence, std::uint8_t code,
+                        const Bytes& fixedBytes, const Bytes& payload) {
+    LinkFrame frame;
+    frame.address = address;
+    frame.sequence = sequence;
+    frame.command = code;
+    frame.payload = payload;
+    Bytes wire = encode(frame);
+    // The answered letter, reject code and completion code go out unstuffed,
+    // between the code and the payload; the check byte covers them too.
+    constexpr std::size_t kPayloadOffset = 7;
+    wire.insert(wire.begin() + kPayloadOffset, fixedBytes.begin(), fixedBytes.end());
+    for (std::uint8_t byte : fixedBytes) wire.back() ^= byte;
+    return wire;
+}
+
+namespace {
+
+constexpr std::size_t kEmptyFrameSize = 9;
+
+// Reads a request that stands at the end of `bytes` from `start` on; false
+// when those bytes are no frame.
+bool readRequest(const Bytes& bytes, std::size_t start, ReceivedCommand& out) {
+    const std::size_t size = bytes.size() - start;
+    if (size < kEmptyFrameSize || bytes[start] != frame_byte::STX || bytes[bytes.size() - 2] != frame_byte::ETX) {
+        return false;
+    }
+    std::uint8_t check = 0;
+    for (std::size_t i = start + 1; i + 2 < bytes.size(); ++i) check ^= bytes[i];
+    if (check != bytes.back()) return false;
+
+    LinkFrame frame;
+    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(start) + 1, 4, frame.address.begin());
+    frame.sequence = bytes[start + 5];
+    frame.command = bytes[start + 6];
+    const std::size_t end = bytes.size() - 2;
+    for (std::size_t i = start + 7; i < end; ++i) {
+        if (bytes[i] != frame_byte::SOH) {
+            frame.payload.push_back(bytes[i]);
+        } else if (i + 1 < end) {
+            frame.payload.push_back(static_cast<std::uint8_t>(~bytes[++i]));
+        } else {
+            return false;  // a lone SOH before the ETX
+        }
+    }
+    // A frame that our own encoder would not have written the same way (a
+    // byte left unstuffed, a needless escape) is marked, but still answered.
+    const Bytes canonical = encode(frame);
+    out.address = frame.address;
+    out.sequence = frame.sequence;
+    out.command = frame.command;
+    out.wellFormed = start == 0 && std::equal(canonical.begin(), canonical.end(), bytes.begin() + start,
+                                              bytes.end());
+    out.payload = std::move(frame.payload);
+    return true;
+}
+
+// What the monitor wrote since its last read: normally exactly one frame. A
+// frame whose writing failed part-way leaves its head in front of the next.
+// False when no frame ends the bytes; the request then holds them all.
+bool parseWritten(const Bytes& bytes, ReceivedCommand& request) {
+    for (std::size_t start = 0; start < bytes.size(); ++start) {
+        if (readRequest(bytes, start, request)) return true;
+    }
+    request = ReceivedCommand();
+    request.wellFormed = false;
+    request.payload = bytes;
+    return false;
+}
+
+// How long a read that finds nothing waits, by the port's time-outs.
+std::uint64_t readWaitMs(const COMMTIMEOUTS& timeouts, std::size_t size) {
+    if (timeouts.ReadIntervalTimeout == MAXDWORD && timeouts.ReadTotalTimeoutMultiplier == MAXDWORD) {
+        return timeouts.ReadTotalTimeoutConstant;
+    }
+    if (timeouts.ReadIntervalTimeout == MAXDWORD && timeouts.ReadTotalTimeoutMultiplier == 0 &&
+        timeouts.ReadTotalTimeoutConstant == 0) {
+        return 0;  // returns at once with what is there
+    }
+    return static_cast<std::uint64_t>(timeouts.ReadTotalTimeoutMultiplier) * size +
+           timeouts.ReadTotalTimeoutConstant;
+}
+
+}  // namespace
+
+ScriptedMachine::ScriptedMachine() = default;
+
+long ScriptedMachine::onWrite(const std::uint8_t* data, std::size_t size) {
+    std::lock_guard<std::mutex> guard(lock_);
+    inbound_.insert(inbound_.end(), data, data + size);
+    return static_cast<long>(size);
+}
+
+long ScriptedMachine::onRead(std::uint8_t* buffer, std::size_t size, const COMMTIMEOUTS& timeouts) {
+    std::unique_lock<std::mutex> guard(lock_);
+    if (!inbound_.empty()) {
+        // The monitor reads only once its frame is written: answer it now.
+        ReceivedCommand request;
+        const bool framed = parseWritten(inbound_, request);
+        inbound_.clear();
+        ++frames_;
+        ++counts_[request.command];
+        if (recording_) log_.push_back(request);
+        std::optional<MachineResponse> hooked;
+        if (hook_) {
+            const std::shared_ptr<Hook> hook = hook_;
+            guard.unlock();  // the hook may script the machine
+            hooked = (*hook)(request);
+            guard.lock();
+        }
+        if (hooked) {
+            queueReply(request, *hooked);
+        } else if (framed) {
+            queueReply(request, machineAnswer(request));
+        }
+        // Bytes that are no frame at all go unanswered, as on a real line.
+    }
+    if (outbound_.empty()) {
+        guard.unlock();
+        if (clockMode() == ClockMode::Virtual) advanceVirtualClock(readWaitMs(timeouts, size));
+        return 0;
+    }
+    const std::size_t count = std::min(size, outbound_.size());
+    std::copy_n(outbound_.begin(), count, buffer);
+    outbound_.erase(outbound_.begin(), outbound_.begin() + static_cast<std::ptrdiff_t>(count));
+    return static_cast<long>(count);
+}
+
+MachineResponse ScriptedMachine::machineAnswer(const ReceivedCommand& request) {
+    auto scripted = oneOff_.find(request.command);
+    if (scripted != oneOff_.end() && !scripted->second.empty()) {
+        MachineResponse response = std::move(scripted->second.front());
+        scripted->second.pop_front();
+        return response;
+    }
+    auto standing = standing_.find(request.command);
+    if (standing != standing_.end()) return standing->second;
+
+    switch (request.command) {
+        case command::Poll:
+            if (!pending_) return MachineResponse::enq();
+            if (pending_->busyPollsLeft > 0) {
+                --pending_->busyPollsLeft;
+                return MachineResponse::eot();
+            }
+            {
+                MachineResponse done = MachineResponse::data(pending_->completionCode);
+                done.letter = pending_->letter;
+                pending_.reset();
+                return done;
+            }
+        case command::Restore:
+        case command::PreLoad:
+        case command::Load:
+        case command::Personalize:
+        case command::Eject:
+            return MachineResponse::ack();
+        case command::JobSetup:
+        case command::RunControl:
+            return MachineResponse::data();
+        case command::ModuleInfo:
+            return MachineResponse::data('0', moduleInfo_);
+        default:
+            return MachineResponse::nak(0);
+    }
+}
+
+void ScriptedMachine::queueReply(const ReceivedCommand& request, const MachineResponse& response) {
+    const std::uint8_t letter = response.letter != 0 ? response.letter : request.command;
+    Bytes wire;
+    switch (response.kind) {
+        case MachineResponse::Kind::Eot:
+            wire = machineReplyFrame(request.address, request.sequence, reply::EOT, {}, {});
+            break;
+        case MachineResponse::Kind::Enq:
+            wire = machineReplyFrame(request.address, request.sequence, reply::ENQ, {}, {});
+            break;
+        case MachineResponse::Kind::Ack:
+            wire = machineReplyFrame(request.address, request.sequence, reply::ACK, {letter}, {});
+            // One operation at a time: a newly started one replaces any other.
+            pending_ = Pending{letter, response.code, busyPolls_};
+            break;
+        case MachineResponse::Kind::Nak:
+            wire = machineReplyFrame(request.address, request.sequence, reply::NAK, {letter, response.code}, {});
+            break;
+        case MachineResponse::Kind::Data:
+            wire = machineReplyFrame(request.address, request.sequence, letter, {response.code}, response.payload);
+            break;
+        case MachineResponse::Kind::Silence:
+            return;
+        case MachineResponse::Kind::Raw:
+            wire = response.payload;
+            break;
+    }
+    outbound_.insert(outbound_.end(), wire.begin(), wire.end());
+}
+
+void ScriptedMachine::script(std::uint8_t command, const MachineResponse& response, std::size_t times) {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto& queue = oneOff_[command];
+    for (std::size_t i = 0; i < times; ++i) queue.push_back(response);
+}
+
+void ScriptedMachine::scriptAlways(std::uint8_t command, MachineResponse response) {
+    std::lock_guard<std::mutex> guard(lock_);
+    standing_[command] = std::move(response);
+}
+
+void ScriptedMachine::setBusyPolls(std::size_t polls) {
+    std::lock_guard<std::mutex> guard(lock_);
+    busyPolls_ = polls;
+}
+
+void ScriptedMachine::setModuleInfo(Bytes text) {
+    std::lock_guard<std::mutex> guard(lock_);
+    moduleInfo_ = std::move(text);
+}
+
+void ScriptedMachine::setHook(Hook hook) {
+    std::lock_guard<std::mutex> guard(lock_);
+    hook_ = hook ? std::make_shared<Hook>(std::move(hook)) : nullptr;
+}
+
+void ScriptedMachine::setRecording(bool record) {
+    std::lock_guard<std::mutex> guard(lock_);
+    recording_ = record;
+}
+
+std::vector<ReceivedCommand> ScriptedMachine::received() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return log_;
+}
+
+std::string ScriptedMachine::commandLetters() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    std::string letters;
+    letters.reserve(log_.size());
+    for (const auto& request : log_) letters.push_back(static_cast<char>(request.command));
+    return letters;
+}
+
+std::size_t ScriptedMachine::countOf(std::uint8_t command) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = counts_.find(command);
+    return it == counts_.end() ? 0 : it->second;
+}
+
+std::size_t ScriptedMachine::frames() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return frames_;
+}
+
+std::vector<Bytes> ScriptedMachine::payloadsOf(std::uint8_t command) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    std::vector<Bytes> payloads;
+    for (const auto& request : log_) {
+        if (request.command == command) payloads.push_back(request.payload);
+    }
+    return payloads;
+}
+
+bool ScriptedMachine::completionPending() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return pending_.has_value();
+}
+
+void ScriptedMachine::clear() {
+    std::lock_guard<std::mutex> guard(lock_);
+    inbound_.clear();
+    outbound_.clear();
+    oneOff_.clear();
+    standing_.clear();
+    pending_.reset();
+    log_.clear();
+    counts_.clear();
+    frames_ = 0;
+}
+
+}  // namespace kestrova::standin

@@ -1,0 +1,234 @@
+// The kestrova tool's commands run in-process against the built module:
+// what they print and the exit status scripts rely on.
+#include "simulator/machine_server.h"
+#include "simulator/machine_simulator.h"
+#include "standin/platform_standin.h"
+#include "tool/exit_codes.h"
+#include "tool/tool_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace kestrova::testing {
+namespace {
+
+namespace exit_code = tool::exit_code;
+
+const std::string kSource = KESTROVA_SOURCE_DIR;
+const std::string kSampleJob = kSource + "/examples/sample-job.txt";
+const std::string kSampleConfig = kSource + "/examples/KestrovaLM.cfg";
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+ToolRun kestrova(const std::vector<std::string>& words) {
+    std::ostringstream out;
+    std::ostringstream err;
+    ToolRun run;
+    run.status = tool::runTool(words, {out, err, false});
+    run.out = out.str();
+    run.err = err.str();
+    standin::reset();
+    return run;
+}
+
+std::vector<std::string> linesWith(const std::string& text, const std::string& part) {
+    std::vector<std::string> out;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        if (line.find(part) != std::string::npos) out.push_back(line);
+    }
+    return out;
+}
+
+std::string scratchFile(const std::string& name, const std::string& contents) {
+    std::string path = ::testing::TempDir() + name;
+    std::ofstream(path, std::ios::binary) << contents;
+    return path;
+}
+
+TEST(ToolPrint, PrintsTheSampleJobAndTracesTheWorkedStart) {
+    const ToolRun run = kestrova({"print", "--fast", "--trace", "--module", KESTROVA_MODULE_PATH, kSampleJob});
+    ASSERT_EQ(run.status, exit_code::Success) << run.err;
+    const auto sent = linesWith(run.out, " -> ");
+    ASSERT_GE(sent.size(), 2u);
+    EXPECT_NE(sent[0].find("job -> 02 5A 39 51 51 20 70 03 33"), std::string::npos) << sent[0];
+    EXPECT_NE(sent[0].find("Poll"), std::string::npos);
+    EXPECT_NE(sent[1].find("job -> 02 5A 39 51 51 21 21 03 63"), std::string::npos) << sent[1];
+    EXPECT_NE(sent[1].find("Restore"), std::string::npos);
+    EXPECT_EQ(linesWith(run.out, "personalised (856 x 540)").size(), 8u);
+    EXPECT_NE(run.out.find("summary: 8 of 8 cards produced"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("JOB_CONTROL_DELETE"), std::string::npos);
+}
+
+TEST(ToolPrint, RestoresAfterFaultsWhenAskedTo) {
+    const ToolRun run = kestrova({"print", "--fast", "--faults", "nak:load:7@2,jam:4:eject", "--restore-after", "500",
+                              kSampleJob});
+    ASSERT_EQ(run.status, exit_code::Success) << run.err;
+    EXPECT_EQ(linesWith(run.out, "restore sent").size(), 2u) << run.out;
+    EXPECT_NE(run.out.find("hardware error 5383 (the machine refused a command, reject code 7)"), std::string::npos);
+    EXPECT_NE(run.out.find("summary: 8 of 8 cards produced"), std::string::npos) << run.out;
+}
+
+TEST(ToolPrint, AppliesTheConfigurationGiven) {
+    const ToolRun run = kestrova({"print", "--fast", "--trace", "--config", kSampleConfig, kSampleJob});
+    ASSERT_EQ(run.status, exit_code::Success) << run.err;
+    // The sample rules move x 120 to 118 and y 200 to 204.
+    EXPECT_NE(run.out.find("Personalize A011800452030ANNA KOWALSKA;0118020410404000"), std::string::npos) << run.out;
+}
+
+TEST(ToolPrint, RunsAgainstAServedMachine) {
+    standin::reset();
+    simulator::MachineSimulator machine(simulator::MachineDurations::instant());
+    simulator::MachineServer server(machine);
+    std::string error;
+    ASSERT_TRUE(server.listen({"127.0.0.1", 0}, error)) << error;
+    server.start();
+    const std::string job = scratchFile("two-cards.txt", "<SX1 SY2 X3 Y4 F5 CI6><ONE><TWO>");
+    const ToolRun run = kestrova({"print", "--fast", "--machine", "tcp:127.0.0.1:" + std::to_string(server.port()), job});
+    server.stop();
+    ASSERT_EQ(run.status, exit_code::Success) << run.err;
+    EXPECT_EQ(linesWith(run.out, "done: ").size(), 2u) << run.out;
+    ASSERT_EQ(machine.personalisedCards().size(), 2u);
+    EXPECT_EQ(machine.personalisedCards()[1].texts(), std::vector<std::string>{"TWO"});
+}
+
+TEST(ToolCommands, ExitStatusTellsWhatWentWrong) {
+    const std::string job = kSampleJob;
+    struct Case {
+        std::vector<std::string> words;
+        int status;
+        const char* complaint;
+    } cases[] = {
+        {{}, exit_code::Usage, "Usage: kestrova COMMAND"},
+        {{"frobnicate"}, exit_code::Usage, "unknown command 'frobnicate'"},
+        {{"print"}, exit_code::Usage, "print needs a JOBFILE"},
+        {{"print", job, job}, exit_code::Usage, "one JOBFILE"},
+        {{"print", "--speed", job}, exit_code::Usage, "has no option --speed"},
+        {{"print", job, "--faults"}, exit_code::Usage, "--faults needs a value"},
+        {{"print", "--fast=yes", job}, exit_code::Usage, "--fast takes no value"},
+        {{"print", "--faults", "nak:load", job}, exit_code::Usage, "expected nak:COMMAND:REJECTCODE"},
+        {{"print", "--machine", "serial", job}, exit_code::Usage, "'sim' or 'tcp:HOST:PORT'"},
+        {{"print", "--machine", "tcp:127.0.0.1", job}, exit_code::Usage, "not HOST:PORT"},
+        {{"print", "--machine", "tcp:127.0.0.1:9", "--faults", "jam:1", job}, exit_code::Usage, "give them to kestrova machine"},
+        {{"print", "--chunk", "0", job}, exit_code::Usage, "--chunk needs a whole number"},
+        {{"print", "--durations", "slow", job}, exit_code::Usage, "has no '='"},
+        {{"print", "/nonexistent/job.txt"}, exit_code::BadInput, "cannot open /nonexistent/job.txt"},
+        {{"print", "--config", "/nonexistent.cfg", job}, exit_code::BadInput, "--config: cannot open"},
+        {{"print", "--module", "/nonexistent/libKestrovaLM.so", job}, exit_code::Environment, "nonexistent"},
+        {{"print", "--machine", "tcp:127.0.0.1:1", job}, exit_code::Environment, "cannot connect to 127.0.0.1:1"},
+        {{"control"}, exit_code::Usage, "control needs one COMMAND"},
+        {{"control", "reboot"}, exit_code::Usage, "unknown command 'reboot'"},
+        {{"control", "--to", "127.0.0.1:1", "get_info"}, exit_code::Environment, "cannot connect"},
+        {{"control", "--to", "127.0.0.1:1", "--machine", "sim", "get_info"}, exit_code::Usage, "--to sends"},
+        {{"machine"}, exit_code::Usage, "needs --listen"},
+        {{"machine", "--listen", "example.org:80"}, exit_code::Usage, "not an IPv4 address"},
+        {{"check"}, exit_code::Usage, "check needs one JOBFILE"},
+        {{"check", "/nonexistent/job.txt"}, exit_code::BadInput, "cannot open"},
+    };
+    for (const Case& c : cases) {
+        std::string shown;
+        for (const auto& word : c.words) shown += word + " ";
+        SCOPED_TRACE(shown);
+        const ToolRun run = kestrova(c.words);
+        EXPECT_EQ(run.status, c.status) << run.out << run.err;
+        EXPECT_NE((run.err + run.out).find(c.complaint), std::string::npos) << run.err;
+    }
+}
+
+TEST(ToolCommands, EveryCommandHasHelp) {
+    struct Case {
+        std::vector<std::string> words;
+        const char* mentions;
+    } cases[] = {
+        {{"help"}, "print JOBFILE"},
+        {{"print", "--help"}, "jam:N[:load|:eject]"},
+        {{"control", "-h"}, "delete_job, restore"},
+        {{"machine", "--help"}, "--listen HOST:PORT"},
+        {{"check", "--help"}, "KestrovaLM.cfg not found"},
+        {{"--version"}, "kestrova "},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = kestrova(c.words);
+        EXPECT_EQ(run.status, exit_code::Success) << c.words[0];
+        EXPECT_NE(run.out.find(c.mentions), std::string::npos) << c.words[0];
+        EXPECT_NE(run.out.find(c.words.size() == 1 && c.words[0] == "--version" ? "kestrova" : "Exit status"),
+                  std::string::npos);
+    }
+}
+
+TEST(ToolControl, AsksTheModuleHereWithNoJobRunning) {
+    const ToolRun run = kestrova({"control", "get_info"});
+    ASSERT_EQ(run.status, exit_code::Success) << run.err;
+    EXPECT_NE(run.out.find("<?xml version=\"1.0\" encoding=\"utf-8\"?>"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("<MDL value=\"Kestrova CP-500 card personaliser\"/>"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("<sw_error_code value=\"0\"/>"), std::string::npos);
+
+    const std::string document = scratchFile("restore.xml", "<kx_api><note>mine</note><command value=\"restore\"/></kx_api>");
+    const ToolRun fromFile = kestrova({"control", "--file", document});
+    ASSERT_EQ(fromFile.status, exit_code::Success) << fromFile.err;
+    EXPECT_NE(fromFile.out.find("<note>mine</note>"), std::string::npos) << "the request comes back with its result";
+}
+
+TEST(ToolCheck, ListsCardsAsTheMachineReceivesThem) {
+    const ToolRun run = kestrova({"check", "--config", kSampleConfig, kSampleJob});
+    ASSERT_EQ(run.status, exit_code::Success) << run.out << run.err;
+    EXPECT_NE(run.out.find("horizontal rules (x): 120 -> 118"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("X 118 (120 in the job)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("JobSetup     06SZX85606SZY540"), std::string::npos);
+    EXPECT_NE(run.out.find("Personalize  A011800452030ANNA KOWALSKA;"), std::string::npos);
+    EXPECT_EQ(linesWith(run.out, "Personalize  A").size(), 8u);
+}
+
+TEST(ToolCheck, ExplainsConfigurationProblems) {
+    struct Case {
+        const char* config;
+        const char* explanation;
+    } cases[] = {
+        {"<KestrovaLM><replace-coordinates><horizontal><r value=\"100\" replace_with=\"12mm\"/></horizontal>"
+         "<vertical/></replace-coordinates></KestrovaLM>",
+         "horizontal rule 1 <r>: replace_with=\"12mm\" has 'mm' after its digits"},
+        {"<KestrovaLM><replace-coordinates><horizontal a=\"1\"/><vertical/></replace-coordinates></KestrovaLM>",
+         "the <horizontal> element has attributes of its own"},
+        {"<KestrovaLM><replace-coordinates><horizontal/></replace-coordinates></KestrovaLM>",
+         "KestrovaLM/replace-coordinates/vertical is missing; the horizontal rules stay"},
+        {"<kestrovalm/>", "the top-level element must be <KestrovaLM> (found <kestrovalm>)"},
+        {"<KestrovaLM><replace-coordinates>", "not well-formed XML at line 1"},
+        {"<KestrovaLM><replace-coordinates><horizontal><a value=\"1\" replace_with=\"2\"/>"
+         "<b value=\"1\" replace_with=\"3\"/></horizontal><vertical><c value=\"5\"/></vertical>"
+         "</replace-coordinates></KestrovaLM>",
+         "vertical rule 1 <c> has no attribute replace_with"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.config);
+        const ToolRun run = kestrova({"check", "--config", scratchFile("bad.cfg", c.config), kSampleJob});
+        EXPECT_EQ(run.status, exit_code::Failed);
+        EXPECT_NE(run.out.find(c.explanation), std::string::npos) << run.out;
+    }
+    const ToolRun duplicate = kestrova(
+        {"check", "--config",
+         scratchFile("dup.cfg", "<KestrovaLM><replace-coordinates><horizontal><a value=\"1\" replace_with=\"2\"/>"
+                                "<b value=\"1\" replace_with=\"3\"/></horizontal><vertical/></replace-coordinates>"
+                                "</KestrovaLM>"),
+         kSampleJob});
+    EXPECT_EQ(duplicate.status, exit_code::Success);
+    EXPECT_NE(duplicate.out.find("rule 2 <b> (1 -> 3) is ignored: rule 1 already replaces x 1 by 2"), std::string::npos)
+        << duplicate.out;
+}
+
+TEST(ToolCheck, ACardWithoutItemsIsAProblem) {
+    const ToolRun run = kestrova({"check", scratchFile("no-items.txt", "<SX1 SY1><lonely card>")});
+    EXPECT_EQ(run.status, exit_code::Failed);
+    EXPECT_NE(run.out.find("hardware error -5"), std::string::npos) << run.out;
+}
+
+}  // namespace
+}  // namespace kestrova::testing

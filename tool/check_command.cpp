@@ -1,0 +1,142 @@
+// kestrova check: a job parsed as the module parses it, without a machine;
+// every layout and card as the machine would receive it, and the
+// configuration explained.
+#include "link/payload_texts.h"
+#include "production/configuration.h"
+#include "simulator/frame_trace.h"
+#include "tool/arguments.h"
+#include "tool/config_report.h"
+#include "tool/console.h"
+#include "tool/exit_codes.h"
+#include "tool/help_texts.h"
+#include "tool/job_file.h"
+#include "tool/tool_commands.h"
+
+#include <filesystem>
+#include <map>
+
+namespace kestrova::tool {
+
+namespace {
+
+const std::vector<OptionSpec> kOptions = {{"help", false}, {"config", true}};
+
+std::string shown(std::string_view text) { return simulator::printable(Bytes(text.begin(), text.end())); }
+
+std::string rulesText(const CoordinateRules& rules) {
+    if (rules.empty()) return "none";
+    std::string out;
+    for (const auto& [value, replaceWith] : rules) {
+        if (!out.empty()) out += ", ";
+        out += std::to_string(value) + " -> " + std::to_string(replaceWith);
+    }
+    return out;
+}
+
+// "120 (100 in the job)" when a rule replaced the value.
+std::string coordinate(std::int32_t now, std::int32_t before) {
+    return before == now ? std::to_string(now) : std::to_string(now) + " (" + std::to_string(before) + " in the job)";
+}
+
+void listLayout(Console& console, std::size_t number, const CardLayout& layout, const CardLayout& asWritten) {
+    console.line("layout " + std::to_string(number) + ": SX " + std::to_string(layout.sx) + ", SY " +
+                 std::to_string(layout.sy) + ", U " + std::to_string(layout.u) + ", ]F " +
+                 std::to_string(layout.bracketF) + ", FN " + (layout.fn.empty() ? "-" : shown(layout.fn)) + "; " +
+                 std::to_string(layout.items.size()) + " item(s)");
+    for (std::size_t i = 0; i < layout.items.size(); ++i) {
+        const JobItem& item = layout.items[i];
+        const JobItem& written = asWritten.items[i];
+        console.line("  item " + std::to_string(i + 1) + ": X " + coordinate(item.x, written.x) + ", Y " +
+                     coordinate(item.y, written.y) + ", F " + std::to_string(item.f) + ", CI " +
+                     std::to_string(item.ci) + ", CS " + std::to_string(item.cs) + ", B " + std::to_string(item.b) +
+                     (item.n.empty() ? "" : ", N=" + shown(item.n)) +
+                     (item.text.empty() ? "" : ", text \"" + shown(item.text) + "\""));
+    }
+}
+
+}  // namespace
+
+int runCheck(const std::vector<std::string>& words, ToolOutput output) {
+    Console console(output.out, output.err, false);
+    const auto parsed = parseArguments(words, kOptions, "check");
+    if (!parsed.arguments) {
+        console.error(parsed.error);
+        return exit_code::Usage;
+    }
+    const Arguments& arguments = *parsed.arguments;
+    if (arguments.has("help")) {
+        output.out << checkHelp();
+        return exit_code::Success;
+    }
+    if (arguments.positionals.size() != 1) {
+        console.error("check needs one JOBFILE (kestrova check --help)");
+        return exit_code::Usage;
+    }
+    const std::string& jobPath = arguments.positionals[0];
+    std::string job;
+    std::string error;
+    if (!readWholeFile(jobPath, job, error)) {
+        console.error(error);
+        return exit_code::BadInput;
+    }
+
+    bool problems = false;
+    ConfigReport config;
+    const auto configPath = arguments.value("config");
+    const std::string path = configPath.value_or(kConfigurationPath);
+    if (!configPath && !std::filesystem::exists(path)) {
+        console.line("configuration: no " + path + " under the current directory: no coordinate rules (the module "
+                     "sends \"KestrovaLM.cfg not found\" and goes on)");
+    } else {
+        if (configPath) {
+            std::string ignored;
+            if (!readWholeFile(*configPath, ignored, error)) {
+                console.error("--config: " + error);
+                return exit_code::BadInput;
+            }
+        }
+        config = explainConfiguration(path);
+        console.line("configuration: " + path + (config.moduleReadsIt ? " (read without problems)" : ""));
+        for (const std::string& e : config.errors) console.line("  problem: " + e);
+        for (const std::string& n : config.notes) console.line("  note: " + n);
+        if (!config.moduleReadsIt) {
+            problems = true;
+            console.line("  the module sends \"KestrovaLM.cfg not found\" and keeps the rules read before the problem");
+        }
+        console.line("  horizontal rules (x): " + rulesText(config.horizontal));
+        console.line("  vertical rules (y): " + rulesText(config.vertical));
+    }
+
+    const JobQueue cards = parseJob(job, config.horizontal, config.vertical);
+    const JobQueue asWritten = parseJob(job);
+    console.line("job " + jobPath + ": " + std::to_string(job.size()) + " bytes, " + std::to_string(cards.size()) +
+                 " card(s)");
+    std::map<const CardLayout*, std::size_t> layouts;
+    for (std::size_t i = 0; i < cards.records.size(); ++i) {
+        const JobRecord& card = cards.records[i];
+        auto [layout, isNew] = layouts.emplace(card.layout().get(), layouts.size() + 1);
+        if (isNew) listLayout(console, layout->second, *card.layout(), *asWritten.records[i].layout());
+        const std::size_t items = card.items().size();
+        const std::size_t lines = card.lines().size();
+        console.line("card " + std::to_string(i + 1) + " (layout " + std::to_string(layout->second) + "), " +
+                     std::to_string(lines) + " line(s)");
+        for (std::size_t k = 0; k < lines; ++k) {
+            console.line("  line " + std::to_string(k + 1) + ": \"" + shown(card.lines()[k]) + "\"" +
+                         (k < items ? " -> item " + std::to_string(k + 1) : " (no item: not sent)"));
+        }
+        if (items == 0) {
+            problems = true;
+            console.line("  problem: the layout has no items; production halts at this card with hardware error -5");
+            continue;
+        }
+        if (lines < items) {
+            console.line("  note: " + std::to_string(items - lines) + " item(s) without a line are not sent");
+        }
+        console.line("  JobSetup     " + simulator::printable(recordSetupText(card)));
+        console.line("  Personalize  " + simulator::printable(personalisationText(card)));
+    }
+    if (cards.size() == 0) console.line("no cards: the module would finish the job without a machine exchange");
+    return problems ? exit_code::Failed : exit_code::Success;
+}
+
+}  // namespace kestrova::tool

@@ -1,0 +1,46 @@
+#include "tool/console.h"
+
+namespace kestrova::tool {
+
+void Console::clearStatus() {
+    if (status_.empty()) return;
+    out_ << '\r' << std::string(status_.size(), ' ') << '\r';
+}
+
+void Console::line(const std::string& text) {
+    std::lock_guard<std::mutex> guard(lock_);
+    clearStatus();
+    out_ << text << '\n';
+    if (!status_.empty()) out_ << status_;
+    out_.flush();
+}
+
+void Console::status(const std::string& text) {
+    if (!terminal_) return;
+    std::lock_guard<std::mutex> guard(lock_);
+    clearStatus();
+    status_ = text;
+    out_ << status_;
+    out_.flush();
+}
+
+void Console::error(const std::string& text) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!status_.empty()) {
+        out_ << '\n';
+        out_.flush();
+        status_.clear();
+    }
+    err_ << "kestrova: " << text << '\n';
+    err_.flush();
+}
+
+void Console::endStatus() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (status_.empty()) return;
+    out_ << '\n';
+    out_.flush();
+    status_.clear();
+}
+
+}  // namespace kestrova::tool

@@ -1,0 +1,116 @@
+// kestrova control: one kx_api request, either to a running kestrova print
+// (--to) or straight to the module loaded here with no job running.
+#include "tool/arguments.h"
+#include "tool/console.h"
+#include "tool/control_channel.h"
+#include "tool/control_document.h"
+#include "tool/exit_codes.h"
+#include "tool/help_texts.h"
+#include "tool/host_console.h"
+#include "tool/job_file.h"
+#include "tool/machine_setup.h"
+#include "tool/module_loader.h"
+#include "tool/spooler_host.h"
+#include "tool/text_encoding.h"
+#include "tool/tool_commands.h"
+
+namespace kestrova::tool {
+
+namespace {
+
+const std::vector<OptionSpec> kOptions = {{"help", false}, {"to", true}, {"machine", true}, {"file", true},
+                                          {"module", true}};
+
+void printDocument(ToolOutput& output, const std::string& document) {
+    output.out << document;
+    if (!document.empty() && document.back() != '\n') output.out << '\n';
+}
+
+}  // namespace
+
+int runControl(const std::vector<std::string>& words, ToolOutput output) {
+    Console console(output.out, output.err, false);
+    const auto parsed = parseArguments(words, kOptions, "control");
+    if (!parsed.arguments) {
+        console.error(parsed.error);
+        return exit_code::Usage;
+    }
+    const Arguments& arguments = *parsed.arguments;
+    if (arguments.has("help")) {
+        output.out << controlHelp();
+        return exit_code::Success;
+    }
+
+    std::string document;
+    std::string error;
+    if (const auto file = arguments.value("file")) {
+        if (!arguments.positionals.empty()) {
+            console.error("give either a COMMAND or --file, not both");
+            return exit_code::Usage;
+        }
+        if (!readWholeFile(*file, document, error)) {
+            console.error(error);
+            return exit_code::BadInput;
+        }
+    } else {
+        if (arguments.positionals.size() != 1) {
+            console.error("control needs one COMMAND: delete_job, restore, pause, continue, step or get_info");
+            return exit_code::Usage;
+        }
+        const std::string& command = arguments.positionals[0];
+        if (!isControlCommand(command)) {
+            console.error("unknown command '" + command +
+                          "' (delete_job, restore, pause, continue, step, get_info; --file sends any document)");
+            return exit_code::Usage;
+        }
+        document = controlRequestText(command);
+    }
+    if (arguments.has("to") && (arguments.has("machine") || arguments.has("module"))) {
+        console.error("--to sends the request to a running kestrova print; --machine and --module are its business");
+        return exit_code::Usage;
+    }
+
+    if (const auto to = arguments.value("to")) {
+        simulator::net::Endpoint endpoint;
+        if (!simulator::net::parseEndpoint(*to, endpoint, error)) {
+            console.error("--to: " + error);
+            return exit_code::Usage;
+        }
+        ControlReply reply;
+        if (!sendControlDocument(endpoint, document, reply, error)) {
+            console.error(error);
+            return exit_code::Environment;
+        }
+        printDocument(output, reply.document);
+        if (!reply.ok) console.error("GetPrinterDataFromPort returned FALSE, last error " + std::to_string(reply.lastError));
+        return reply.ok ? exit_code::Success : exit_code::Failed;
+    }
+
+    MachineChoice choice;
+    if (!parseMachineChoice(arguments.value("machine").value_or("sim"), choice, error)) {
+        console.error(error);
+        return exit_code::Usage;
+    }
+    host::selectClock(false);
+    MachineSetup machine(choice, simulator::MachineDurations::typical(), {}, nullptr);
+    LoadedModule module;
+    if (!loadModule(module, arguments.value("module").value_or(""), error)) {
+        console.error(error);
+        return exit_code::Environment;
+    }
+    SpoolerHost spooler(module);
+    if (!spooler.open(machine.ports().monitorHandle(), machine.ports().table(), error)) {
+        const std::string why = machine.ports().lastError();
+        console.error(error + (why.empty() ? "" : ": " + why));
+        return exit_code::Environment;
+    }
+    const ControlAnswer answer = spooler.control(utf16FromUtf8(document));
+    printDocument(output, utf8FromUtf16(answer.text));
+    if (answer.result != TRUE) {
+        console.error("GetPrinterDataFromPort returned FALSE, last error " + std::to_string(answer.lastError));
+        return exit_code::Failed;
+    }
+    return exit_code::Success;
+}
+
+}  // namespace kestrova::tool

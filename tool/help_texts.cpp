@@ -1,0 +1,126 @@
+#include "tool/help_texts.h"
+
+#include "production/configuration.h"
+#include "simulator/fault_plan.h"
+#include "simulator/machine_durations.h"
+
+namespace kestrova::tool {
+
+namespace {
+
+const char* const kExitCodes =
+    "Exit status: 0 success; 1 the job or request ran but failed (or check found\n"
+    "problems); 2 bad command line; 3 a file cannot be read; 4 the module cannot be\n"
+    "loaded or the machine or control address cannot be reached; 130 interrupted.\n";
+
+}  // namespace
+
+std::string toolHelp() {
+    return std::string(
+               "kestrova - the KestrovaLM card printing monitor, run outside the spooler\n"
+               "\n"
+               "Usage: kestrova COMMAND [ARGS]   (kestrova COMMAND --help for each)\n"
+               "\n"
+               "  print JOBFILE     print a job through the real module against a machine\n"
+               "  control COMMAND   send one kx_api control request (delete_job, restore,\n"
+               "                    pause, continue, step, get_info)\n"
+               "  machine           run the simulated card machine as a TCP server\n"
+               "  check JOBFILE     list the cards of a job as the machine would receive them\n"
+               "                    and explain the configuration file\n"
+               "  help              this text;  --version  the tool's version\n"
+               "\n") +
+           kExitCodes;
+}
+
+std::string printHelp() {
+    return std::string(
+               "Usage: kestrova print JOBFILE [OPTIONS]\n"
+               "\n"
+               "Loads the module (libKestrovaLM.so, KestrovaLM.dll on Windows) through its one\n"
+               "export and plays the spooler: opens a port, StartDocPort, WritePort in\n"
+               "spooler-sized chunks and EndDocPort, which produces the cards. Meanwhile it asks\n"
+               "the module for get_info through GetPrinterDataFromPort and shows the progress\n"
+               "(cards done / total, machine state, hardware error), then a summary.\n"
+               "\n"
+               "  --machine sim|tcp:HOST:PORT  the machine: the simulator in this process\n"
+               "                         (default), or one served by kestrova machine\n"
+               "  --fast                 virtual clock: the module's pauses and the machine's\n"
+               "                         durations pass at once (on Windows: an instant machine)\n"
+               "  --durations DURATIONS  the simulated machine's pace (default typical)\n"
+               "  --faults FAULTS        faults the simulated machine commits (sim only)\n"
+               "  --restore-after MS     after a halt on a machine error, send \"restore\" once\n"
+               "                         MS ms of platform time have passed (default: never)\n"
+               "  --control HOST:PORT    accept control documents on this loopback address\n"
+               "                         (kestrova control --to HOST:PORT restore)\n"
+               "  --config FILE          the configuration file the module reads at document\n"
+               "                         start (default: " + std::string(kConfigurationPath) + "\n"
+               "                         under the current directory, as the module does)\n"
+               "  --trace                every frame in hex with its meaning, -> to the machine,\n"
+               "                         <- from it; job, ctl and ext mark production, our own\n"
+               "                         requests and those from --control\n"
+               "  --progress-every MS    real ms between get_info requests (default 500, 50 with\n"
+               "                         --fast; 0: none, and no automatic restore)\n"
+               "  --chunk BYTES          bytes per WritePort (default 4096)\n"
+               "  --module PATH          the module to load\n"
+               "  --quiet                no progress, only the summary\n"
+               "\n"
+               "Ctrl-C sends delete_job: the job ends cleanly with the cards done so far.\n"
+               "\n") +
+           simulator::durationsGrammarText() + "\n" + simulator::faultGrammarText() + "\n" + kExitCodes;
+}
+
+std::string controlHelp() {
+    return std::string(
+               "Usage: kestrova control COMMAND [--to HOST:PORT | --machine sim|tcp:HOST:PORT]\n"
+               "       kestrova control --file DOCUMENT [...]\n"
+               "\n"
+               "Sends one kx_api request and prints the result document. COMMAND is\n"
+               "delete_job, restore, pause, continue, step or get_info.\n"
+               "\n"
+               "  --to HOST:PORT        to a running kestrova print --control HOST:PORT, which\n"
+               "                        hands it to its module's GetPrinterDataFromPort\n"
+               "  --machine ...         otherwise: load the module here, open a port to this\n"
+               "                        machine (default sim, a fresh simulator) and ask it\n"
+               "                        with no job running\n"
+               "  --file DOCUMENT       send this document (UTF-8) as it is instead\n"
+               "  --module PATH         the module to load (without --to)\n"
+               "\n") +
+           kExitCodes;
+}
+
+std::string machineHelp() {
+    return std::string(
+               "Usage: kestrova machine --listen HOST:PORT [OPTIONS]\n"
+               "\n"
+               "Runs the simulated card machine as a server on a loopback address, for\n"
+               "kestrova print --machine tcp:HOST:PORT. Runs until Ctrl-C and then lists\n"
+               "what it produced. The machine keeps its state across connections.\n"
+               "\n"
+               "  --listen HOST:PORT     the address (port 0: any free port, which is shown)\n"
+               "  --durations DURATIONS  the machine's pace (default typical)\n"
+               "  --faults FAULTS        faults the machine commits\n"
+               "  --trace                every frame received and sent\n"
+               "  --quiet                no line per card\n"
+               "\n") +
+           simulator::durationsGrammarText() + "\n" + simulator::faultGrammarText() + "\n" + kExitCodes;
+}
+
+std::string checkHelp() {
+    return std::string(
+               "Usage: kestrova check JOBFILE [--config FILE]\n"
+               "\n"
+               "Parses the job as the module does, without a machine, and lists each layout\n"
+               "and every card as the machine would receive it: the coordinates after the\n"
+               "configuration's rules and the exact JobSetup and Personalize payloads (bytes\n"
+               "outside printable ASCII as \\xNN). Explains configuration problems precisely:\n"
+               "which element or rule, and why, where the module only reports\n"
+               "\"KestrovaLM.cfg not found\".\n"
+               "\n"
+               "  --config FILE   the configuration file (default: the one the module would\n"
+               "                  read, " + std::string(kConfigurationPath) + " under the\n"
+               "                  current directory)\n"
+               "\n") +
+           kExitCodes;
+}
+
+}  // namespace kestrova::tool

@@ -1,0 +1,14 @@
+// The tool's --help texts.
+#pragma once
+
+#include <string>
+
+namespace kestrova::tool {
+
+std::string toolHelp();
+std::string printHelp();
+std::string controlHelp();
+std::string machineHelp();
+std::string checkHelp();
+
+}  // namespace kestrova::tool

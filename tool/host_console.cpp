@@ -1,0 +1,76 @@
+#include "tool/host_console.h"
+
+#include "simulator/machine_clock.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include "standin/platform_standin.h"
+
+#include <unistd.h>
+#endif
+
+namespace kestrova::tool::host {
+
+namespace {
+
+std::atomic<bool> gInterrupted{false};
+
+extern "C" void onInterrupt(int) {
+    gInterrupted = true;
+    std::signal(SIGINT, SIG_DFL);
+}
+
+}  // namespace
+
+bool stdoutIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stdout)) != 0;
+#else
+    return isatty(fileno(stdout)) != 0;
+#endif
+}
+
+void catchInterrupt() { std::signal(SIGINT, onInterrupt); }
+
+bool interrupted() { return gInterrupted; }
+
+#ifdef _WIN32
+bool virtualClockAvailable() { return false; }
+void selectClock(bool) {}
+bool virtualClockActive() { return false; }
+std::vector<std::string> spoolerCalls() { return {}; }
+#else
+bool virtualClockAvailable() { return true; }
+
+void selectClock(bool virtualClock) {
+    standin::reset();
+    standin::setRecordSleeps(false);
+    standin::setClockMode(virtualClock ? standin::ClockMode::Virtual : standin::ClockMode::Real);
+}
+
+bool virtualClockActive() { return standin::clockMode() == standin::ClockMode::Virtual; }
+
+std::vector<std::string> spoolerCalls() {
+    std::vector<std::string> out;
+    for (const auto& call : standin::calls()) {
+        if (call.name == "SetJobW") {
+            const char* what = call.command == JOB_CONTROL_LAST_PAGE_EJECTED ? "JOB_CONTROL_LAST_PAGE_EJECTED"
+                               : call.command == JOB_CONTROL_DELETE          ? "JOB_CONTROL_DELETE"
+                                                                             : "?";
+            out.push_back("SetJobW(job " + std::to_string(call.jobId) + ", " + what + ")");
+        } else if (call.name == "ClosePrinter" || call.name == "OpenPrinterW") {
+            out.push_back(call.name);
+        }
+    }
+    return out;
+}
+#endif
+
+std::uint64_t platformNowMs() { return simulator::machine_clock::nowMs(); }
+
+}  // namespace kestrova::tool::host

@@ -1,0 +1,30 @@
+// What the tool needs of the host around it: whether output is a terminal,
+// Ctrl-C, and the platform's clock and spooler calls (the stand-in library
+// outside Windows, the real system on Windows).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrova::tool::host {
+
+bool stdoutIsTerminal();
+
+// The first Ctrl-C only sets a flag (the tool then ends the job cleanly);
+// a second one ends the process.
+void catchInterrupt();
+bool interrupted();
+
+// Whether --fast can put the module on the virtual clock here.
+bool virtualClockAvailable();
+// Resets the platform stand-in and selects its clock.
+void selectClock(bool virtualClock);
+bool virtualClockActive();
+std::uint64_t platformNowMs();
+
+// The spooler calls the module made (SetJobW, ClosePrinter), as text; empty
+// where they cannot be observed.
+std::vector<std::string> spoolerCalls();
+
+}  // namespace kestrova::tool::host

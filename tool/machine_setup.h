@@ -1,0 +1,44 @@
+// The machine beneath the module for one tool run: the port monitor whose
+// ports lead to it, the simulator when it runs in this process, and the
+// tracer that sees every frame.
+#pragma once
+
+#include "simulator/fault_plan.h"
+#include "simulator/frame_trace.h"
+#include "simulator/line_port_monitor.h"
+#include "simulator/machine_durations.h"
+#include "simulator/machine_simulator.h"
+#include "simulator/simulator_peer.h"
+#include "simulator/socket.h"
+
+#include <memory>
+#include <string>
+
+namespace kestrova::tool {
+
+struct MachineChoice {
+    bool simulated = true;
+    simulator::net::Endpoint endpoint;  // when not simulated
+};
+
+// "sim" or "tcp:HOST:PORT".
+bool parseMachineChoice(const std::string& text, MachineChoice& out, std::string& error);
+
+class MachineSetup {
+public:
+    MachineSetup(const MachineChoice& choice, const simulator::MachineDurations& durations,
+                 simulator::FaultPlan faults, simulator::FrameTracer::Sink traceSink);
+
+    simulator::LinePortMonitor& ports() { return *ports_; }
+    // Null when the machine is served elsewhere.
+    simulator::MachineSimulator* simulator() { return simulator_.get(); }
+    simulator::FrameTracer& tracer() { return tracer_; }
+
+private:
+    std::unique_ptr<simulator::MachineSimulator> simulator_;
+    std::unique_ptr<simulator::SimulatorPeer> peer_;
+    simulator::FrameTracer tracer_;
+    std::unique_ptr<simulator::LinePortMonitor> ports_;
+};
+
+}  // namespace kestrova::tool

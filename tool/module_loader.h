@@ -1,0 +1,45 @@
+// Loads the monitor module (libKestrovaLM.so, or KestrovaLM.dll on Windows)
+// and finds its one export, as the spooler does.
+#pragma once
+
+#include "platform/spooler_monitor.h"
+
+#include <string>
+#include <vector>
+
+namespace kestrova::tool {
+
+using InitializePrintMonitor2Fn = LPMONITOR2(WINAPI*)(PMONITORINIT, PHANDLE);
+
+class LoadedModule {
+public:
+    LoadedModule() = default;
+    ~LoadedModule();
+    LoadedModule(const LoadedModule&) = delete;
+    LoadedModule& operator=(const LoadedModule&) = delete;
+
+    // False with the reason in error().
+    bool load(const std::string& path);
+    void unload();
+
+    InitializePrintMonitor2Fn entry() const { return entry_; }
+    const std::string& path() const { return path_; }
+    const std::string& error() const { return error_; }
+
+private:
+    void* handle_ = nullptr;
+    InitializePrintMonitor2Fn entry_ = nullptr;
+    std::string path_;
+    std::string error_;
+};
+
+// Where to look for the module when --module is not given: $KESTROVA_MODULE,
+// the module this tool was built with, the tool's own folder and the one
+// above it, and the plain file name (the loader's search path).
+std::vector<std::string> moduleCandidates();
+
+// Loads the given path, or else the first candidate that loads; false with
+// every reason in `error`.
+bool loadModule(LoadedModule& module, const std::string& path, std::string& error);
+
+}  // namespace kestrova::tool

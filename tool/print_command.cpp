@@ -1,0 +1,318 @@
+// kestrova print: the tool plays the spooler for the real module. One thread
+// runs EndDocPort, which produces the whole job; this one watches it through
+// get_info requests, shows progress and the cards produced, and can restore
+// the machine after a halt or delete the job on Ctrl-C.
+#include "simulator/spec_text.h"
+#include "tool/arguments.h"
+#include "tool/console.h"
+#include "tool/control_channel.h"
+#include "tool/control_document.h"
+#include "tool/exit_codes.h"
+#include "tool/help_texts.h"
+#include "tool/host_console.h"
+#include "tool/job_file.h"
+#include "tool/machine_setup.h"
+#include "tool/module_loader.h"
+#include "tool/print_report.h"
+#include "tool/spooler_host.h"
+#include "tool/staged_configuration.h"
+#include "tool/text_encoding.h"
+#include "tool/tool_commands.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <optional>
+#include <thread>
+
+namespace kestrova::tool {
+
+namespace {
+
+namespace net = simulator::net;
+using Clock = std::chrono::steady_clock;
+
+// Production's first cycle (its Poll, and on a new port its Restore) goes
+// out before any request of ours, so that a trace shows the worked start.
+constexpr std::size_t kFramesBeforeRequests = 2;
+constexpr std::uint64_t kFirstCycleAllowanceMs = 3000;
+constexpr auto kWatchStep = std::chrono::milliseconds(10);
+// On the virtual clock a halted loop lets hours pass in a moment: look often.
+constexpr auto kFastWatchStep = std::chrono::milliseconds(1);
+
+struct PrintOptions {
+    std::string jobPath;
+    MachineChoice machine;
+    bool fast = false;
+    simulator::MachineDurations durations = simulator::MachineDurations::typical();
+    simulator::FaultPlan faults;
+    std::optional<std::uint64_t> restoreAfterMs;
+    std::optional<net::Endpoint> control;
+    std::optional<std::string> configPath;
+    bool trace = false;
+    std::uint64_t progressEveryMs = 500;
+    std::size_t chunk = 4096;
+    std::string modulePath;
+    bool quiet = false;
+};
+
+const std::vector<OptionSpec> kOptions = {
+    {"help", false},          {"machine", true}, {"fast", false},   {"durations", true}, {"faults", true},
+    {"restore-after", true},  {"control", true}, {"config", true},  {"trace", false},    {"progress-every", true},
+    {"chunk", true},          {"module", true},  {"quiet", false},
+};
+
+bool readOptions(const Arguments& arguments, PrintOptions& options, std::string& error) {
+    if (arguments.positionals.size() != 1) {
+        error = arguments.positionals.empty() ? "print needs a JOBFILE (kestrova print --help)"
+                                              : "print takes one JOBFILE, not " +
+                                                    std::to_string(arguments.positionals.size());
+        return false;
+    }
+    options.jobPath = arguments.positionals[0];
+    if (const auto machine = arguments.value("machine")) {
+        if (!parseMachineChoice(*machine, options.machine, error)) return false;
+    }
+    options.fast = arguments.has("fast");
+    if (options.fast) options.progressEveryMs = 20;
+    if (const auto durations = arguments.value("durations")) {
+        const auto parsed = simulator::parseDurations(*durations);
+        if (!parsed.durations) {
+            error = "--durations: " + parsed.error;
+            return false;
+        }
+        options.durations = *parsed.durations;
+    }
+    if (const auto faults = arguments.value("faults")) {
+        const auto parsed = simulator::parseFaultPlan(*faults);
+        if (!parsed.plan) {
+            error = "--faults: " + parsed.error;
+            return false;
+        }
+        options.faults = *parsed.plan;
+    }
+    if (!options.machine.simulated && (arguments.has("faults") || arguments.has("durations"))) {
+        error = "--faults and --durations belong to the simulator in this process; with --machine tcp give them "
+                "to kestrova machine";
+        return false;
+    }
+    auto number = [&](const char* name, std::uint64_t max, std::uint64_t min) -> std::optional<std::uint64_t> {
+        const auto text = arguments.value(name);
+        if (!text) return std::nullopt;
+        const auto value = simulator::spec_text::parseUnsigned(*text, max);
+        if (!value || *value < min) {
+            error = std::string("--") + name + " needs a whole number from " + std::to_string(min) + " to " +
+                    std::to_string(max) + ", not '" + *text + "'";
+        }
+        return value && *value >= min ? value : std::nullopt;
+    };
+    options.restoreAfterMs = number("restore-after", 86400000, 0);
+    if (const auto every = number("progress-every", 3600000, 0)) options.progressEveryMs = *every;
+    if (const auto chunk = number("chunk", 1u << 24, 1)) options.chunk = static_cast<std::size_t>(*chunk);
+    if (!error.empty()) return false;
+    if (const auto control = arguments.value("control")) {
+        net::Endpoint endpoint;
+        if (!net::parseEndpoint(*control, endpoint, error)) {
+            error = "--control: " + error;
+            return false;
+        }
+        options.control = endpoint;
+    }
+    options.configPath = arguments.value("config");
+    options.trace = arguments.has("trace");
+    options.modulePath = arguments.value("module").value_or("");
+    options.quiet = arguments.has("quiet");
+    return true;
+}
+
+std::string hintForHalt(const PrintOptions& options, const ControlListener* listener) {
+    if (listener != nullptr) {
+        return "the job waits for a restore: kestrova control --to " + options.control->host + ":" +
+               std::to_string(listener->port()) + " restore";
+    }
+    return "the job waits for a restore (run with --restore-after MS or --control HOST:PORT), or press Ctrl-C to "
+           "delete it";
+}
+
+}  // namespace
+
+int runPrint(const std::vector<std::string>& words, ToolOutput output) {
+    Console console(output.out, output.err, output.terminal);
+    const auto parsed = parseArguments(words, kOptions, "print");
+    if (!parsed.arguments) {
+        console.error(parsed.error);
+        return exit_code::Usage;
+    }
+    if (parsed.arguments->has("help")) {
+        output.out << printHelp();
+        return exit_code::Success;
+    }
+    PrintOptions options;
+    std::string error;
+    if (!readOptions(*parsed.arguments, options, error)) {
+        console.error(error);
+        return exit_code::Usage;
+    }
+
+    std::string job;
+    if (!readWholeFile(options.jobPath, job, error)) {
+        console.error(error);
+        return exit_code::BadInput;
+    }
+    std::string configuration;
+    if (options.configPath && !readWholeFile(*options.configPath, configuration, error)) {
+        console.error("--config: " + error);
+        return exit_code::BadInput;
+    }
+    const JobQueue cards = parseJob(job);
+    const std::size_t total = cards.size();
+
+    if (options.fast && !host::virtualClockAvailable()) {
+        console.line("note: no virtual clock here; --fast runs an instant machine on the real clock");
+        options.durations = simulator::MachineDurations::instant();
+    }
+    host::selectClock(options.fast && host::virtualClockAvailable());
+    // Several threads trace; a line goes out whole.
+    simulator::FrameTracer::Sink traceSink;
+    if (options.trace) traceSink = [&console](const std::string& line) { console.line(line); };
+    MachineSetup machine(options.machine, options.durations, options.faults, traceSink);
+    const bool showProgress = !options.quiet && !options.trace && output.terminal;
+
+    LoadedModule module;
+    if (!loadModule(module, options.modulePath, error)) {
+        console.error(error);
+        return exit_code::Environment;
+    }
+    SpoolerHost spooler(module);
+    if (!spooler.open(machine.ports().monitorHandle(), machine.ports().table(), error)) {
+        const std::string why = machine.ports().lastError();
+        console.error(error + (why.empty() ? "" : ": " + why));
+        return exit_code::Environment;
+    }
+    StagedConfiguration staged;
+    if (options.configPath && !staged.stage(configuration, error)) {
+        console.error("--config: " + error);
+        return exit_code::Environment;
+    }
+    std::optional<ControlListener> listener;
+    if (options.control) {
+        listener.emplace();
+        if (!listener->listen(*options.control, error)) {
+            console.error("--control: " + error);
+            return exit_code::Environment;
+        }
+        listener->start([&spooler, &console](const std::string& document) {
+            simulator::setThreadTraceTag("ext");
+            const ControlAnswer answer = spooler.control(utf16FromUtf8(document));
+            console.line("control request served (" + std::string(answer.result == TRUE ? "TRUE" : "FALSE") + ")");
+            return ControlReply{answer.result == TRUE, answer.lastError, utf8FromUtf16(answer.text)};
+        });
+    }
+
+    if (!options.quiet) {
+        console.line("printing " + options.jobPath + ": " + std::to_string(total) + " card" + (total == 1 ? "" : "s") +
+                     " through " + module.path() + " on " +
+                     (options.machine.simulated ? std::string("the simulated machine")
+                                                : "the machine at " + options.machine.endpoint.text()) +
+                     (host::virtualClockActive() ? ", virtual clock" : ", real clock"));
+        if (listener) console.line("control requests accepted on " + options.control->host + ":" +
+                                   std::to_string(listener->port()));
+    }
+    if (spooler.startDoc(1, utf16FromUtf8(documentName(options.jobPath))) != TRUE) {
+        console.line("note: StartDocPort returned FALSE (no printer or port document); the module buffers and "
+                     "produces the job all the same");
+    }
+    if (!spooler.write(Bytes(job.begin(), job.end()), options.chunk, error)) {
+        console.error(error);
+        return exit_code::Failed;
+    }
+
+    PrintReport report(cards, machine.simulator());
+    host::catchInterrupt();
+    const auto realStart = Clock::now();
+    const std::uint64_t platformStart = host::platformNowMs();
+    std::atomic<bool> finished{false};
+    BOOL endResult = FALSE;
+    std::thread production([&] {
+        simulator::setThreadTraceTag("job");
+        endResult = spooler.endDoc();
+        finished = true;
+    });
+    simulator::setThreadTraceTag("ctl");
+
+    auto request = [&](const std::string& command) {
+        const ControlAnswer answer = spooler.control(utf16FromUtf8(controlRequestText(command)));
+        return answer.result == TRUE ? readResultDocument(utf8FromUtf16(answer.text)) : ResultValues();
+    };
+    auto nextStatus = Clock::now();
+    bool halted = false;
+    std::uint64_t haltedSince = 0;
+    bool hinted = false;
+    bool deleted = false;
+    while (!finished) {
+        std::this_thread::sleep_for(host::virtualClockActive() ? kFastWatchStep : kWatchStep);
+        if (!options.quiet) report.newCards(console);
+        if (host::interrupted() && !deleted) {
+            deleted = true;
+            console.line("interrupted: delete_job sent, the job ends after the card in production");
+            report.noteStatus(request("delete_job"));
+        }
+        if (options.progressEveryMs == 0 || Clock::now() < nextStatus) continue;
+        nextStatus = Clock::now() + std::chrono::milliseconds(options.progressEveryMs);
+        if (machine.tracer().framesWritten() < kFramesBeforeRequests &&
+            host::platformNowMs() - platformStart < kFirstCycleAllowanceMs) {
+            continue;
+        }
+        // Frames written since our last request are production's: the last of
+        // them marks when a halt began.
+        const std::uint64_t lastProductionFrameMs = machine.tracer().lastWrittenAtMs();
+        const ResultValues status = request("get_info");
+        if (finished) break;
+        if (!status.hasResult) continue;
+        const bool changed = report.noteStatus(status);
+        if (showProgress) {
+            console.status(report.progressLine());
+        } else if (changed && !options.quiet) {
+            console.line(report.progressLine());
+        }
+        const std::int32_t hw = status.hwErrorCode.value_or(0);
+        if (hw == 0) {
+            if (halted) report.noteHaltOver(lastProductionFrameMs - std::min(lastProductionFrameMs, haltedSince));
+            halted = false;
+            continue;
+        }
+        if (!halted) {
+            halted = true;
+            haltedSince = std::max(lastProductionFrameMs, platformStart);
+            report.noteHalt(hw);
+            console.line("production halted: hardware error " + std::to_string(hw) + " (" + describeErrorCode(hw) +
+                         ")");
+            if (!options.restoreAfterMs && !hinted) {
+                hinted = true;
+                console.line(hintForHalt(options, listener ? &*listener : nullptr));
+            }
+        }
+        if (options.restoreAfterMs && host::platformNowMs() - haltedSince >= *options.restoreAfterMs) {
+            const ResultValues restored = request("restore");
+            report.noteRestore();
+            report.noteHaltOver(host::platformNowMs() - haltedSince);
+            console.line("restore sent (sw_error_code " + std::to_string(restored.swErrorCode.value_or(0)) + ")");
+            halted = false;
+        }
+    }
+    production.join();
+    console.endStatus();
+    if (listener) listener->stop();
+    if (endResult == TRUE && !deleted) report.noteFinished();
+    if (!options.quiet) report.newCards(console);
+
+    const std::uint64_t platformMs = host::platformNowMs() - platformStart;
+    const auto realMs = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - realStart).count());
+    report.summary(console, endResult, deleted, platformMs, realMs, host::virtualClockActive(), host::spoolerCalls());
+    spooler.close();
+    if (deleted) return exit_code::Interrupted;
+    return endResult == TRUE ? exit_code::Success : exit_code::Failed;
+}
+
+}  // namespace kestrova::tool

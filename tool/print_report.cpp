@@ -1,0 +1,132 @@
+#include "tool/print_report.h"
+
+#include "simulator/frame_trace.h"
+
+#include <cstdio>
+#include <map>
+
+namespace kestrova::tool {
+
+namespace {
+
+std::string joined(const std::vector<std::string>& parts, const char* separator) {
+    std::string out;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0) out += separator;
+        out += parts[i];
+    }
+    return out;
+}
+
+std::string shown(const std::string& text) { return simulator::printable(Bytes(text.begin(), text.end())); }
+
+std::string cardLine(const simulator::PersonalisedCard& card) {
+    std::string line = "card " + std::to_string(card.position) + " personalised";
+    if (card.setup) line += " (" + std::to_string(card.setup->sx) + " x " + std::to_string(card.setup->sy) + ")";
+    std::vector<std::string> texts;
+    for (const std::string& text : card.texts()) texts.push_back(shown(text));
+    line += ": " + (texts.empty() ? std::string("no items") : joined(texts, " | "));
+    if (card.completionCode != '0') {
+        line += std::string("  - spoiled, completion '") + static_cast<char>(card.completionCode) + "'";
+    }
+    return line;
+}
+
+}  // namespace
+
+std::string formatDuration(std::uint64_t ms) {
+    char text[32];
+    if (ms < 1000) {
+        std::snprintf(text, sizeof text, "%llu ms", static_cast<unsigned long long>(ms));
+    } else if (ms < 60000) {
+        std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(ms) / 1000.0);
+    } else {
+        std::snprintf(text, sizeof text, "%llum %.1fs", static_cast<unsigned long long>(ms / 60000),
+                      static_cast<double>(ms % 60000) / 1000.0);
+    }
+    return text;
+}
+
+PrintReport::PrintReport(const JobQueue& cards, const simulator::MachineSimulator* machine)
+    : cards_(cards), machine_(machine), total_(cards.size()), toProduce_(cards.size()) {}
+
+void PrintReport::newCards(Console& console) {
+    if (machine_ != nullptr) {
+        const auto log = machine_->personalisedCards();
+        for (; logShown_ < log.size(); ++logShown_) console.line(cardLine(log[logShown_]));
+        return;
+    }
+    for (; countShown_ < done() && countShown_ < cards_.records.size(); ++countShown_) {
+        const JobRecord& card = cards_.records[countShown_];
+        std::vector<std::string> lines;
+        for (std::size_t i = 0; i < card.lines().size(); ++i) lines.push_back(shown(std::string(card.lines()[i])));
+        console.line("card " + std::to_string(countShown_ + 1) + " done: " + joined(lines, " | "));
+    }
+}
+
+bool PrintReport::noteStatus(const ResultValues& status) {
+    const std::size_t toProduce = status.toProduce.value_or(toProduce_);
+    const std::string state = status.state.value_or(state_);
+    const std::int32_t hw = status.hwErrorCode.value_or(hwErrorCode_);
+    const bool changed = toProduce != toProduce_ || hw != hwErrorCode_;
+    toProduce_ = toProduce;
+    state_ = state;
+    hwErrorCode_ = hw;
+    return changed;
+}
+
+void PrintReport::noteHalt(std::int32_t hwErrorCode) { halts_.push_back(hwErrorCode); }
+
+std::size_t PrintReport::done() const { return toProduce_ <= total_ ? total_ - toProduce_ : 0; }
+
+std::string PrintReport::progressLine() const {
+    constexpr std::size_t kBar = 20;
+    const std::size_t filled = total_ == 0 ? kBar : done() * kBar / total_;
+    std::string line = "[" + std::string(filled, '#') + std::string(kBar - filled, '.') + "] " +
+                       std::to_string(done()) + "/" + std::to_string(total_) + " cards, machine " +
+                       (state_.empty() ? std::string("?") : state_) + ", hardware error " +
+                       std::to_string(hwErrorCode_);
+    return line;
+}
+
+void PrintReport::summary(Console& console, BOOL endResult, bool deleted, std::uint64_t platformMs,
+                          std::uint64_t realMs, bool virtualClock, const std::vector<std::string>& spoolerCalls) const {
+    std::size_t produced = deleted ? done() : (endResult == TRUE ? total_ : done());
+    std::string machineLine;
+    if (machine_ != nullptr) {
+        const auto status = machine_->status();
+        produced = status.cardsDelivered;
+        const auto log = machine_->personalisedCards();
+        std::size_t spoiled = 0;
+        for (const auto& card : log) spoiled += card.completionCode != '0' ? 1 : 0;
+        std::map<std::string, std::size_t> faults;
+        for (const auto& fault : machine_->firedFaults()) ++faults[fault.text];
+        std::vector<std::string> committed;
+        committed.reserve(faults.size());
+        for (const auto& [text, count] : faults) committed.push_back(text + (count > 1 ? " x" + std::to_string(count) : ""));
+        machineLine = "machine: " + std::to_string(log.size()) + " personalised (" + std::to_string(spoiled) +
+                      " spoiled), " + std::to_string(status.cardsDelivered) + " delivered, " +
+                      std::to_string(status.cardsRejected) + " rejected; faults committed: " +
+                      (committed.empty() ? std::string("none") : joined(committed, ", "));
+    }
+    std::string line = "summary: " + std::to_string(produced) + " of " + std::to_string(total_) + " cards produced in " +
+                       formatDuration(platformMs);
+    // Time spent halted waits on whoever restores, not on the machine.
+    const std::uint64_t working = platformMs > haltedMs_ ? platformMs - haltedMs_ : 0;
+    if (haltedMs_ > 0) line += ", " + formatDuration(haltedMs_) + " of it halted";
+    if (produced > 0) line += " (" + formatDuration(working / produced) + " per card" + (haltedMs_ > 0 ? " working" : "") + ")";
+    line += virtualClock ? ", virtual clock (" + formatDuration(realMs) + " real)" : ", real clock";
+    if (deleted) line += "; the job was deleted";
+    console.line(line);
+    if (!machineLine.empty()) console.line("  " + machineLine);
+    std::vector<std::string> halts;
+    for (const std::int32_t hw : halts_) halts.push_back(std::to_string(hw) + " " + describeErrorCode(hw));
+    console.line("  errors: " + (halts.empty() ? std::string("none") : std::to_string(halts.size()) + " halt(s): " +
+                                                                          joined(halts, "; ")) +
+                 "; restores sent by kestrova: " + std::to_string(restores_));
+    std::string spooler = std::string("  spooler: EndDocPort ") + (endResult == TRUE ? "TRUE" : "FALSE");
+    if (!spoolerCalls.empty()) spooler += "; " + joined(spoolerCalls, ", ");
+    console.line(spooler);
+}
+
+}  // namespace kestrova::tool
