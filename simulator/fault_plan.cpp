@@ -1,7 +1,7 @@
 #include "simulator/fault_plan.h"
 
 #include "link/machine_command.h"
-#include "simulator/spec_text.h"
+#include "simulator/option_text.h"
 
 namespace kestrova::simulator {
 
@@ -44,7 +44,7 @@ struct Parser {
             return true;
         }
         const bool every = !text.empty() && text[0] == '*';
-        const auto n = spec_text::parseUnsigned(every ? text.substr(1) : text, kMaxCount);
+        const auto n = option_text::parseUnsigned(every ? text.substr(1) : text, kMaxCount);
         if (!n || *n == 0) {
             return fail(fault, "after '@' comes a card number N (from 1), *N for every N-th card, or * for every card");
         }
@@ -71,14 +71,14 @@ struct Parser {
             if (!readWhen(written, body.substr(at + 1), out.when)) return false;
             body = body.substr(0, at);
         }
-        const std::vector<std::string> parts = spec_text::split(body, ':');
-        const std::string kind = spec_text::lower(parts[0]);
+        const std::vector<std::string> parts = option_text::split(body, ':');
+        const std::string kind = option_text::lower(parts[0]);
         const std::size_t args = parts.size() - 1;
 
         if (kind == "nak") {
             if (args != 2) return fail(written, "expected nak:COMMAND:REJECTCODE");
             if (!readCommand(written, parts[1], out)) return false;
-            const auto code = spec_text::parseUnsigned(parts[2], 255);
+            const auto code = option_text::parseUnsigned(parts[2], 255);
             if (!code) return fail(written, "the reject code must be a number from 0 to 255");
             out.kind = FaultKind::Nak;
             out.code = static_cast<std::uint8_t>(*code);
@@ -108,7 +108,7 @@ struct Parser {
             if (args != 1 && args != 2) return fail(written, "expected split:COMMAND or split:COMMAND:GAPMS");
             if (!readCommand(written, parts[1], out)) return false;
             if (args == 2) {
-                const auto gap = spec_text::parseUnsigned(parts[2], kMaxGapMs);
+                const auto gap = option_text::parseUnsigned(parts[2], kMaxGapMs);
                 if (!gap) return fail(written, "the gap is a number of milliseconds from 0 to 600000");
                 out.gapMs = *gap;
             }
@@ -118,10 +118,10 @@ struct Parser {
         if (kind == "jam") {
             if (args != 1 && args != 2) return fail(written, "expected jam:N or jam:N:load or jam:N:eject");
             if (at != std::string::npos) return fail(written, "a jam is placed by its card count, not by '@'");
-            const auto n = spec_text::parseUnsigned(parts[1], kMaxCount);
+            const auto n = option_text::parseUnsigned(parts[1], kMaxCount);
             if (!n) return fail(written, "N is the number of cards delivered before the jam (0 or more)");
             if (args == 2) {
-                const std::string where = spec_text::lower(parts[2]);
+                const std::string where = option_text::lower(parts[2]);
                 if (where != "load" && where != "eject") return fail(written, "a card jams at 'load' or 'eject'");
                 out.jamAtEject = where == "eject";
             }
@@ -132,7 +132,7 @@ struct Parser {
         if (kind == "wchunk") {
             if (args != 1) return fail(written, "expected wchunk:BYTES");
             if (at != std::string::npos) return fail(written, "wchunk holds for every write; it takes no '@'");
-            const auto n = spec_text::parseUnsigned(parts[1], kMaxCount);
+            const auto n = option_text::parseUnsigned(parts[1], kMaxCount);
             if (!n || *n == 0) return fail(written, "BYTES is the most a write may hand over, 1 or more");
             out.kind = FaultKind::WriteChunk;
             out.count = static_cast<std::size_t>(*n);
@@ -161,13 +161,13 @@ std::size_t FaultPlan::writeChunk() const {
     return chunk;
 }
 
-FaultPlanParse parseFaultPlan(const std::string& spec) {
+FaultPlanParse parseFaultPlan(const std::string& option) {
     FaultPlan plan;
-    const std::string text = spec_text::trim(spec);
+    const std::string text = option_text::trim(option);
     if (text.empty()) return {plan, {}};
     Parser parser;
-    for (const std::string& piece : spec_text::split(text, ',')) {
-        const std::string written = spec_text::trim(piece);
+    for (const std::string& piece : option_text::split(text, ',')) {
+        const std::string written = option_text::trim(piece);
         if (written.empty()) return {std::nullopt, "empty fault in '" + text + "' (a doubled or trailing comma?)"};
         Fault fault;
         if (!parser.readFault(written, fault)) return {std::nullopt, parser.error};
@@ -183,7 +183,7 @@ std::uint8_t commandFromName(const std::string& name) {
         }
         return 0;
     }
-    const std::string key = spec_text::lower(name);
+    const std::string key = option_text::lower(name);
     for (const NamedCommand& c : kCommands) {
         if (key == c.name) return c.letter;
     }

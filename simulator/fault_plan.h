@@ -57,7 +57,7 @@ struct FaultPlanParse {
 };
 
 // FAULT[,FAULT...]; see faultGrammarText(). An empty text is an empty plan.
-FaultPlanParse parseFaultPlan(const std::string& spec);
+FaultPlanParse parseFaultPlan(const std::string& option);
 
 // The command named by a fault: a name (poll, restore, preload, load,
 // jobsetup, personalize, eject, runcontrol, moduleinfo, any case) or its

@@ -1,7 +1,7 @@
 #include "simulator/machine_durations.h"
 
 #include "link/machine_command.h"
-#include "simulator/spec_text.h"
+#include "simulator/option_text.h"
 
 #include <vector>
 
@@ -24,20 +24,20 @@ std::uint64_t MachineDurations::forCommand(std::uint8_t letter) const {
     }
 }
 
-DurationsParse parseDurations(const std::string& spec) {
-    const std::string text = spec_text::lower(spec_text::trim(spec));
+DurationsParse parseDurations(const std::string& option) {
+    const std::string text = option_text::lower(option_text::trim(option));
     if (text == "typical") return {MachineDurations::typical(), {}};
     if (text == "instant") return {MachineDurations::instant(), {}};
     if (text.empty()) return {std::nullopt, "empty durations; expected 'typical', 'instant' or NAME=MS,..."};
 
     MachineDurations durations = MachineDurations::typical();
-    for (const std::string& part : spec_text::split(text, ',')) {
+    for (const std::string& part : option_text::split(text, ',')) {
         const auto eq = part.find('=');
         if (eq == std::string::npos) {
             return {std::nullopt, "'" + part + "' has no '=': expected NAME=MS"};
         }
-        const std::string name = spec_text::trim(part.substr(0, eq));
-        const auto ms = spec_text::parseUnsigned(spec_text::trim(part.substr(eq + 1)), 3600000);
+        const std::string name = option_text::trim(part.substr(0, eq));
+        const auto ms = option_text::parseUnsigned(option_text::trim(part.substr(eq + 1)), 3600000);
         if (!ms) {
             return {std::nullopt, "'" + part + "': the duration must be a whole number of milliseconds, 0 to 3600000"};
         }

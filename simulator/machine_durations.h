@@ -32,7 +32,7 @@ struct DurationsParse {
 // "typical", "instant", or comma-separated NAME=MS with the names all,
 // restore, preload, load, personalize, eject (later ones override earlier
 // ones, so "all=50,personalize=200" works).
-DurationsParse parseDurations(const std::string& spec);
+DurationsParse parseDurations(const std::string& option);
 
 // The grammar above, for --help.
 const char* durationsGrammarText();

@@ -1,6 +1,6 @@
 #include "simulator/socket.h"
 
-#include "simulator/spec_text.h"
+#include "simulator/option_text.h"
 
 #ifdef _WIN32
 #ifndef NOMINMAX
@@ -80,7 +80,7 @@ bool parseEndpoint(const std::string& text, Endpoint& out, std::string& error) {
         error = "'" + text + "' is not HOST:PORT (for example 127.0.0.1:9150)";
         return false;
     }
-    const auto port = spec_text::parseUnsigned(text.substr(colon + 1), 65535);
+    const auto port = option_text::parseUnsigned(text.substr(colon + 1), 65535);
     if (!port) {
         error = "'" + text.substr(colon + 1) + "' is not a port number from 0 to 65535";
         return false;

@@ -19,7 +19,7 @@ std::optional<std::string> Arguments::value(const std::string& name) const {
     return it->second;
 }
 
-ArgumentsParse parseArguments(const std::vector<std::string>& words, const std::vector<OptionSpec>& options,
+ArgumentsParse parseArguments(const std::vector<std::string>& words, const std::vector<OptionRule>& options,
                               const std::string& command) {
     Arguments out;
     bool optionsEnded = false;
@@ -39,12 +39,12 @@ ArgumentsParse parseArguments(const std::vector<std::string>& words, const std::
             inlineValue = name.substr(eq + 1);
             name = name.substr(0, eq);
         }
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& option : options) {
-            if (name == option.name) spec = &option;
+        const OptionRule* rule = nullptr;
+        for (const OptionRule& option : options) {
+            if (name == option.name) rule = &option;
         }
-        if (spec == nullptr) return {std::nullopt, unknownOption(command, name)};
-        if (!spec->takesValue) {
+        if (rule == nullptr) return {std::nullopt, unknownOption(command, name)};
+        if (!rule->takesValue) {
             if (inlineValue) return {std::nullopt, "--" + name + " takes no value"};
             out.flags.insert(name);
             continue;

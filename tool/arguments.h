@@ -10,7 +10,7 @@
 
 namespace kestrova::tool {
 
-struct OptionSpec {
+struct OptionRule {
     const char* name;  // without the leading "--"
     bool takesValue;
 };
@@ -30,7 +30,7 @@ struct ArgumentsParse {
 };
 
 // "--" ends the options; "-h" is "--help". An option given twice keeps the last value.
-ArgumentsParse parseArguments(const std::vector<std::string>& words, const std::vector<OptionSpec>& options,
+ArgumentsParse parseArguments(const std::vector<std::string>& words, const std::vector<OptionRule>& options,
                               const std::string& command);
 
 }  // namespace kestrova::tool

@@ -19,7 +19,7 @@ namespace kestrova::tool {
 
 namespace {
 
-const std::vector<OptionSpec> kOptions = {{"help", false}, {"config", true}};
+const std::vector<OptionRule> kOptions = {{"help", false}, {"config", true}};
 
 std::string shown(std::string_view text) { return simulator::printable(Bytes(text.begin(), text.end())); }
 

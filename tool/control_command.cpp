@@ -18,7 +18,7 @@ namespace kestrova::tool {
 
 namespace {
 
-const std::vector<OptionSpec> kOptions = {{"help", false}, {"to", true}, {"machine", true}, {"file", true},
+const std::vector<OptionRule> kOptions = {{"help", false}, {"to", true}, {"machine", true}, {"file", true},
                                           {"module", true}};
 
 void printDocument(ToolOutput& output, const std::string& document) {

@@ -16,7 +16,7 @@ namespace kestrova::tool {
 
 namespace {
 
-const std::vector<OptionSpec> kOptions = {{"help", false},  {"listen", true}, {"durations", true},
+const std::vector<OptionRule> kOptions = {{"help", false},  {"listen", true}, {"durations", true},
                                           {"faults", true}, {"trace", false}, {"quiet", false}};
 
 std::string durationsText(const simulator::MachineDurations& d) {

@@ -2,7 +2,7 @@
 // runs EndDocPort, which produces the whole job; this one watches it through
 // get_info requests, shows progress and the cards produced, and can restore
 // the machine after a halt or delete the job on Ctrl-C.
-#include "simulator/spec_text.h"
+#include "simulator/option_text.h"
 #include "tool/arguments.h"
 #include "tool/console.h"
 #include "tool/control_channel.h"
@@ -56,7 +56,7 @@ struct PrintOptions {
     bool quiet = false;
 };
 
-const std::vector<OptionSpec> kOptions = {
+const std::vector<OptionRule> kOptions = {
     {"help", false},          {"machine", true}, {"fast", false},   {"durations", true}, {"faults", true},
     {"restore-after", true},  {"control", true}, {"config", true},  {"trace", false},    {"progress-every", true},
     {"chunk", true},          {"module", true},  {"quiet", false},
@@ -99,7 +99,7 @@ bool readOptions(const Arguments& arguments, PrintOptions& options, std::string&
     auto number = [&](const char* name, std::uint64_t max, std::uint64_t min) -> std::optional<std::uint64_t> {
         const auto text = arguments.value(name);
         if (!text) return std::nullopt;
-        const auto value = simulator::spec_text::parseUnsigned(*text, max);
+        const auto value = simulator::option_text::parseUnsigned(*text, max);
         if (!value || *value < min) {
             error = std::string("--") + name + " needs a whole number from " + std::to_string(min) + " to " +
                     std::to_string(max) + ", not '" + *text + "'";

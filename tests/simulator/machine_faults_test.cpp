@@ -21,8 +21,8 @@ namespace reject = simulator::reject;
 const std::string kSetup = "06SZX85606SZY540";
 const std::string kCard = "A012000452030CARD ONE";
 
-FaultPlan plan(const std::string& spec) {
-    auto parsed = simulator::parseFaultPlan(spec);
+FaultPlan plan(const std::string& option) {
+    auto parsed = simulator::parseFaultPlan(option);
     EXPECT_TRUE(parsed.plan) << parsed.error;
     return parsed.plan.value_or(FaultPlan());
 }
@@ -31,7 +31,7 @@ class MachineFaultsTest : public VirtualClockTest {};
 
 TEST_F(MachineFaultsTest, EachFaultChangesTheAnswerToItsCommand) {
     struct Case {
-        const char* spec;
+        const char* option;
         std::uint8_t command;
         std::function<void(const simulator::MachineReply&)> check;
     } cases[] = {
@@ -72,8 +72,8 @@ TEST_F(MachineFaultsTest, EachFaultChangesTheAnswerToItsCommand) {
          }},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec);
-        MachineSimulator machine(MachineDurations::instant(), plan(c.spec));
+        SCOPED_TRACE(c.option);
+        MachineSimulator machine(MachineDurations::instant(), plan(c.option));
         c.check(machine.answer(requestFrame(0x20, c.command)));
         // A one-off fault strikes once only.
         const auto again = machine.answer(requestFrame(0x21, c.command));
@@ -106,13 +106,13 @@ TEST_F(MachineFaultsTest, AFailedCompletionStillEndsTheOperation) {
 
 TEST_F(MachineFaultsTest, AJammedCardHoldsTheMachineUntilARestore) {
     struct Case {
-        const char* spec;
+        const char* option;
         std::size_t goodCards;
         bool atEject;
     } cases[] = {{"jam:2", 2, false}, {"jam:1:eject", 1, true}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec);
-        MachineSimulator machine(MachineDurations::instant(), plan(c.spec));
+        SCOPED_TRACE(c.option);
+        MachineSimulator machine(MachineDurations::instant(), plan(c.option));
         MachineDriver driver(machine);
         driver.restore();
         for (std::size_t i = 0; i < c.goodCards; ++i) ASSERT_TRUE(driver.card(kSetup, kCard));
@@ -145,7 +145,7 @@ TEST_F(MachineFaultsTest, AJammedCardHoldsTheMachineUntilARestore) {
 TEST_F(MachineFaultsTest, FaultsStrikeTheCardsTheirWhenNames) {
     // Which cards (by the number the machine gives them) a PreLoad NAK hits.
     struct Case {
-        const char* spec;
+        const char* option;
         std::vector<std::size_t> struck;
     } cases[] = {
         {"nak:preload:1", {1}},
@@ -154,8 +154,8 @@ TEST_F(MachineFaultsTest, FaultsStrikeTheCardsTheirWhenNames) {
         {"nak:preload:1@*", {1, 2, 3, 4, 5, 6}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec);
-        MachineSimulator machine(MachineDurations::instant(), plan(c.spec));
+        SCOPED_TRACE(c.option);
+        MachineSimulator machine(MachineDurations::instant(), plan(c.option));
         MachineDriver driver(machine);
         driver.restore();
         std::vector<std::size_t> struck;

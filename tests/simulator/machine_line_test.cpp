@@ -14,7 +14,7 @@ using simulator::MachineDurations;
 using simulator::MachineSimulator;
 using simulator::SimulatorPeer;
 
-simulator::FaultPlan plan(const std::string& spec) { return simulator::parseFaultPlan(spec).plan.value(); }
+simulator::FaultPlan plan(const std::string& option) { return simulator::parseFaultPlan(option).plan.value(); }
 
 class MachineLineTest : public VirtualClockTest {
 protected:

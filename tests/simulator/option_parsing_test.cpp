@@ -16,7 +16,7 @@ using simulator::FaultWhen;
 
 TEST(FaultPlanParsing, ReadsEveryKindOfFault) {
     struct Case {
-        const char* spec;
+        const char* option;
         FaultKind kind;
         std::uint8_t command;
         std::uint8_t code;
@@ -33,8 +33,8 @@ TEST(FaultPlanParsing, ReadsEveryKindOfFault) {
         {"split:w", FaultKind::Split, command::ModuleInfo, 0, FaultWhen::Mode::Once, 0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec);
-        const auto parsed = simulator::parseFaultPlan(c.spec);
+        SCOPED_TRACE(c.option);
+        const auto parsed = simulator::parseFaultPlan(c.option);
         ASSERT_TRUE(parsed.plan) << parsed.error;
         ASSERT_EQ(parsed.plan->faults.size(), 1u);
         const auto& fault = parsed.plan->faults[0];
@@ -43,7 +43,7 @@ TEST(FaultPlanParsing, ReadsEveryKindOfFault) {
         EXPECT_EQ(fault.code, c.code);
         EXPECT_EQ(fault.when.mode, c.mode);
         EXPECT_EQ(fault.when.n, c.n);
-        EXPECT_EQ(fault.text, c.spec);
+        EXPECT_EQ(fault.text, c.option);
     }
 }
 
@@ -64,7 +64,7 @@ TEST(FaultPlanParsing, ReadsLineFaultsAndLists) {
 
 TEST(FaultPlanParsing, ExplainsWhatIsWrong) {
     struct Case {
-        const char* spec;
+        const char* option;
         const char* explanation;
     } cases[] = {
         {"nak:load", "expected nak:COMMAND:REJECTCODE"},
@@ -85,8 +85,8 @@ TEST(FaultPlanParsing, ExplainsWhatIsWrong) {
         {"nak:load:1,,jam:2", "empty fault"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec);
-        const auto parsed = simulator::parseFaultPlan(c.spec);
+        SCOPED_TRACE(c.option);
+        const auto parsed = simulator::parseFaultPlan(c.option);
         EXPECT_FALSE(parsed.plan);
         EXPECT_NE(parsed.error.find(c.explanation), std::string::npos) << parsed.error;
     }
@@ -116,7 +116,7 @@ TEST(DurationsParsing, ReadsNamedFormsAndOverrides) {
 
 TEST(DurationsParsing, ExplainsWhatIsWrong) {
     struct Case {
-        const char* spec;
+        const char* option;
         const char* explanation;
     } cases[] = {
         {"", "empty durations"},
@@ -126,8 +126,8 @@ TEST(DurationsParsing, ExplainsWhatIsWrong) {
         {"warp=10", "unknown operation 'warp'"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec);
-        const auto parsed = simulator::parseDurations(c.spec);
+        SCOPED_TRACE(c.option);
+        const auto parsed = simulator::parseDurations(c.option);
         EXPECT_FALSE(parsed.durations);
         EXPECT_NE(parsed.error.find(c.explanation), std::string::npos) << parsed.error;
     }

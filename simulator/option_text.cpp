@@ -1,8 +1,8 @@
-#include "simulator/spec_text.h"
+#include "simulator/option_text.h"
 
 #include <cctype>
 
-namespace kestrova::simulator::spec_text {
+namespace kestrova::simulator::option_text {
 
 std::string trim(const std::string& text) {
     std::size_t first = 0;
@@ -39,4 +39,4 @@ std::optional<std::uint64_t> parseUnsigned(const std::string& text, std::uint64_
     return value;
 }
 
-}  // namespace kestrova::simulator::spec_text
+}  // namespace kestrova::simulator::option_text

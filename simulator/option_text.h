@@ -1,4 +1,4 @@
-// Small text helpers shared by the parsers of command-line specifications.
+// Small text helpers shared by the parsers of command-line options.
 #pragma once
 
 #include <cstdint>
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace kestrova::simulator::spec_text {
+namespace kestrova::simulator::option_text {
 
 std::string trim(const std::string& text);
 std::string lower(std::string text);
@@ -15,4 +15,4 @@ std::vector<std::string> split(const std::string& text, char separator);
 // Decimal digits only, no sign, at most `max`.
 std::optional<std::uint64_t> parseUnsigned(const std::string& text, std::uint64_t max);
 
-}  // namespace kestrova::simulator::spec_text
+}  // namespace kestrova::simulator::option_text
