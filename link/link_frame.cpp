@@ -21,18 +21,24 @@ void LinkFrame::clear() {
 }
 
 Bytes encode(const LinkFrame& frame) {
+    return encodeWithFixedBytes(frame.address, frame.sequence, frame.command, Bytes(), frame.payload);
+}
+
+Bytes encodeWithFixedBytes(const MachineAddress& address, std::uint8_t sequence, std::uint8_t code,
+                           const Bytes& fixedBytes, const Bytes& payload) {
     Bytes out;
-    out.reserve(9 + 2 * frame.payload.size());
+    out.reserve(9 + fixedBytes.size() + 2 * payload.size());
     out.push_back(frame_byte::STX);
     std::uint8_t check = 0;
     auto put = [&](std::uint8_t byte) {
         out.push_back(byte);
         check ^= byte;
     };
-    for (std::uint8_t byte : frame.address) put(byte);
-    put(frame.sequence);
-    put(frame.command);
-    for (std::uint8_t byte : frame.payload) {
+    for (std::uint8_t byte : address) put(byte);
+    put(sequence);
+    put(code);
+    for (std::uint8_t byte : fixedBytes) put(byte);
+    for (std::uint8_t byte : payload) {
         if (needsEscape(byte)) {
             put(frame_byte::SOH);
             put(static_cast<std::uint8_t>(~byte));

@@ -44,6 +44,11 @@ constexpr int CheckMismatch = -3;
 
 Bytes encode(const LinkFrame& frame);
 
+// A frame whose bytes right after the code go out raw (a reply's answered
+// letter, reject code or completion code), ahead of the stuffed payload.
+Bytes encodeWithFixedBytes(const MachineAddress& address, std::uint8_t sequence, std::uint8_t code,
+                           const Bytes& fixedBytes, const Bytes& payload);
+
 // Decodes the bytes received so far (from the reply's first byte on).
 // Clears the record first, so a negative result leaves it cleared.
 int decode(const std::uint8_t* data, std::size_t size, LinkFrame& frame);

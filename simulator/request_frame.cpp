@@ -43,29 +43,7 @@ RequestParse parseRequestFrame(const std::uint8_t* data, std::size_t size, Reque
 
 Bytes encodeReply(const MachineAddress& address, std::uint8_t sequence, std::uint8_t code, const Bytes& fixedBytes,
                   const Bytes& payload) {
-    Bytes out;
-    out.reserve(kEmptyFrame + fixedBytes.size() + 2 * payload.size());
-    out.push_back(frame_byte::STX);
-    std::uint8_t check = 0;
-    auto put = [&](std::uint8_t byte) {
-        out.push_back(byte);
-        check ^= byte;
-    };
-    for (std::uint8_t byte : address) put(byte);
-    put(sequence);
-    put(code);
-    for (std::uint8_t byte : fixedBytes) put(byte);
-    for (std::uint8_t byte : payload) {
-        if (needsStuffing(byte)) {
-            put(frame_byte::SOH);
-            put(static_cast<std::uint8_t>(~byte));
-        } else {
-            put(byte);
-        }
-    }
-    out.push_back(frame_byte::ETX);
-    out.push_back(check);
-    return out;
+    return encodeWithFixedBytes(address, sequence, code, fixedBytes, payload);
 }
 
 }  // namespace kestrova::simulator
