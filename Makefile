@@ -39,7 +39,7 @@ test-asan: setup
 test-tsan: setup
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_BENCH=OFF -DKESTROVA_SANITIZE=thread
 	cmake --build build-tsan -j $(JOBS)
-	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -j $(JOBS) --output-on-failure -R Concurrent
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -j $(JOBS) --output-on-failure
 
 # Every bench/ program (Google Benchmark, JSON), then docs/performance.md
 # generated from the results.

@@ -207,7 +207,8 @@ BOOL WINAPI SoftwarePortMonitor::writePort(HANDLE hPort, LPBYTE pBuffer, DWORD c
             written = static_cast<DWORD>(std::min<std::size_t>(static_cast<std::size_t>(accepted), offer));
             call.data.assign(pBuffer, pBuffer + written);
             std::lock_guard<std::mutex> guard(spm->lock_);
-            spm->written_.insert(spm->written_.end(), pBuffer, pBuffer + written);
+            // With recording off nothing is kept, so long runs stay flat.
+            if (spm->recordCalls_) spm->written_.insert(spm->written_.end(), pBuffer, pBuffer + written);
         }
     }
     if (pcbWritten != nullptr) *pcbWritten = written;

@@ -93,10 +93,11 @@ public:
     std::vector<PortCall> callsOf(PortEntry entry) const;
     std::size_t countOf(PortEntry entry) const;
     void clearCalls();
-    // Calls are always counted; recording each can be turned off for long runs.
+    // Calls are always counted; recording each (and the written bytes) can
+    // be turned off for long runs.
     void setRecordCalls(bool record);
 
-    // All bytes the monitor has written through WritePort, in order.
+    // All bytes the monitor has written through WritePort while recording, in order.
     std::vector<std::uint8_t> writtenBytes() const;
     std::size_t openPorts() const;
 

@@ -157,6 +157,7 @@ TEST_F(LinkSessionTest, SequenceRunsFrom32To254AndWraps) {
     EXPECT_EQ(sent[222], 254);
     EXPECT_EQ(sent[223], 32);
     EXPECT_EQ(sent[224], 33);
+    EXPECT_TRUE(spm.writtenBytes().empty()) << "a run without recording keeps no bytes";
     for (std::uint8_t s : sent) {
         EXPECT_GE(s, 32);
         EXPECT_LE(s, 254);
