@@ -1,13 +1,14 @@
 // Request text (the input as UTF-16 units, the first byte picking the output
 // buffer's size) through the GetPrinterDataFromPort entry of a monitor whose
-// port reaches the scripted machine. Each answer is either the pass-through
+// port reaches the simulated machine. Each answer is either the pass-through
 // of the port monitor beneath, unchanged, or a well-formed kx_api document
 // of the monitor's own — never both, never a byte past the buffer.
 #include "monitor/language_monitor.h"
 #include "platform/spooler_monitor.h"
 #include "platform/wide_string.h"
 #include "standin/platform_standin.h"
-#include "standin/scripted_machine.h"
+#include "simulator/machine_simulator.h"
+#include "simulator/simulator_peer.h"
 #include "standin/software_port_monitor.h"
 
 #include <boost/property_tree/ptree.hpp>
@@ -35,11 +36,10 @@ struct Rig {
         kestrova::standin::setClockMode(kestrova::standin::ClockMode::Virtual);
         table = InitializePrintMonitor2(nullptr, &monitor);
         if (table == nullptr) std::abort();
-        spm.setPeer(&machine);
+        spm.setPeer(&peer);
         spm.setPassThroughReply(kPassThrough);
         spm.setRecordCalls(false);
         machine.setRecording(false);
-        machine.setModuleInfo({'0', '6', 'V', 'E', 'R', '1', '.', '0', ';'});
         WideString portName(u"LPT1:");
         WideString printerName(u"Card Printer");
         if (table->pfnOpenPortEx(monitor, spm.monitorHandle(), portName.data(), printerName.data(), &handle,
@@ -48,7 +48,8 @@ struct Rig {
         }
     }
 
-    kestrova::standin::ScriptedMachine machine;
+    kestrova::simulator::MachineSimulator machine{kestrova::simulator::MachineDurations::instant()};
+    kestrova::simulator::SimulatorPeer peer{machine};
     kestrova::standin::SoftwarePortMonitor spm;
     HANDLE monitor = nullptr;
     LPMONITOR2 table = nullptr;
@@ -77,6 +78,8 @@ bool wellFormed(const WideString& document) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static Rig rig;
     if (size == 0) return 0;
+    // The stand-in keeps every platform call; forget them between inputs.
+    kestrova::standin::clearCalls();
     // Mostly room enough; now and then a buffer too small for any answer.
     const DWORD bufferUnits = data[0] < 224 ? 4096 : DWORD(data[0] - 224);
     WideString text;

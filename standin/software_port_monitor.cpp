@@ -302,7 +302,10 @@ BOOL WINAPI SoftwarePortMonitor::getPrinterDataFromPort(HANDLE hPort, DWORD Cont
             reply = spm->passThroughReply_;
         }
         const std::size_t bytes = reply.size() * sizeof(WCHAR);
-        if (lpOutBuffer != nullptr && bytes <= cbOutBuffer) std::memcpy(lpOutBuffer, reply.data(), bytes);
+        // The answer is counted by *lpcbReturned, not terminated, as a port monitor's may be.
+        if (lpOutBuffer != nullptr && bytes <= cbOutBuffer) {
+            std::memcpy(lpOutBuffer, reply.data(), bytes);  // NOLINT(bugprone-not-null-terminated-result)
+        }
         if (lpcbReturned != nullptr) *lpcbReturned = static_cast<DWORD>(bytes);
     }
     call.result = result;
