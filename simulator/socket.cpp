@@ -126,15 +126,27 @@ bool startNetworking(std::string& error) {
     return true;
 }
 
-Socket listenOn(const Endpoint& endpoint, std::string& error) {
-    sockaddr_in address{};
+namespace {
+
+// A TCP socket for the endpoint, its address filled in; invalid with the
+// reason when either cannot be had.
+Socket streamSocketFor(const Endpoint& endpoint, sockaddr_in& address, std::string& error) {
     if (!fillAddress(endpoint, address, error)) return Socket();
     const Native n = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (isInvalid(n)) {
         error = "cannot create a socket: " + lastSocketError();
         return Socket();
     }
-    Socket socket(static_cast<std::intptr_t>(n));
+    return Socket(static_cast<std::intptr_t>(n));
+}
+
+}  // namespace
+
+Socket listenOn(const Endpoint& endpoint, std::string& error) {
+    sockaddr_in address{};
+    Socket socket = streamSocketFor(endpoint, address, error);
+    if (!socket.valid()) return socket;
+    const Native n = native(socket);
     int on = 1;
     setsockopt(n, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
     if (::bind(n, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
@@ -165,13 +177,9 @@ Socket acceptConnection(const Socket& listener, int timeoutMs) {
 
 Socket connectTo(const Endpoint& endpoint, std::string& error) {
     sockaddr_in address{};
-    if (!fillAddress(endpoint, address, error)) return Socket();
-    const Native n = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (isInvalid(n)) {
-        error = "cannot create a socket: " + lastSocketError();
-        return Socket();
-    }
-    Socket socket(static_cast<std::intptr_t>(n));
+    Socket socket = streamSocketFor(endpoint, address, error);
+    if (!socket.valid()) return socket;
+    const Native n = native(socket);
     if (::connect(n, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         error = "cannot connect to " + endpoint.text() + ": " + lastSocketError();
         return Socket();

@@ -99,9 +99,8 @@ int runControl(const std::vector<std::string>& words, ToolOutput output) {
         return exit_code::Environment;
     }
     SpoolerHost spooler(module);
-    if (!spooler.open(machine.ports().monitorHandle(), machine.ports().table(), error)) {
-        const std::string why = machine.ports().lastError();
-        console.error(error + (why.empty() ? "" : ": " + why));
+    if (!machine.openPort(spooler, error)) {
+        console.error(error);
         return exit_code::Environment;
     }
     const ControlAnswer answer = spooler.control(utf16FromUtf8(document));

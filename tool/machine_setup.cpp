@@ -33,4 +33,11 @@ MachineSetup::MachineSetup(const MachineChoice& choice, const simulator::Machine
     ports_->setTracer(&tracer_);
 }
 
+bool MachineSetup::openPort(SpoolerHost& spooler, std::string& error) {
+    if (spooler.open(ports_->monitorHandle(), ports_->table(), error)) return true;
+    const std::string why = ports_->lastError();
+    if (!why.empty()) error += ": " + why;
+    return false;
+}
+
 }  // namespace kestrova::tool

@@ -10,6 +10,7 @@
 #include "simulator/machine_simulator.h"
 #include "simulator/simulator_peer.h"
 #include "simulator/socket.h"
+#include "tool/spooler_host.h"
 
 #include <memory>
 #include <string>
@@ -33,6 +34,9 @@ public:
     // Null when the machine is served elsewhere.
     simulator::MachineSimulator* simulator() { return simulator_.get(); }
     simulator::FrameTracer& tracer() { return tracer_; }
+    // Opens the spooler's port through the module onto this machine; the
+    // error carries the port monitor's own reason when it gave one.
+    bool openPort(SpoolerHost& spooler, std::string& error);
 
 private:
     std::unique_ptr<simulator::MachineSimulator> simulator_;
