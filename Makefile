@@ -88,14 +88,19 @@ windows-setup:
 	@scripts/setup.sh windows
 
 # Both modules (and the programs that load them); objdump then checks the
-# one export and the system-only imports.
+# machine type, the one export and the system-only imports, and the x86
+# module's link is checked to run without stdcall fix-ups. These static
+# checks need no Windows runtime.
 windows: windows-setup
 	cmake -S . -B win-build-x86 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake $(WIN_CMAKE_ARGS)
 	cmake --build win-build-x86 -j $(JOBS)
 	cmake -S . -B win-build-x64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake $(WIN_CMAKE_ARGS)
 	cmake --build win-build-x64 -j $(JOBS)
-	tests/wine/check_pe.sh module win-build-x86/KestrovaLM.dll win-build-x64/KestrovaLM.dll
-	tests/wine/check_pe.sh program win-build-x86/tool/kestrova.exe win-build-x64/tool/kestrova.exe
+	tests/wine/check_pe.sh module x86 win-build-x86/KestrovaLM.dll
+	tests/wine/check_pe.sh module x64 win-build-x64/KestrovaLM.dll
+	tests/wine/check_pe.sh program x86 win-build-x86/tool/kestrova.exe win-build-x86/tests/wine/spooler_check.exe
+	tests/wine/check_pe.sh program x64 win-build-x64/tool/kestrova.exe win-build-x64/tests/wine/spooler_check.exe
+	tests/wine/check_pe.sh stdcall-guard win-build-x86
 
 # Both modules under Wine in a throw-away prefix, compared with the Linux module.
 wine-test: windows $(BUILD)/CMakeCache.txt

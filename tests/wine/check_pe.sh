@@ -1,31 +1,75 @@
 #!/usr/bin/env bash
-# What a built Windows file shows to objdump -p: the module exports exactly
-# InitializePrintMonitor2, and every file imports system DLLs only (libgcc,
-# libstdc++ and winpthread are linked in).
-#   check_pe.sh module KestrovaLM.dll...
-#   check_pe.sh program kestrova.exe...
+# What a built Windows file shows to objdump: the machine type of its
+# architecture, the module's one export InitializePrintMonitor2, and imports
+# of system DLLs only (libgcc, libstdc++ and winpthread are linked in).
+# These checks need no Windows runtime, so they run on every machine.
+#   check_pe.sh module x86|x64 KestrovaLM.dll...
+#   check_pe.sh program x86|x64 kestrova.exe...
+#   check_pe.sh stdcall-guard X86_BUILD
+# stdcall-guard: the x86 module's link runs without stdcall fix-ups, and
+# such a link refuses an import declared with the wrong calling convention
+# (by default ld binds _SetJobW to _SetJobW@20 with only a warning).
 set -euo pipefail
-kind="$1"; shift
+usage() { echo "usage: check_pe.sh module|program x86|x64 FILE... | check_pe.sh stdcall-guard X86_BUILD" >&2; exit 2; }
+kind="${1:-}"; shift || usage
 objdump=x86_64-w64-mingw32-objdump  # reads the 32-bit format too
+
+if [ "$kind" = stdcall-guard ]; then
+  build="${1:?x86 build directory}"
+  link_command="$build/CMakeFiles/KestrovaLM.dir/link.txt"
+  if ! grep -q -- "--disable-stdcall-fixup" "$link_command"; then
+    echo "$link_command: the x86 module is linked without --disable-stdcall-fixup"; exit 1
+  fi
+  work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
+  cxx=i686-w64-mingw32-g++-posix
+  # One object imports SetJobW correctly (stdcall, 20 bytes of arguments),
+  # the other declares it as cdecl: only the fix-up could bind the second.
+  printf 'extern "C" __attribute__((stdcall)) int SetJobW(void*, unsigned long, unsigned long, unsigned char*, unsigned long);\nextern "C" __declspec(dllexport) int right() { return SetJobW(0, 0, 0, 0, 0); }\n' >"$work/right.cpp"
+  printf 'extern "C" int SetJobW(void*, unsigned long, unsigned long, unsigned char*, unsigned long);\nextern "C" __declspec(dllexport) int wrong() { return SetJobW(0, 0, 0, 0, 0); }\n' >"$work/wrong.cpp"
+  "$cxx" -c "$work/right.cpp" -o "$work/right.o"
+  "$cxx" -c "$work/wrong.cpp" -o "$work/wrong.o"
+  "$cxx" -shared -Wl,--disable-stdcall-fixup -o "$work/right.dll" "$work/right.o" -lwinspool ||
+    { echo "stdcall-guard: a correctly declared import does not link"; exit 1; }
+  if "$cxx" -shared -Wl,--disable-stdcall-fixup -o "$work/wrong.dll" "$work/right.o" "$work/wrong.o" -lwinspool \
+       >/dev/null 2>&1; then
+    echo "stdcall-guard: an import declared cdecl links without stdcall fix-ups"; exit 1
+  fi
+  echo "$build/KestrovaLM.dll: linked without stdcall fix-ups (a misdeclared import cannot link)"
+  exit 0
+fi
+
+arch="${1:-}"; shift || usage
 case "$kind" in
   module) allowed='^(kernel32\.dll|msvcrt\.dll|ucrtbase\.dll|api-ms-win-crt-.*\.dll|winspool\.drv)$' ;;
   program) allowed='^(kernel32\.dll|msvcrt\.dll|ucrtbase\.dll|api-ms-win-crt-.*\.dll|winspool\.drv|ws2_32\.dll)$' ;;
-  *) echo "usage: check_pe.sh module|program FILE..." >&2; exit 2 ;;
+  *) usage ;;
 esac
+case "$arch" in
+  x86) format=pei-i386 ;;
+  x64) format=pei-x86-64 ;;
+  *) usage ;;
+esac
+[ $# -gt 0 ] || usage
 status=0
 for file in "$@"; do
+  file_status=0
+  actual=$("$objdump" -f "$file" | sed -n 's/.*file format //p')
+  if [ "$actual" != "$format" ]; then
+    echo "$file: file format '$actual', not $format ($arch)"; file_status=1
+  fi
   headers=$("$objdump" -p "$file")
   imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers" | tr '[:upper:]' '[:lower:]' | sort -u)
   foreign=$(grep -Ev "$allowed" <<<"$imports" || true)
   if [ -n "$foreign" ]; then
-    echo "$file: imports non-system DLLs: $(tr '\n' ' ' <<<"$foreign")"; status=1
+    echo "$file: imports non-system DLLs: $(tr '\n' ' ' <<<"$foreign")"; file_status=1
   fi
   if [ "$kind" = module ]; then
     exports=$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^[[:space:]]*\[ *[0-9]*\] //p' <<<"$headers")
     if [ "$exports" != InitializePrintMonitor2 ]; then
-      echo "$file: exports '$(tr '\n' ' ' <<<"$exports")', not just InitializePrintMonitor2"; status=1
+      echo "$file: exports '$(tr '\n' ' ' <<<"$exports")', not just InitializePrintMonitor2"; file_status=1
     fi
   fi
-  [ $status -eq 0 ] && echo "$file: imports $(tr '\n' ' ' <<<"$imports")"
+  [ $file_status -eq 0 ] && echo "$file: $format, imports $(tr '\n' ' ' <<<"$imports")"
+  [ $file_status -eq 0 ] || status=1
 done
 exit $status
