@@ -10,7 +10,7 @@
 // the loop) that began while one request waited.
 #include "link/machine_command.h"
 #include "monitor/language_monitor.h"
-#include "monitor/monitor_port.h"
+#include "port/monitor_port.h"
 #include "standin/platform_standin.h"
 #include "standin/scripted_machine.h"
 #include "standin/software_port_monitor.h"

@@ -11,9 +11,9 @@
 // Intake is the record parsing both of them include.
 #include "link/link_session.h"
 #include "link/machine_command.h"
-#include "link/payload_texts.h"
 #include "monitor/language_monitor.h"
 #include "platform/platform_calls.h"
+#include "production/payload_texts.h"
 #include "standin/platform_standin.h"
 #include "standin/scripted_machine.h"
 #include "standin/software_port_monitor.h"

@@ -4,8 +4,8 @@
 #include "control/result_document.h"
 #include "control/status_report.h"
 #include "link/machine_command.h"
-#include "monitor/monitor_port.h"
 #include "platform/platform_calls.h"
+#include "port/monitor_port.h"
 
 #include <cstdint>
 #include <mutex>

@@ -3,7 +3,7 @@
 #include "control/result_document.h"
 #include "control/xml_name.h"
 #include "link/machine_command.h"
-#include "monitor/monitor_port.h"
+#include "port/monitor_port.h"
 
 #include <mutex>
 

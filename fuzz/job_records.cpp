@@ -6,9 +6,9 @@
 // itself or, for a job without a header, from the previous document. A known
 // job written next must come out whole, whatever came before.
 #include "monitor/language_monitor.h"
-#include "monitor/monitor_port.h"
 #include "platform/spooler_monitor.h"
 #include "platform/wide_string.h"
+#include "port/monitor_port.h"
 #include "standin/platform_standin.h"
 #include "standin/software_port_monitor.h"
 

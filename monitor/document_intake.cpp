@@ -1,9 +1,8 @@
-// StartDocPort and WritePort: a document opens the printer for job control,
-// starts on the port monitor beneath and resets the port; its bytes are only
-// buffered until EndDocPort produces them.
+#include "monitor/document_intake.h"
+
 #include "link/link_session.h"
-#include "monitor/monitor_port.h"
 #include "platform/platform_calls.h"
+#include "port/monitor_port.h"
 
 #include <mutex>
 #include <utility>
@@ -38,49 +37,49 @@ JobInfo documentIdentity(LPWSTR pPrinterName, DWORD jobId, DWORD level, LPBYTE p
 
 }  // namespace
 
-BOOL MonitorPort::startDocPort(LPWSTR pPrinterName, DWORD jobId, DWORD level, LPBYTE pDocInfo) {
-    std::lock_guard<std::mutex> portGuard(portLock);
-    jobInfo.clear();
+BOOL startDocPort(MonitorPort& port, LPWSTR pPrinterName, DWORD jobId, DWORD level, LPBYTE pDocInfo) {
+    std::lock_guard<std::mutex> portGuard(port.portLock);
+    port.jobInfo.clear();
     JobInfo started = documentIdentity(pPrinterName, jobId, level, pDocInfo);
 
     // A document started again without an EndDocPort still holds the
     // previous handle; the field is about to be overwritten.
-    if (printerHandle != nullptr) {
-        ClosePrinter(printerHandle);
-        printerHandle = nullptr;
+    if (port.printerHandle != nullptr) {
+        ClosePrinter(port.printerHandle);
+        port.printerHandle = nullptr;
     }
     PRINTER_DEFAULTSW defaults{nullptr, nullptr, PRINTER_ALL_ACCESS};
-    BOOL result = OpenPrinterW(pPrinterName, &printerHandle, &defaults);
+    BOOL result = OpenPrinterW(pPrinterName, &port.printerHandle, &defaults);
     if (result == TRUE) {
-        result = portMonitor->pfnStartDocPort(portHandle, pPrinterName, jobId, level, pDocInfo);
+        result = port.portMonitor->pfnStartDocPort(port.portHandle, pPrinterName, jobId, level, pDocInfo);
         if (result == TRUE) {
-            jobInfo = std::move(started);
+            port.jobInfo = std::move(started);
         } else {
             // No document will end, so nothing else would close it.
-            ClosePrinter(printerHandle);
-            printerHandle = nullptr;
+            ClosePrinter(port.printerHandle);
+            port.printerHandle = nullptr;
         }
     } else {
-        printerHandle = nullptr;
+        port.printerHandle = nullptr;
     }
 
-    jobStream.reset();
+    port.jobStream.reset();
     {
-        std::lock_guard<std::mutex> queueGuard(queueLock);
-        jobQueue.clearRecords();
-        jobQueue.loadRules();
+        std::lock_guard<std::mutex> queueGuard(port.queueLock);
+        port.jobQueue.clearRecords();
+        port.jobQueue.loadRules();
     }
-    link.sequence = kSequenceRestart;
+    port.link.sequence = kSequenceRestart;
     return result;
 }
 
-BOOL MonitorPort::writePort(LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) {
+BOOL writePort(MonitorPort& port, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) {
     if (pcbWritten != nullptr) *pcbWritten = 0;
     if (pBuffer == nullptr && cbBuf != 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (cbBuf != 0 && !jobStream.append(pBuffer, cbBuf)) {
+    if (cbBuf != 0 && !port.jobStream.append(pBuffer, cbBuf)) {
         // The stream has lost bytes: it stays failed until the next document
         // starts, so that no later write can patch over the hole.
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);

@@ -2,8 +2,8 @@
 // and the module's clean-up at process detach.
 #pragma once
 
-#include "monitor/monitor_port.h"
 #include "platform/spooler_monitor.h"
+#include "port/monitor_port.h"
 
 #include <memory>
 #include <vector>

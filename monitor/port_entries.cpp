@@ -1,8 +1,10 @@
 #include "monitor/port_entries.h"
 
 #include "control/control_request.h"
+#include "monitor/document_intake.h"
 #include "monitor/language_monitor.h"
 #include "platform/platform_calls.h"
+#include "port/production_loop.h"
 
 #include <new>
 
@@ -77,12 +79,12 @@ BOOL WINAPI closePortEntry(HANDLE hPort) noexcept {
 BOOL WINAPI startDocPortEntry(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level,
                               LPBYTE pDocInfo) noexcept {
     if (hPort == nullptr) return FALSE;
-    return guarded([&] { return asPort(hPort)->startDocPort(pPrinterName, JobId, Level, pDocInfo); });
+    return guarded([&] { return startDocPort(*asPort(hPort), pPrinterName, JobId, Level, pDocInfo); });
 }
 
 BOOL WINAPI writePortEntry(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) noexcept {
     if (hPort == nullptr) return FALSE;
-    return guarded([&] { return asPort(hPort)->writePort(pBuffer, cbBuf, pcbWritten); });
+    return guarded([&] { return writePort(*asPort(hPort), pBuffer, cbBuf, pcbWritten); });
 }
 
 BOOL WINAPI readPortEntry(HANDLE hPort, LPBYTE /*pBuffer*/, DWORD /*cbBuffer*/, LPDWORD pcbRead) noexcept {
@@ -94,7 +96,7 @@ BOOL WINAPI readPortEntry(HANDLE hPort, LPBYTE /*pBuffer*/, DWORD /*cbBuffer*/, 
 
 BOOL WINAPI endDocPortEntry(HANDLE hPort) noexcept {
     if (hPort == nullptr) return FALSE;
-    return guarded([&] { return asPort(hPort)->produceJob(); });
+    return guarded([&] { return produceJob(*asPort(hPort)); });
 }
 
 BOOL WINAPI getPrinterDataFromPortEntry(HANDLE hPort, DWORD ControlID, LPWSTR pValueName, LPWSTR lpInBuffer,

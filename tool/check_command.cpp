@@ -1,8 +1,8 @@
 // kestrova check: a job parsed as the module parses it, without a machine;
 // every layout and card as the machine would receive it, and the
 // configuration explained.
-#include "link/payload_texts.h"
 #include "production/configuration.h"
+#include "production/payload_texts.h"
 #include "simulator/frame_trace.h"
 #include "tool/arguments.h"
 #include "tool/config_report.h"

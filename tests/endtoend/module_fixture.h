@@ -4,8 +4,8 @@
 // GetPrinterDataFromPort like a client's.
 #pragma once
 
-#include "link/payload_texts.h"
 #include "production/job_queue.h"
+#include "production/payload_texts.h"
 #include "simulator/line_port_monitor.h"
 #include "simulator/machine_server.h"
 #include "simulator/machine_simulator.h"

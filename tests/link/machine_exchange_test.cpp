@@ -1,6 +1,6 @@
 #include "link/machine_command.h"
 #include "link_test_support.h"
-#include "monitor/monitor_port.h"
+#include "port/monitor_port.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "link/payload_texts.h"
 #include "link_test_support.h"
+#include "production/payload_texts.h"
 
 #include <gtest/gtest.h>
 

@@ -5,10 +5,10 @@
 // bad job leaves behind reaches a later one.
 #include "loop_fixture.h"
 
-#include "link/payload_texts.h"
 #include "production/configuration.h"
 #include "production/job_queue.h"
 #include "production/job_stream.h"
+#include "production/payload_texts.h"
 
 #include <gtest/gtest.h>
 

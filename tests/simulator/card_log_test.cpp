@@ -1,7 +1,7 @@
 // Reading the JobSetup and Personalize texts back into what goes on a card,
 // against the texts the monitor builds.
-#include "link/payload_texts.h"
 #include "production/job_queue.h"
+#include "production/payload_texts.h"
 #include "simulator/card_log.h"
 
 #include <gtest/gtest.h>

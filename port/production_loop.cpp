@@ -1,10 +1,12 @@
 // EndDocPort: the buffered job becomes cards, and the cards are produced one
 // after another, one short cycle under portLock every 90 ms, so that control
 // requests can act on the machine between two cycles.
+#include "port/production_loop.h"
+
 #include "link/machine_command.h"
-#include "link/payload_texts.h"
-#include "monitor/monitor_port.h"
 #include "platform/platform_calls.h"
+#include "port/monitor_port.h"
+#include "production/payload_texts.h"
 
 #include <cstddef>
 #include <mutex>
@@ -109,24 +111,24 @@ BOOL finishJob(MonitorPort& port) {
 
 }  // namespace
 
-BOOL MonitorPort::produceJob() {
+BOOL produceJob(MonitorPort& port) {
     {
-        std::lock_guard<std::mutex> queueGuard(queueLock);
-        splitJobStream(jobStream, jobQueue);
+        std::lock_guard<std::mutex> queueGuard(port.queueLock);
+        splitJobStream(port.jobStream, port.jobQueue);
     }
-    jobStream.reset();
+    port.jobStream.reset();
 
-    CycleRunner cycle(*this);
+    CycleRunner cycle(port);
     for (;;) {
         std::size_t remaining = 0;
         {
-            std::lock_guard<std::mutex> queueGuard(queueLock);
-            remaining = jobQueue.size();
+            std::lock_guard<std::mutex> queueGuard(port.queueLock);
+            remaining = port.jobQueue.size();
         }
         {
-            std::lock_guard<std::mutex> portGuard(portLock);
-            if (remaining == 0) return finishJob(*this);
-            if (hwErrorCode == code::Success) cycle.run();
+            std::lock_guard<std::mutex> portGuard(port.portLock);
+            if (remaining == 0) return finishJob(port);
+            if (port.hwErrorCode == code::Success) cycle.run();
         }
         Sleep(kCyclePauseMs);
     }

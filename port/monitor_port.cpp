@@ -1,4 +1,4 @@
-#include "monitor/monitor_port.h"
+#include "port/monitor_port.h"
 
 #include "platform/platform_calls.h"
 

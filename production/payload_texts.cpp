@@ -1,4 +1,4 @@
-#include "link/payload_texts.h"
+#include "production/payload_texts.h"
 
 #include <algorithm>
 #include <cstddef>

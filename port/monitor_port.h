@@ -1,13 +1,15 @@
 // One open port: the handle every port entry receives. Owns by value all
-// that the port needs; nothing is shared between ports.
+// that the port needs; nothing is shared between ports. What acts on a port
+// (document intake, the production loop, control requests) sits above it and
+// works on these fields.
 #pragma once
 
 #include "link/bytes.h"
 #include "link/link_session.h"
 #include "link/machine_state.h"
-#include "monitor/job_info.h"
 #include "platform/spooler_monitor.h"
 #include "platform/wide_string.h"
+#include "port/job_info.h"
 #include "production/job_queue.h"
 #include "production/job_record.h"
 #include "production/job_stream.h"
@@ -17,7 +19,7 @@
 
 namespace kestrova {
 
-class LanguageMonitor;
+class LanguageMonitor;  // the owner; the port only keeps its address
 
 class MonitorPort {
 public:
@@ -27,13 +29,9 @@ public:
     MonitorPort(const MonitorPort&) = delete;
     MonitorPort& operator=(const MonitorPort&) = delete;
 
-    // Document entries (the caller has checked the handle).
-    BOOL startDocPort(LPWSTR pPrinterName, DWORD jobId, DWORD level, LPBYTE pDocInfo);
-    BOOL writePort(LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten);
-    BOOL produceJob();
-
-    // One command to the machine with the reply turned into machineState and
-    // hwErrorCode. The caller holds portLock.
+    // One command to the machine, its reply turned into machineState and
+    // hwErrorCode by interpretReply; a card the reply abandons leaves the
+    // queue. The caller holds portLock.
     std::int32_t machineExchange(std::uint8_t command, const Bytes& payload, std::uint8_t& replyCode,
                                  Bytes& replyPayload);
 

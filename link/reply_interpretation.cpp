@@ -1,10 +1,6 @@
-// The one place where the machine's answers become machineState and
-// hwErrorCode.
-#include "link/machine_command.h"
-#include "monitor/monitor_port.h"
+#include "link/reply_interpretation.h"
 
-#include <mutex>
-#include <utility>
+#include "link/machine_command.h"
 
 namespace kestrova {
 
@@ -36,39 +32,28 @@ bool completesWithoutState(std::uint8_t letter) {
 
 }  // namespace
 
-std::int32_t MonitorPort::machineExchange(std::uint8_t command, const Bytes& payload, std::uint8_t& replyCode,
-                                          Bytes& replyPayload) {
-    replyCode = 0;
-    replyPayload.clear();
-    LinkReply answer;
-    const std::int32_t linkResult = link.exchange(command, payload, answer);
-    replyCode = answer.replyCode;
-    replyPayload = std::move(answer.replyPayload);
-    if (linkResult != exchange_result::Ok) return linkResult;
-
+ReplyMeaning interpretReply(const LinkReply& answer, MachineState& machineState, std::int32_t& hwErrorCode) {
     switch (answer.replyCode) {
         case reply::EOT:
         case reply::ENQ:
-            return code::Success;
+            return {};
 
         case reply::ACK: {
             const MachineState started = startedState(answer.answeredCommand);
-            if (started < 0) return code::UnexpectedReply;
+            if (started < 0) return {code::UnexpectedReply};
+            ReplyMeaning meaning;
             if (answer.answeredCommand == command::Restore) {
                 // A restore after personalisation abandons the card at the
                 // front of the queue.
-                if (machineState > state::Personalizing) {
-                    std::lock_guard<std::mutex> guard(queueLock);
-                    if (jobQueue.size() != 0) jobQueue.popFront();
-                }
+                meaning.abandonsFrontCard = machineState > state::Personalizing;
                 hwErrorCode = code::Success;
             }
             machineState = started;
-            return code::Success;
+            return meaning;
         }
 
         case reply::NAK:
-            return code::RejectBase + answer.rejectCode;
+            return {code::RejectBase + answer.rejectCode};
 
         default: {
             std::int32_t result = code::Success;
@@ -80,9 +65,9 @@ std::int32_t MonitorPort::machineExchange(std::uint8_t command, const Bytes& pay
             }
             if (answer.completionCode != kCompletionSuccess) {
                 hwErrorCode = answer.completionCode;
-                return answer.completionCode;
+                return {answer.completionCode};
             }
-            return result;
+            return {result};
         }
     }
 }
