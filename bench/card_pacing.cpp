@@ -11,10 +11,10 @@
 // (work_pct, from the CPU time) plus the real clock's oversleep of each of
 // the 23 pauses per card. The target is under 2 %.
 #include "monitor/language_monitor.h"
-#include "simulator/line_port_monitor.h"
 #include "simulator/machine_simulator.h"
 #include "simulator/simulator_peer.h"
 #include "standin/platform_standin.h"
+#include "standin/software_port_monitor.h"
 
 #include <benchmark/benchmark.h>
 
@@ -41,7 +41,9 @@ std::string cardJob(std::size_t cards) {
 class PacingBench {
 public:
     PacingBench()
-        : peer(machine), ports(simulator::LinePortMonitor::toSimulator(peer)) {
+        : peer(machine) {
+        ports.setPeer(&peer);
+        ports.setRecordCalls(false);
         standin::reset();
         standin::setClockMode(standin::ClockMode::Real);
         standin::setRecordSleeps(false);
@@ -64,7 +66,7 @@ public:
 
     simulator::MachineSimulator machine{simulator::MachineDurations::instant()};
     simulator::SimulatorPeer peer;
-    simulator::LinePortMonitor ports;
+    standin::SoftwarePortMonitor ports;
     WideString printerName = u"Kestrova Card Printer";
     HANDLE monitor = nullptr;
     LPMONITOR2 table = nullptr;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 
 namespace kestrova::simulator {
 
@@ -26,6 +27,14 @@ long SocketPeer::onRead(std::uint8_t* buffer, std::size_t size, const COMMTIMEOU
     }
     const long got = net::receiveSome(socket_, buffer, size);
     return got > 0 ? got : -1;  // 0: the machine closed the connection
+}
+
+standin::PortConnect connectionsTo(const net::Endpoint& machine) {
+    return [machine](std::string& error) -> std::shared_ptr<standin::PortPeer> {
+        auto peer = std::make_shared<SocketPeer>();
+        if (!peer->connect(machine, error)) return nullptr;
+        return peer;
+    };
 }
 
 }  // namespace kestrova::simulator

@@ -23,4 +23,7 @@ private:
     net::Socket socket_;
 };
 
+// Each new port a connection of its own to the machine served at `machine`.
+standin::PortConnect connectionsTo(const net::Endpoint& machine);
+
 }  // namespace kestrova::simulator

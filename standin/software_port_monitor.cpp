@@ -7,10 +7,16 @@
 
 namespace kestrova::standin {
 
+namespace {
+constexpr DWORD kErrorNotReady = 21;      // the far end cannot be reached
+constexpr DWORD kErrorBrokenLine = 1236;  // the far end went away
+}  // namespace
+
 struct SoftwarePortMonitor::Port {
     SoftwarePortMonitor* owner;
     WideString name;
     COMMTIMEOUTS timeouts{};
+    std::shared_ptr<PortPeer> peer;  // its own far end, when the monitor connects each port
 };
 
 const char* portEntryName(PortEntry entry) {
@@ -46,6 +52,16 @@ void SoftwarePortMonitor::setPeer(PortPeer* peer) {
     peer_ = peer;
 }
 
+void SoftwarePortMonitor::setConnect(PortConnect connect) {
+    std::lock_guard<std::mutex> guard(lock_);
+    connect_ = std::move(connect);
+}
+
+std::string SoftwarePortMonitor::connectError() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return connectError_;
+}
+
 void SoftwarePortMonitor::setResult(PortEntry entry, BOOL result) {
     std::lock_guard<std::mutex> guard(lock_);
     results_[entry] = result;
@@ -56,9 +72,9 @@ void SoftwarePortMonitor::failCall(PortEntry entry, std::size_t nth, BOOL result
     injections_[entry].push_back(Injection{counts_[entry] + nth, result, lastError});
 }
 
-void SoftwarePortMonitor::setStartDocError(DWORD error) {
+void SoftwarePortMonitor::setFailureError(PortEntry entry, DWORD error) {
     std::lock_guard<std::mutex> guard(lock_);
-    startDocError_ = error;
+    failureErrors_[entry] = error;
 }
 
 void SoftwarePortMonitor::setPassThroughReply(const WideString& reply) {
@@ -112,6 +128,11 @@ std::size_t SoftwarePortMonitor::openPorts() const {
     return ports_.size();
 }
 
+std::size_t SoftwarePortMonitor::readsTimedOut() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return readsTimedOut_;
+}
+
 SoftwarePortMonitor* SoftwarePortMonitor::self(HANDLE hMonitor) { return static_cast<SoftwarePortMonitor*>(hMonitor); }
 
 SoftwarePortMonitor::Port* SoftwarePortMonitor::port(HANDLE hPort) { return static_cast<Port*>(hPort); }
@@ -131,19 +152,33 @@ BOOL SoftwarePortMonitor::programmed(PortEntry entry, bool& injected) {
         }
     }
     auto found = results_.find(entry);
-    return found == results_.end() ? TRUE : found->second;
+    const BOOL result = found == results_.end() ? TRUE : found->second;
+    if (result != TRUE) {
+        auto error = failureErrors_.find(entry);
+        if (error != failureErrors_.end()) SetLastError(error->second);
+    }
+    return result;
 }
 
-void SoftwarePortMonitor::record(PortCall call) {
+PortPeer* SoftwarePortMonitor::peerOf(const Port& p) const { return p.peer ? p.peer.get() : peer_; }
+
+PortCall SoftwarePortMonitor::callOf(PortEntry entry, HANDLE handle) {
+    PortCall call;
+    call.entry = entry;
+    call.handle = handle;
+    return call;
+}
+
+BOOL SoftwarePortMonitor::record(PortCall call, BOOL result) {
+    call.result = result;
     std::lock_guard<std::mutex> guard(lock_);
     if (recordCalls_) calls_.push_back(std::move(call));
+    return result;
 }
 
 BOOL WINAPI SoftwarePortMonitor::openPort(HANDLE hMonitor, LPWSTR pName, PHANDLE pHandle) {
     SoftwarePortMonitor* spm = self(hMonitor);
-    PortCall call;
-    call.entry = PortEntry::OpenPort;
-    call.handle = hMonitor;
+    PortCall call = callOf(PortEntry::OpenPort, hMonitor);
     call.name = wideFrom(pName);
     bool injected = false;
     BOOL result = spm->programmed(PortEntry::OpenPort, injected);
@@ -151,41 +186,42 @@ BOOL WINAPI SoftwarePortMonitor::openPort(HANDLE hMonitor, LPWSTR pName, PHANDLE
         auto p = std::make_unique<Port>();
         p->owner = spm;
         p->name = call.name;
-        *pHandle = p.get();
+        PortConnect connect;
+        {
+            std::lock_guard<std::mutex> guard(spm->lock_);
+            connect = spm->connect_;
+        }
+        std::string error;
+        if (connect) p->peer = connect(error);  // may wait for a TCP connection: outside the lock
         std::lock_guard<std::mutex> guard(spm->lock_);
-        spm->ports_.push_back(std::move(p));
+        if (connect && !p->peer) {
+            spm->connectError_ = error;
+            SetLastError(kErrorNotReady);
+            result = FALSE;
+        } else {
+            *pHandle = p.get();
+            spm->ports_.push_back(std::move(p));
+        }
     }
-    call.result = result;
-    spm->record(std::move(call));
-    return result;
+    return spm->record(std::move(call), result);
 }
 
 BOOL WINAPI SoftwarePortMonitor::startDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level,
                                               LPBYTE pDocInfo) {
     SoftwarePortMonitor* spm = port(hPort)->owner;
-    PortCall call;
-    call.entry = PortEntry::StartDocPort;
-    call.handle = hPort;
+    PortCall call = callOf(PortEntry::StartDocPort, hPort);
     call.name = wideFrom(pPrinterName);
     call.jobId = JobId;
     call.level = Level;
     call.docInfo = pDocInfo;
     bool injected = false;
     const BOOL result = spm->programmed(PortEntry::StartDocPort, injected);
-    if (result != TRUE && !injected) {
-        std::lock_guard<std::mutex> guard(spm->lock_);
-        SetLastError(spm->startDocError_);
-    }
-    call.result = result;
-    spm->record(std::move(call));
-    return result;
+    return spm->record(std::move(call), result);
 }
 
 BOOL WINAPI SoftwarePortMonitor::writePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) {
     SoftwarePortMonitor* spm = port(hPort)->owner;
-    PortCall call;
-    call.entry = PortEntry::WritePort;
-    call.handle = hPort;
+    PortCall call = callOf(PortEntry::WritePort, hPort);
     call.count = cbBuf;
     bool injected = false;
     BOOL result = spm->programmed(PortEntry::WritePort, injected);
@@ -195,13 +231,14 @@ BOOL WINAPI SoftwarePortMonitor::writePort(HANDLE hPort, LPBYTE pBuffer, DWORD c
         std::size_t limit;
         {
             std::lock_guard<std::mutex> guard(spm->lock_);
-            peer = spm->peer_;
+            peer = spm->peerOf(*port(hPort));
             limit = spm->writeLimit_;
         }
         std::size_t offer = cbBuf;
         if (limit != 0) offer = std::min(offer, limit);
         long accepted = peer != nullptr ? peer->onWrite(pBuffer, offer) : static_cast<long>(offer);
         if (accepted < 0) {
+            SetLastError(kErrorBrokenLine);
             result = FALSE;
         } else {
             written = static_cast<DWORD>(std::min<std::size_t>(static_cast<std::size_t>(accepted), offer));
@@ -212,17 +249,13 @@ BOOL WINAPI SoftwarePortMonitor::writePort(HANDLE hPort, LPBYTE pBuffer, DWORD c
         }
     }
     if (pcbWritten != nullptr) *pcbWritten = written;
-    call.result = result;
-    spm->record(std::move(call));
-    return result;
+    return spm->record(std::move(call), result);
 }
 
 BOOL WINAPI SoftwarePortMonitor::readPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead) {
     Port* p = port(hPort);
     SoftwarePortMonitor* spm = p->owner;
-    PortCall call;
-    call.entry = PortEntry::ReadPort;
-    call.handle = hPort;
+    PortCall call = callOf(PortEntry::ReadPort, hPort);
     call.count = cbBuffer;
     bool injected = false;
     BOOL result = spm->programmed(PortEntry::ReadPort, injected);
@@ -232,44 +265,38 @@ BOOL WINAPI SoftwarePortMonitor::readPort(HANDLE hPort, LPBYTE pBuffer, DWORD cb
         COMMTIMEOUTS timeouts;
         {
             std::lock_guard<std::mutex> guard(spm->lock_);
-            peer = spm->peer_;
+            peer = spm->peerOf(*p);
             timeouts = p->timeouts;
         }
         long n = peer != nullptr ? peer->onRead(pBuffer, cbBuffer, timeouts) : 0;
         if (n < 0) {
+            SetLastError(kErrorBrokenLine);
             result = FALSE;
         } else {
             got = static_cast<DWORD>(std::min<std::size_t>(static_cast<std::size_t>(n), cbBuffer));
             call.data.assign(pBuffer, pBuffer + got);
+            if (got == 0) {
+                std::lock_guard<std::mutex> guard(spm->lock_);
+                ++spm->readsTimedOut_;
+            }
         }
     }
     if (pcbRead != nullptr) *pcbRead = got;
-    call.result = result;
-    spm->record(std::move(call));
-    return result;
+    return spm->record(std::move(call), result);
 }
 
 BOOL WINAPI SoftwarePortMonitor::endDocPort(HANDLE hPort) {
     SoftwarePortMonitor* spm = port(hPort)->owner;
-    PortCall call;
-    call.entry = PortEntry::EndDocPort;
-    call.handle = hPort;
     bool injected = false;
-    call.result = spm->programmed(PortEntry::EndDocPort, injected);
-    const BOOL result = call.result;
-    spm->record(std::move(call));
-    return result;
+    const BOOL result = spm->programmed(PortEntry::EndDocPort, injected);
+    return spm->record(callOf(PortEntry::EndDocPort, hPort), result);
 }
 
 BOOL WINAPI SoftwarePortMonitor::closePort(HANDLE hPort) {
     SoftwarePortMonitor* spm = port(hPort)->owner;
-    PortCall call;
-    call.entry = PortEntry::ClosePort;
-    call.handle = hPort;
     bool injected = false;
     const BOOL result = spm->programmed(PortEntry::ClosePort, injected);
-    call.result = result;
-    spm->record(std::move(call));
+    spm->record(callOf(PortEntry::ClosePort, hPort), result);
     if (result == TRUE && !injected) {
         std::lock_guard<std::mutex> guard(spm->lock_);
         auto& ports = spm->ports_;
@@ -283,9 +310,7 @@ BOOL WINAPI SoftwarePortMonitor::getPrinterDataFromPort(HANDLE hPort, DWORD Cont
                                                         LPWSTR lpInBuffer, DWORD cbInBuffer, LPWSTR lpOutBuffer,
                                                         DWORD cbOutBuffer, LPDWORD lpcbReturned) {
     SoftwarePortMonitor* spm = port(hPort)->owner;
-    PortCall call;
-    call.entry = PortEntry::GetPrinterDataFromPort;
-    call.handle = hPort;
+    PortCall call = callOf(PortEntry::GetPrinterDataFromPort, hPort);
     call.controlId = ControlID;
     call.name = wideFrom(pValueName);
     call.inBuffer = lpInBuffer;
@@ -308,17 +333,13 @@ BOOL WINAPI SoftwarePortMonitor::getPrinterDataFromPort(HANDLE hPort, DWORD Cont
         }
         if (lpcbReturned != nullptr) *lpcbReturned = static_cast<DWORD>(bytes);
     }
-    call.result = result;
-    spm->record(std::move(call));
-    return result;
+    return spm->record(std::move(call), result);
 }
 
 BOOL WINAPI SoftwarePortMonitor::setPortTimeOuts(HANDLE hPort, LPCOMMTIMEOUTS lpCTO, DWORD reserved) {
     Port* p = port(hPort);
     SoftwarePortMonitor* spm = p->owner;
-    PortCall call;
-    call.entry = PortEntry::SetPortTimeOuts;
-    call.handle = hPort;
+    PortCall call = callOf(PortEntry::SetPortTimeOuts, hPort);
     if (lpCTO != nullptr) call.timeouts = *lpCTO;
     call.reserved = reserved;
     bool injected = false;
@@ -327,9 +348,7 @@ BOOL WINAPI SoftwarePortMonitor::setPortTimeOuts(HANDLE hPort, LPCOMMTIMEOUTS lp
         std::lock_guard<std::mutex> guard(spm->lock_);
         p->timeouts = *lpCTO;
     }
-    call.result = result;
-    spm->record(std::move(call));
-    return result;
+    return spm->record(std::move(call), result);
 }
 
 }  // namespace kestrova::standin

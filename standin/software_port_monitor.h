@@ -1,8 +1,9 @@
 // A port monitor in software: a MONITOR2 table whose entries record every
 // call with its arguments, return programmable results, and carry the bytes
 // of WritePort and ReadPort to a pluggable peer (a scripted machine, the
-// simulator, a socket). Stands where the real port monitor stands beneath
-// the language monitor.
+// simulated machine's line, a TCP connection to a served machine, any of
+// them behind a frame trace). Stands where the real port monitor stands
+// beneath the language monitor: for the tests, the simulator and the tool.
 #pragma once
 
 #include "platform/spooler_monitor.h"
@@ -10,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -30,6 +32,10 @@ public:
     // a negative value makes ReadPort fail.
     virtual long onRead(std::uint8_t* buffer, std::size_t size, const COMMTIMEOUTS& timeouts) = 0;
 };
+
+// Opens the far end of a new port: a peer of the port's own, or null with the
+// reason when there is nothing to reach.
+using PortConnect = std::function<std::shared_ptr<PortPeer>(std::string& error)>;
 
 enum class PortEntry {
     OpenPort,
@@ -76,14 +82,20 @@ public:
     // The peer the ports' bytes go to; not owned. Without one, writes are
     // accepted and dropped and reads deliver nothing.
     void setPeer(PortPeer* peer);
+    // Each port opened from now on gets a far end of its own from `connect`,
+    // in place of the shared peer; OpenPort fails when it gives none.
+    void setConnect(PortConnect connect);
+    // Why the last OpenPort could not connect.
+    std::string connectError() const;
 
     // Every call of an entry returns `result` (default TRUE).
     void setResult(PortEntry entry, BOOL result);
     // The nth call (1-based, counted from now on) of the entry returns
     // `result`, sets `lastError` and does nothing else.
     void failCall(PortEntry entry, std::size_t nth, BOOL result = FALSE, DWORD lastError = 0);
-    // What a failing StartDocPort leaves as the last error.
-    void setStartDocError(DWORD error);
+    // What a call of the entry that fails by its programmed result leaves as
+    // the last error (StartDocPort: 0 unless set).
+    void setFailureError(PortEntry entry, DWORD error);
     // The GetPrinterDataFromPort pass-through writes this text (UTF-16) to its output buffer.
     void setPassThroughReply(const WideString& reply);
     // WritePort accepts at most this many bytes per call (0: no limit).
@@ -100,6 +112,8 @@ public:
     // All bytes the monitor has written through WritePort while recording, in order.
     std::vector<std::uint8_t> writtenBytes() const;
     std::size_t openPorts() const;
+    // ReadPort calls that delivered nothing within the port's time-outs.
+    std::size_t readsTimedOut() const;
 
 private:
     struct Port;
@@ -120,12 +134,19 @@ private:
     // Counts the call and returns the programmed result; `injected` tells
     // whether an injected failure replaces the entry's own work.
     BOOL programmed(PortEntry entry, bool& injected);
-    void record(PortCall call);
+    static PortCall callOf(PortEntry entry, HANDLE handle);
+    // Keeps the call with its result (while recording); returns the result.
+    BOOL record(PortCall call, BOOL result);
+    // The far end of the port's bytes; null for none.
+    PortPeer* peerOf(const Port& p) const;
 
     MONITOR2 table_{};
     mutable std::mutex lock_;
     PortPeer* peer_ = nullptr;
+    PortConnect connect_;
+    std::string connectError_;
     std::map<PortEntry, BOOL> results_;
+    std::map<PortEntry, DWORD> failureErrors_{{PortEntry::StartDocPort, 0}};
     std::map<PortEntry, std::size_t> counts_;
     struct Injection {
         std::size_t at;
@@ -133,10 +154,10 @@ private:
         DWORD lastError;
     };
     std::map<PortEntry, std::vector<Injection>> injections_;
-    DWORD startDocError_ = 0;
     WideString passThroughReply_;
     std::size_t writeLimit_ = 0;
     bool recordCalls_ = true;
+    std::size_t readsTimedOut_ = 0;
     std::vector<PortCall> calls_;
     std::vector<std::uint8_t> written_;
     std::vector<std::unique_ptr<Port>> ports_;

@@ -1,6 +1,13 @@
 #include "tool/machine_setup.h"
 
+#include "simulator/socket_peer.h"
+#include "simulator/traced_peer.h"
+
 namespace kestrova::tool {
+
+namespace {
+constexpr DWORD kErrorNotSupported = 50;  // no port monitor beneath to ask
+}  // namespace
 
 bool parseMachineChoice(const std::string& text, MachineChoice& out, std::string& error) {
     if (text == "sim") {
@@ -21,21 +28,27 @@ bool parseMachineChoice(const std::string& text, MachineChoice& out, std::string
 MachineSetup::MachineSetup(const MachineChoice& choice, const simulator::MachineDurations& durations,
                            simulator::FaultPlan faults, simulator::FrameTracer::Sink traceSink)
     : tracer_(std::move(traceSink)) {
+    standin::PortConnect line;
     if (choice.simulated) {
         simulator_ = std::make_unique<simulator::MachineSimulator>(durations, std::move(faults));
         // The request log would grow with the job; the card log is what is read back.
         simulator_->setRecording(false);
-        peer_ = std::make_unique<simulator::SimulatorPeer>(*simulator_);
-        ports_ = std::make_unique<simulator::LinePortMonitor>(simulator::LinePortMonitor::toSimulator(*peer_));
+        peer_ = std::make_shared<simulator::SimulatorPeer>(*simulator_);
+        line = [peer = peer_](std::string&) { return peer; };  // every port a line to the same machine
     } else {
-        ports_ = std::make_unique<simulator::LinePortMonitor>(simulator::LinePortMonitor::toAddress(choice.endpoint));
+        line = simulator::connectionsTo(choice.endpoint);
     }
-    ports_->setTracer(&tracer_);
+    ports_.setConnect(simulator::tracedConnect(std::move(line), tracer_));
+    // Jobs of any length: the port monitor keeps nothing. There is nothing
+    // beneath it to pass a request that is not a control request to.
+    ports_.setRecordCalls(false);
+    ports_.setResult(standin::PortEntry::GetPrinterDataFromPort, FALSE);
+    ports_.setFailureError(standin::PortEntry::GetPrinterDataFromPort, kErrorNotSupported);
 }
 
 bool MachineSetup::openPort(SpoolerHost& spooler, std::string& error) {
-    if (spooler.open(ports_->monitorHandle(), ports_->table(), error)) return true;
-    const std::string why = ports_->lastError();
+    if (spooler.open(ports_.monitorHandle(), ports_.table(), error)) return true;
+    const std::string why = ports_.connectError();
     if (!why.empty()) error += ": " + why;
     return false;
 }

@@ -5,11 +5,11 @@
 
 #include "simulator/fault_plan.h"
 #include "simulator/frame_trace.h"
-#include "simulator/line_port_monitor.h"
 #include "simulator/machine_durations.h"
 #include "simulator/machine_simulator.h"
 #include "simulator/simulator_peer.h"
 #include "simulator/socket.h"
+#include "standin/software_port_monitor.h"
 #include "tool/spooler_host.h"
 
 #include <memory>
@@ -30,7 +30,7 @@ public:
     MachineSetup(const MachineChoice& choice, const simulator::MachineDurations& durations,
                  simulator::FaultPlan faults, simulator::FrameTracer::Sink traceSink);
 
-    simulator::LinePortMonitor& ports() { return *ports_; }
+    standin::SoftwarePortMonitor& ports() { return ports_; }
     // Null when the machine is served elsewhere.
     simulator::MachineSimulator* simulator() { return simulator_.get(); }
     simulator::FrameTracer& tracer() { return tracer_; }
@@ -40,9 +40,9 @@ public:
 
 private:
     std::unique_ptr<simulator::MachineSimulator> simulator_;
-    std::unique_ptr<simulator::SimulatorPeer> peer_;
+    std::shared_ptr<simulator::SimulatorPeer> peer_;
     simulator::FrameTracer tracer_;
-    std::unique_ptr<simulator::LinePortMonitor> ports_;
+    standin::SoftwarePortMonitor ports_;
 };
 
 }  // namespace kestrova::tool

@@ -6,11 +6,12 @@
 
 #include "production/job_queue.h"
 #include "production/payload_texts.h"
-#include "simulator/line_port_monitor.h"
 #include "simulator/machine_server.h"
 #include "simulator/machine_simulator.h"
 #include "simulator/simulator_peer.h"
+#include "simulator/socket_peer.h"
 #include "standin/platform_standin.h"
+#include "standin/software_port_monitor.h"
 #include "tool/control_document.h"
 #include "tool/job_file.h"
 #include "tool/module_loader.h"
@@ -74,7 +75,8 @@ protected:
     // The port leads to the machine in this process.
     void openInProcess() {
         peer = std::make_unique<simulator::SimulatorPeer>(machine);
-        ports = std::make_unique<simulator::LinePortMonitor>(simulator::LinePortMonitor::toSimulator(*peer));
+        ports = std::make_unique<standin::SoftwarePortMonitor>();
+        ports->setPeer(peer.get());
         openPort();
     }
 
@@ -84,15 +86,15 @@ protected:
         std::string error;
         ASSERT_TRUE(server->listen({"127.0.0.1", 0}, error)) << error;
         server->start();
-        ports = std::make_unique<simulator::LinePortMonitor>(
-            simulator::LinePortMonitor::toAddress({"127.0.0.1", server->port()}));
+        ports = std::make_unique<standin::SoftwarePortMonitor>();
+        ports->setConnect(simulator::connectionsTo({"127.0.0.1", server->port()}));
         openPort();
     }
 
     void openPort() {
         spooler = std::make_unique<tool::SpoolerHost>(module);
         std::string error;
-        ASSERT_TRUE(spooler->open(ports->monitorHandle(), ports->table(), error)) << error << ports->lastError();
+        ASSERT_TRUE(spooler->open(ports->monitorHandle(), ports->table(), error)) << error << ports->connectError();
     }
 
     // StartDocPort and WritePort in spooler-sized pieces.
@@ -150,7 +152,7 @@ protected:
     simulator::MachineSimulator machine{simulator::MachineDurations::typical()};
     std::unique_ptr<simulator::SimulatorPeer> peer;
     std::unique_ptr<simulator::MachineServer> server;
-    std::unique_ptr<simulator::LinePortMonitor> ports;
+    std::unique_ptr<standin::SoftwarePortMonitor> ports;
     std::unique_ptr<tool::SpoolerHost> spooler;
 };
 

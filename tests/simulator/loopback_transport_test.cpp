@@ -3,8 +3,9 @@
 // time-out for real; durations here are kept short.
 #include "machine_driver.h"
 
-#include "simulator/line_port_monitor.h"
 #include "simulator/machine_server.h"
+#include "simulator/socket_peer.h"
+#include "standin/software_port_monitor.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +17,6 @@
 namespace kestrova::testing {
 namespace {
 
-using simulator::LinePortMonitor;
 using simulator::MachineDurations;
 using simulator::MachineServer;
 using simulator::MachineSimulator;
@@ -28,10 +28,10 @@ protected:
         std::string error;
         ASSERT_TRUE(server.listen(simulator::net::Endpoint{"127.0.0.1", 0}, error)) << error;
         server.start();
-        ports = std::make_unique<LinePortMonitor>(
-            LinePortMonitor::toAddress(simulator::net::Endpoint{"127.0.0.1", server.port()}));
+        ports = std::make_unique<standin::SoftwarePortMonitor>();
+        ports->setConnect(simulator::connectionsTo(simulator::net::Endpoint{"127.0.0.1", server.port()}));
         WCHAR name[] = u"KESTROVA:";
-        ASSERT_EQ(ports->table()->pfnOpenPort(ports->monitorHandle(), name, &port), TRUE) << ports->lastError();
+        ASSERT_EQ(ports->table()->pfnOpenPort(ports->monitorHandle(), name, &port), TRUE) << ports->connectError();
     }
     void TearDown() override {
         if (port != nullptr) ports->table()->pfnClosePort(port);
@@ -63,7 +63,7 @@ protected:
 
     MachineSimulator machine{MachineDurations::uniform(30)};
     MachineServer server{machine};
-    std::unique_ptr<LinePortMonitor> ports;
+    std::unique_ptr<standin::SoftwarePortMonitor> ports;
     HANDLE port = nullptr;
 };
 
@@ -100,11 +100,12 @@ TEST_F(LoopbackTransportTest, APortCannotOpenWithoutAMachine) {
     auto closed = simulator::net::listenOn(simulator::net::Endpoint{"127.0.0.1", 0}, error);
     const auto unused = simulator::net::localPort(closed);
     closed.close();
-    LinePortMonitor nowhere(LinePortMonitor::toAddress(simulator::net::Endpoint{"127.0.0.1", unused}));
+    standin::SoftwarePortMonitor nowhere;
+    nowhere.setConnect(simulator::connectionsTo(simulator::net::Endpoint{"127.0.0.1", unused}));
     HANDLE handle = nullptr;
     WCHAR name[] = u"KESTROVA:";
     EXPECT_EQ(nowhere.table()->pfnOpenPort(nowhere.monitorHandle(), name, &handle), FALSE);
-    EXPECT_NE(nowhere.lastError().find("cannot connect"), std::string::npos) << nowhere.lastError();
+    EXPECT_NE(nowhere.connectError().find("cannot connect"), std::string::npos) << nowhere.connectError();
 }
 
 TEST_F(LoopbackTransportTest, AMachineThatGoesAwayFailsTheRead) {
