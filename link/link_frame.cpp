@@ -21,7 +21,11 @@ void LinkFrame::clear() {
 }
 
 Bytes encode(const LinkFrame& frame) {
-    return encodeWithFixedBytes(frame.address, frame.sequence, frame.command, Bytes(), frame.payload);
+    return encodeRequest(frame.address, frame.sequence, frame.command, frame.payload);
+}
+
+Bytes encodeRequest(const MachineAddress& address, std::uint8_t sequence, std::uint8_t command, const Bytes& payload) {
+    return encodeWithFixedBytes(address, sequence, command, Bytes(), payload);
 }
 
 Bytes encodeWithFixedBytes(const MachineAddress& address, std::uint8_t sequence, std::uint8_t code,

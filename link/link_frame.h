@@ -42,7 +42,10 @@ constexpr int NoEtx = -2;
 constexpr int CheckMismatch = -3;
 }  // namespace decode_result
 
+// A request: the payload stuffed right after the code.
 Bytes encode(const LinkFrame& frame);
+Bytes encodeRequest(const MachineAddress& address, std::uint8_t sequence, std::uint8_t command,
+                    const Bytes& payload = {});
 
 // A frame whose bytes right after the code go out raw (a reply's answered
 // letter, reject code or completion code), ahead of the stuffed payload.

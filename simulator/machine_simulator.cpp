@@ -59,8 +59,8 @@ MachineReply MachineSimulator::answer(const std::uint8_t* frame, std::size_t siz
         RequestFrame damaged;
         for (std::size_t i = 0; i < 4 && 1 + i < size; ++i) damaged.address[i] = frame[1 + i];
         if (size > 5) damaged.sequence = frame[5];
-        const std::uint8_t letter = size > 6 ? frame[6] : 0;
-        out.bytes = encodeReply(damaged.address, damaged.sequence, reply::NAK, {letter, reject::BadFrame});
+        if (size > 6) damaged.command = frame[6];
+        out.bytes = damaged.nak(reject::BadFrame);
         return out;
     }
 
@@ -73,7 +73,7 @@ MachineReply MachineSimulator::answer(const std::uint8_t* frame, std::size_t siz
     const Fault* fault = strikingFault(request.command, card, now);
     if (fault != nullptr && fault->kind == FaultKind::Silent) return out;
     if (fault != nullptr && fault->kind == FaultKind::Nak) {
-        out.bytes = nak(request, fault->code);
+        out.bytes = request.nak(fault->code);
     } else {
         out.bytes = perform(request, fault, now);
     }
@@ -101,20 +101,20 @@ Bytes MachineSimulator::perform(const RequestFrame& request, const Fault* fault,
         case command::Eject: return startOperation(request, fault, now);
         case command::JobSetup: return jobSetup(request, fault);
         case command::RunControl: return runControl(request, fault, now);
-        case command::ModuleInfo: return data(request, command::ModuleInfo, completionFor(fault), moduleInfoLocked());
-        default: return nak(request, reject::UnknownCommand);
+        case command::ModuleInfo: return request.data(command::ModuleInfo, completionFor(fault), moduleInfoLocked());
+        default: return request.nak(reject::UnknownCommand);
     }
 }
 
 Bytes MachineSimulator::poll(const RequestFrame& request, std::uint64_t now) {
-    if (!operation_) return encodeReply(request.address, request.sequence, reply::ENQ, {});
+    if (!operation_) return request.enq();
     if (operation_->held || now - operation_->startedAt < operation_->durationMs) {
-        return encodeReply(request.address, request.sequence, reply::EOT, {});
+        return request.eot();
     }
     const Operation done = *operation_;
     operation_.reset();
     complete(done);
-    return data(request, done.letter, done.completionCode);
+    return request.data(done.letter, done.completionCode);
 }
 
 Bytes MachineSimulator::startOperation(const RequestFrame& request, const Fault* fault, std::uint64_t now) {
@@ -132,10 +132,10 @@ Bytes MachineSimulator::startOperation(const RequestFrame& request, const Fault*
         }
         jammed_ = false;
         operation_ = Operation{letter, now, durations_.restoreMs, false, completionFor(fault), false};
-        return ack(request, letter);
+        return request.ack(letter);
     }
 
-    if (const std::uint8_t why = refusal(letter, request.payload); why != 0) return nak(request, why);
+    if (const std::uint8_t why = refusal(letter, request.payload); why != 0) return request.nak(why);
     Operation operation{letter, now, durations_.forCommand(letter), false, completionFor(fault), false};
     switch (letter) {
         case command::PreLoad:
@@ -157,7 +157,7 @@ Bytes MachineSimulator::startOperation(const RequestFrame& request, const Fault*
         }
     }
     operation_ = operation;
-    return ack(request, letter);
+    return request.ack(letter);
 }
 
 std::uint8_t MachineSimulator::refusal(std::uint8_t letter, const Bytes& payload) const {
@@ -178,23 +178,23 @@ std::uint8_t MachineSimulator::refusal(std::uint8_t letter, const Bytes& payload
 }
 
 Bytes MachineSimulator::jobSetup(const RequestFrame& request, const Fault* fault) {
-    if (const std::uint8_t why = refusal(command::JobSetup, request.payload); why != 0) return nak(request, why);
+    if (const std::uint8_t why = refusal(command::JobSetup, request.payload); why != 0) return request.nak(why);
     const std::optional<CardSetup> setup = decodeSetupText(request.payload);
-    if (!setup) return nak(request, reject::BadPayload);
+    if (!setup) return request.nak(reject::BadPayload);
     const std::uint8_t code = completionFor(fault);
     if (code == completion::Success) {
         card_->setup = setup;
         card_->setupText = request.payload;
     }
-    return data(request, command::JobSetup, code);
+    return request.data(command::JobSetup, code);
 }
 
 Bytes MachineSimulator::runControl(const RequestFrame& request, const Fault* fault, std::uint64_t now) {
-    if (request.payload.size() != 1) return nak(request, reject::BadPayload);
+    if (request.payload.size() != 1) return request.nak(reject::BadPayload);
     const std::uint8_t mode = request.payload[0];
-    if (mode != '3' && mode != '4' && mode != '5') return nak(request, reject::BadPayload);
+    if (mode != '3' && mode != '4' && mode != '5') return request.nak(reject::BadPayload);
     const std::uint8_t code = completionFor(fault);
-    if (code != completion::Success) return data(request, command::RunControl, code);
+    if (code != completion::Success) return request.data(command::RunControl, code);
 
     auto releaseHeld = [&] {
         if (operation_ && operation_->held) {
@@ -219,7 +219,7 @@ Bytes MachineSimulator::runControl(const RequestFrame& request, const Fault* fau
             stepsLeft_ = releaseHeld() ? 0 : 1;
             break;
     }
-    return data(request, command::RunControl, code);
+    return request.data(command::RunControl, code);
 }
 
 void MachineSimulator::complete(const Operation& operation) {
@@ -330,19 +330,6 @@ Bytes MachineSimulator::moduleInfoLocked() const {
         {"HOP", std::to_string(hopper_)},
         {"STA", status},
     });
-}
-
-Bytes MachineSimulator::ack(const RequestFrame& request, std::uint8_t letter) {
-    return encodeReply(request.address, request.sequence, reply::ACK, {letter});
-}
-
-Bytes MachineSimulator::nak(const RequestFrame& request, std::uint8_t rejectCode) {
-    return encodeReply(request.address, request.sequence, reply::NAK, {request.command, rejectCode});
-}
-
-Bytes MachineSimulator::data(const RequestFrame& request, std::uint8_t letter, std::uint8_t completionCode,
-                             const Bytes& payload) {
-    return encodeReply(request.address, request.sequence, letter, {completionCode}, payload);
 }
 
 std::vector<PersonalisedCard> MachineSimulator::personalisedCards() const {

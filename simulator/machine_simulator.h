@@ -129,11 +129,6 @@ private:
     std::size_t workingCard() const;
     Bytes moduleInfoLocked() const;
 
-    static Bytes ack(const RequestFrame& request, std::uint8_t letter);
-    static Bytes nak(const RequestFrame& request, std::uint8_t rejectCode);
-    static Bytes data(const RequestFrame& request, std::uint8_t letter, std::uint8_t completionCode,
-                      const Bytes& payload = {});
-
     mutable std::mutex lock_;
     MachineDurations durations_;
     FaultPlan plan_;

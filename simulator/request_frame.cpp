@@ -1,5 +1,7 @@
 #include "simulator/request_frame.h"
 
+#include "link/reply_encoder.h"
+
 namespace kestrova::simulator {
 
 namespace {
@@ -41,9 +43,16 @@ RequestParse parseRequestFrame(const std::uint8_t* data, std::size_t size, Reque
     return RequestParse::Ok;
 }
 
-Bytes encodeReply(const MachineAddress& address, std::uint8_t sequence, std::uint8_t code, const Bytes& fixedBytes,
-                  const Bytes& payload) {
-    return encodeWithFixedBytes(address, sequence, code, fixedBytes, payload);
+Bytes RequestFrame::eot() const { return encodeEot(address, sequence); }
+
+Bytes RequestFrame::enq() const { return encodeEnq(address, sequence); }
+
+Bytes RequestFrame::ack(std::uint8_t letter) const { return encodeAck(address, sequence, letter); }
+
+Bytes RequestFrame::nak(std::uint8_t rejectCode) const { return encodeNak(address, sequence, command, rejectCode); }
+
+Bytes RequestFrame::data(std::uint8_t letter, std::uint8_t completionCode, const Bytes& replyPayload) const {
+    return encodeData(address, sequence, letter, completionCode, replyPayload);
 }
 
 }  // namespace kestrova::simulator

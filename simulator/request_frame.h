@@ -1,5 +1,5 @@
 // The machine's side of the frame format: finding and reading the frames the
-// monitor writes, and building the replies the machine sends.
+// monitor writes. The replies are the link's (link/reply_encoder.h).
 #pragma once
 
 #include "link/bytes.h"
@@ -16,6 +16,13 @@ struct RequestFrame {
     std::uint8_t sequence = 0;
     std::uint8_t command = 0;
     Bytes payload;  // unstuffed
+
+    // The machine's replies to this request, by the link's encoder.
+    Bytes eot() const;
+    Bytes enq() const;
+    Bytes ack(std::uint8_t letter) const;
+    Bytes nak(std::uint8_t rejectCode) const;  // refuses this request's command
+    Bytes data(std::uint8_t letter, std::uint8_t completionCode, const Bytes& replyPayload = {}) const;
 };
 
 // The length of the frame that starts at data[0] (an STX), once its ETX and
@@ -27,11 +34,5 @@ enum class RequestParse { Ok, BadCheck, BadStuffing, TooShort };
 
 // Reads one whole frame (STX to check byte).
 RequestParse parseRequestFrame(const std::uint8_t* data, std::size_t size, RequestFrame& out);
-
-// A reply in the machine's form: the fixed bytes after the code raw (the
-// answered letter, reject code or completion code), the payload stuffed, the
-// check byte over everything from the address on.
-Bytes encodeReply(const MachineAddress& address, std::uint8_t sequence, std::uint8_t code, const Bytes& fixedBytes,
-                  const Bytes& payload = {});
 
 }  // namespace kestrova::simulator

@@ -1,6 +1,7 @@
 #include "standin/scripted_machine.h"
 
 #include "link/machine_command.h"
+#include "link/reply_encoder.h"
 #include "standin/platform_standin.h"
 
 #include <algorithm>
@@ -19,22 +20,6 @@ MachineResponse MachineResponse::data(std::uint8_t completionCode, Bytes payload
 }
 MachineResponse MachineResponse::silence() { return MachineResponse{Kind::Silence, 0, 0, {}}; }
 MachineResponse MachineResponse::raw(Bytes bytes) { return MachineResponse{Kind::Raw, 0, 0, std::move(bytes)}; }
-
-Bytes machineReplyFrame(const MachineAddress& address, std::uint8_t sequence, std::uint8_t code,
-                        const Bytes& fixedBytes, const Bytes& payload) {
-    LinkFrame frame;
-    frame.address = address;
-    frame.sequence = sequence;
-    frame.command = code;
-    frame.payload = payload;
-    Bytes wire = encode(frame);
-    // The answered letter, reject code and completion code go out unstuffed,
-    // between the code and the payload; the check byte covers them too.
-    constexpr std::size_t kPayloadOffset = 7;
-    wire.insert(wire.begin() + kPayloadOffset, fixedBytes.begin(), fixedBytes.end());
-    for (std::uint8_t byte : fixedBytes) wire.back() ^= byte;
-    return wire;
-}
 
 namespace {
 
@@ -189,24 +174,26 @@ MachineResponse ScriptedMachine::machineAnswer(const ReceivedCommand& request) {
 
 void ScriptedMachine::queueReply(const ReceivedCommand& request, const MachineResponse& response) {
     const std::uint8_t letter = response.letter != 0 ? response.letter : request.command;
+    const MachineAddress& address = request.address;
+    const std::uint8_t sequence = request.sequence;
     Bytes wire;
     switch (response.kind) {
         case MachineResponse::Kind::Eot:
-            wire = machineReplyFrame(request.address, request.sequence, reply::EOT, {}, {});
+            wire = encodeEot(address, sequence);
             break;
         case MachineResponse::Kind::Enq:
-            wire = machineReplyFrame(request.address, request.sequence, reply::ENQ, {}, {});
+            wire = encodeEnq(address, sequence);
             break;
         case MachineResponse::Kind::Ack:
-            wire = machineReplyFrame(request.address, request.sequence, reply::ACK, {letter}, {});
+            wire = encodeAck(address, sequence, letter);
             // One operation at a time: a newly started one replaces any other.
             pending_ = Pending{letter, response.code, busyPolls_};
             break;
         case MachineResponse::Kind::Nak:
-            wire = machineReplyFrame(request.address, request.sequence, reply::NAK, {letter, response.code}, {});
+            wire = encodeNak(address, sequence, letter, response.code);
             break;
         case MachineResponse::Kind::Data:
-            wire = machineReplyFrame(request.address, request.sequence, letter, {response.code}, response.payload);
+            wire = encodeData(address, sequence, letter, response.code, response.payload);
             break;
         case MachineResponse::Kind::Silence:
             return;

@@ -122,9 +122,4 @@ private:
     std::size_t frames_ = 0;
 };
 
-// The frame as the machine would send it: fixed reply bytes raw, payload
-// stuffed (for tests that build replies by hand).
-Bytes machineReplyFrame(const MachineAddress& address, std::uint8_t sequence, std::uint8_t code,
-                        const Bytes& fixedBytes, const Bytes& payload);
-
 }  // namespace kestrova::standin

@@ -1,9 +1,11 @@
-// Helpers for the link tests: reply frames built by hand (fixed bytes raw,
-// payload stuffed) and a peer that replays queued bytes.
+// Helpers for the link tests: the machine's replies to sequence 0x20, by the
+// link's encoder, and a peer that replays queued bytes.
 #pragma once
 
 #include "link/bytes.h"
 #include "link/link_frame.h"
+#include "link/link_session.h"
+#include "link/reply_encoder.h"
 #include "platform/wide_string.h"
 #include "standin/platform_standin.h"
 #include "standin/software_port_monitor.h"
@@ -19,32 +21,20 @@ namespace kestrova::testing {
 
 inline Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-// STX "Z9QQ" sequence code, the fixed bytes raw, the payload stuffed, ETX, check.
-inline Bytes replyFrame(std::uint8_t code, Bytes fixed = {}, const Bytes& payload = {}, std::uint8_t sequence = 0x20) {
-    Bytes body = {'Z', '9', 'Q', 'Q', sequence, code};
-    body.insert(body.end(), fixed.begin(), fixed.end());
-    for (std::uint8_t b : payload) {
-        if (b >= 1 && b <= 3) {
-            body.push_back(0x01);
-            body.push_back(static_cast<std::uint8_t>(~b));
-        } else {
-            body.push_back(b);
-        }
-    }
-    std::uint8_t check = 0;
-    for (std::uint8_t b : body) check ^= b;
-    Bytes frame = {0x02};
-    frame.insert(frame.end(), body.begin(), body.end());
-    frame.push_back(0x03);
-    frame.push_back(check);
-    return frame;
+// STX "Z9QQ" sequence code, the fixed bytes raw, the payload stuffed, ETX,
+// check: for replies the machine would not send as they are.
+inline Bytes replyFrame(std::uint8_t code, const Bytes& fixed = {}, const Bytes& payload = {},
+                        std::uint8_t sequence = 0x20) {
+    return encodeWithFixedBytes(defaultMachineAddress(), sequence, code, fixed, payload);
 }
-inline Bytes eotFrame() { return replyFrame(0x04); }
-inline Bytes enqFrame() { return replyFrame(0x05); }
-inline Bytes ackFrame(std::uint8_t letter) { return replyFrame(0x06, {letter}); }
-inline Bytes nakFrame(std::uint8_t letter, std::uint8_t reject) { return replyFrame(0x15, {letter, reject}); }
+inline Bytes eotFrame() { return encodeEot(defaultMachineAddress(), 0x20); }
+inline Bytes enqFrame() { return encodeEnq(defaultMachineAddress(), 0x20); }
+inline Bytes ackFrame(std::uint8_t letter) { return encodeAck(defaultMachineAddress(), 0x20, letter); }
+inline Bytes nakFrame(std::uint8_t letter, std::uint8_t reject) {
+    return encodeNak(defaultMachineAddress(), 0x20, letter, reject);
+}
 inline Bytes dataFrame(std::uint8_t letter, std::uint8_t completion = '0', const Bytes& payload = {}) {
-    return replyFrame(letter, {completion}, payload);
+    return encodeData(defaultMachineAddress(), 0x20, letter, completion, payload);
 }
 
 // Accepts every write; hands out the queued bytes, at most `chunk` per read

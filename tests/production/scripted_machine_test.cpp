@@ -17,20 +17,7 @@ using standin::MachineResponse;
 using standin::ScriptedMachine;
 
 Bytes requestFrame(std::uint8_t sequence, std::uint8_t command, const Bytes& payload = {}) {
-    LinkFrame frame;
-    frame.address = defaultMachineAddress();
-    frame.sequence = sequence;
-    frame.command = command;
-    frame.payload = payload;
-    return encode(frame);
-}
-
-// Appends the check byte to a frame that ends in its ETX.
-Bytes withCheck(Bytes frame) {
-    std::uint8_t check = 0;
-    for (std::size_t i = 1; i + 1 < frame.size(); ++i) check ^= frame[i];
-    frame.push_back(check);
-    return frame;
+    return encodeRequest(defaultMachineAddress(), sequence, command, payload);
 }
 
 class ScriptedMachineTest : public ::testing::Test {
@@ -158,7 +145,7 @@ TEST_F(ScriptedMachineTest, FlagsFramesOurEncoderWouldNotWrite) {
         bool answered;
     } cases[] = {
         // 0x02 left unstuffed in the payload: still a frame, not a canonical one.
-        {"unstuffed payload byte", withCheck({0x02, 'Z', '9', 'Q', 'Q', 0x20, 'J', 0x02, 0x03}), true},
+        {"unstuffed payload byte", encodeWithFixedBytes(defaultMachineAddress(), 0x20, 'J', {0x02}, {}), true},
         // The head of a frame whose writing failed, then a whole frame.
         {"stale head", [] {
              Bytes b = {0x02, 'Z', '9'};

@@ -17,12 +17,7 @@ namespace kestrova::testing {
 inline Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 inline Bytes requestFrame(std::uint8_t sequence, std::uint8_t command, const Bytes& payload = {}) {
-    LinkFrame frame;
-    frame.address = defaultMachineAddress();
-    frame.sequence = sequence;
-    frame.command = command;
-    frame.payload = payload;
-    return encode(frame);
+    return encodeRequest(defaultMachineAddress(), sequence, command, payload);
 }
 
 struct Answer {
