@@ -3,6 +3,7 @@
 #include "production/configuration.h"
 #include "simulator/fault_plan.h"
 #include "simulator/machine_durations.h"
+#include "tool/card_selection.h"
 
 namespace kestrova::tool {
 
@@ -113,7 +114,7 @@ std::string machineHelp() {
 
 std::string checkHelp() {
     return std::string(
-               "Usage: kestrova check JOBFILE [--config FILE]\n"
+               "Usage: kestrova check JOBFILE [--config FILE] [--preview DIR [--cards RANGE]]\n"
                "\n"
                "Parses the job as the module does, without a machine, and lists each layout\n"
                "and every card as the machine would receive it: the coordinates after the\n"
@@ -122,9 +123,21 @@ std::string checkHelp() {
                "which element or rule, and why, where the module only reports\n"
                "\"KestrovaLM.cfg not found\".\n"
                "\n"
+               "Finds what would spoil a card: an item whose text reaches outside the card,\n"
+               "items whose texts overlap, fewer lines than items (items left blank) or more\n"
+               "(lines not printed), an empty card, a value the payload cannot carry. A\n"
+               "character of size CI is taken as CI x 10 job units tall and CI x 6 wide, its\n"
+               "item's X/Y the top-left corner of the text.\n"
+               "\n"
                "  --config FILE   the configuration file (default: the one the module would\n"
                "                  read, " + std::string(kConfigurationPath) + " under the\n"
                "                  current directory)\n"
+               "  --preview DIR   draw the cards: one SVG per card (card-N.svg) and an\n"
+               "                  index.html with every card as a thumbnail beside its\n"
+               "                  problems; DIR is made when missing, earlier card-N.svg in\n"
+               "                  it are removed\n"
+               "  --cards RANGE   the cards to draw: N, N-M or a list of them (1-20,75);\n"
+               "                  default the first " + std::to_string(kDefaultCardsDrawn) + "\n"
                "\n") +
            kExitCodes;
 }
