@@ -11,8 +11,9 @@ namespace {
 
 const char* const kExitCodes =
     "Exit status: 0 success; 1 the job or request ran but failed (or check found\n"
-    "problems); 2 bad command line; 3 a file cannot be read; 4 the module cannot be\n"
-    "loaded or the machine or control address cannot be reached; 130 interrupted.\n";
+    "problems); 2 bad command line; 3 a file cannot be read (or a preview written);\n"
+    "4 the module cannot be loaded or the machine or control address cannot be\n"
+    "reached; 130 interrupted.\n";
 
 }  // namespace
 
