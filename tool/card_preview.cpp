@@ -123,11 +123,19 @@ bool CardPreview::finish(const std::string& jobPath, const std::vector<std::stri
     page += "<div class=\"cards\">\n";
     for (const DrawnCard& card : drawn_) {
         const std::string file = fileName(card.number);
-        page += "<figure id=\"card-" + std::to_string(card.number) + "\" class=\"card" +
-                (card.problems.empty() ? "" : " problems") + "\"><a href=\"" + file + "\"><img src=\"" + file +
-                "\" alt=\"card " + std::to_string(card.number) + "\" loading=\"lazy\"></a>\n<figcaption><span "
-                "class=\"number\">card " + std::to_string(card.number) + "</span><br>" + std::to_string(card.sx) +
-                " &#215; " + std::to_string(card.sy) + ", " + std::to_string(card.items) + " item(s)\n";
+        const std::string number = std::to_string(card.number);
+        page += "<figure id=\"card-" + number + "\" class=\"card";
+        page += card.problems.empty() ? "" : " problems";
+        page += "\"><a href=\"" + file;
+        page += "\"><img src=\"" + file;
+        page += "\" alt=\"card " + number;
+        page += "\" loading=\"lazy\"></a>\n<figcaption><span class=\"number\">card " + number + "</span><br>";
+        page += std::to_string(card.sx);
+        page += " &#215; ";
+        page += std::to_string(card.sy);
+        page += ", ";
+        page += std::to_string(card.items);
+        page += " item(s)\n";
         if (card.problems.empty()) {
             page += "<p class=\"ok\">no problems</p>";
         } else {
