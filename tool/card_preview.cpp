@@ -99,7 +99,7 @@ bool CardPreview::finish(const std::string& jobPath, const std::vector<std::stri
                        html(jobPath) + "</title>\n<style>\n" + kIndexStyle + "</style>\n</head>\n<body>\n";
     page += "<h1>Card preview: " + html(jobPath) + "</h1>\n<p>" + std::to_string(total_) + " card(s); " +
             std::to_string(drawn_.size()) + " drawn (" +
-            (selection_.isDefault() ? "the first " + std::to_string(kDefaultCardsDrawn)
+            (selection_.isDefault() ? "by default at most the first " + std::to_string(kDefaultCardsDrawn)
                                     : "--cards " + selection_.text()) +
             "), each from the layout the machine receives for it, after the configuration's rules. " +
             "A character of size CI is drawn CI &#215; 10 units tall and CI &#215; 6 wide.</p>\n";
