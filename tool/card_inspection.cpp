@@ -5,8 +5,6 @@
 #include "simulator/frame_trace.h"
 
 #include <algorithm>
-#include <limits>
-#include <numeric>
 
 namespace kestrova::tool {
 
