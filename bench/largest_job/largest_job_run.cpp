@@ -1,0 +1,229 @@
+#include "bench/largest_job/largest_job_run.h"
+
+#include "platform/platform_calls.h"
+#include "platform/wide_string.h"
+#include "simulator/machine_simulator.h"
+#include "simulator/simulator_peer.h"
+#include "standin/software_port_monitor.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kestrova::largest_job {
+
+namespace {
+
+constexpr std::size_t kWriteBytes = 64 * 1024;
+constexpr std::uint64_t kMiB = 1024 * 1024;
+constexpr std::uint64_t kProgressEvery = 256 * kMiB;
+const char* const kHeader = "<]F1 FN=Arial SX856 SY540 U1 X100 Y200 F1 CI5 X101 Y230 F1 CI5 X102 Y260 F1 CI5 "
+                            "X103 Y290 F1 CI5 X104 Y320 F1 CI5 X105 Y350 F1 CI5 X106 Y380 F1 CI5 X107 Y410 F1 CI5>\r\n";
+
+// As many whole 8-line cards as fit one write.
+std::string cardsForOneWrite(std::uint64_t& cards) {
+    std::string out;
+    char line[32];
+    for (cards = 0; out.size() + kJobBytesPerCard <= kWriteBytes; ++cards) {
+        out += '<';
+        for (int i = 0; i < 8; ++i) {
+            std::snprintf(line, sizeof line, "Card %06d line %d %c", static_cast<int>(cards), i, 'a' + i);
+            out += line;
+            out += i < 7 ? "\r\n" : "";
+        }
+        out += ">\r\n";
+    }
+    return out;
+}
+
+std::string ascii(const WCHAR* text, std::size_t units) {
+    std::string out;
+    for (std::size_t i = 0; i < units && text[i] != 0; ++i) out.push_back(static_cast<char>(text[i] & 0x7F));
+    return out;
+}
+
+struct Written {
+    std::uint64_t bytes = 0;
+    std::uint64_t cards = 0;
+    bool failed = false;
+    BOOL result = TRUE;
+    DWORD error = 0;
+};
+
+class Port {
+public:
+    Port(LPMONITOR2 table, HANDLE monitor, const Options& options) : table_(table), options_(options) {
+        machine_.setRecording(false);
+        ports_.setRecordCalls(false);
+        ports_.setPeer(&peer_);
+        WideString portName = wideFromAscii("KESTROVA:");
+        table_->pfnOpenPortEx(monitor, ports_.monitorHandle(), portName.data(), printer_.data(), &handle_,
+                              ports_.table());
+    }
+    ~Port() {
+        if (handle_ != nullptr) table_->pfnClosePort(handle_);
+        ports_.setPeer(nullptr);
+    }
+    Port(const Port&) = delete;
+    Port& operator=(const Port&) = delete;
+
+    bool open() const { return handle_ != nullptr; }
+
+    // A new document whose job is written until `limit` bytes or a failed write.
+    Written writeJob(std::uint64_t limit) {
+        WideString docName = wideFromAscii("largest job");
+        WideString datatype = wideFromAscii("RAW");
+        DOC_INFO_1W info{docName.data(), nullptr, datatype.data()};
+        table_->pfnStartDocPort(handle_, printer_.data(), ++jobId_, 1, reinterpret_cast<LPBYTE>(&info));
+        Written out;
+        std::string header = kHeader;
+        if (!write(header, out)) return out;
+        std::uint64_t nextProgress = kProgressEvery;
+        while (out.bytes + cards_.size() <= limit) {
+            if (!write(cards_, out)) return out;
+            out.cards += cardsPerWrite_;
+            if (out.bytes >= nextProgress && options_.progress) {
+                options_.progress("written " + std::to_string(out.bytes / kMiB) + " MiB");
+                nextProgress += kProgressEvery;
+            }
+        }
+        return out;
+    }
+
+    // EndDocPort, while another thread watches for the intake to finish: as
+    // soon as "get_info" reports cards to produce, their count is noted and
+    // the job deleted, so that EndDocPort returns.
+    BOOL endDocument(std::uint64_t& queued) {
+        std::atomic<bool> ended{false};
+        std::atomic<std::uint64_t> seen{0};
+        std::thread watcher([&] {
+            while (!ended.load()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                const std::uint64_t toProduce = request("get_info");
+                if (toProduce > 0) {
+                    seen = toProduce;
+                    request("delete_job");
+                    return;
+                }
+            }
+        });
+        const BOOL result = table_->pfnEndDocPort(handle_);
+        ended = true;
+        watcher.join();
+        queued = seen.load();
+        return result;
+    }
+
+    std::uint64_t cardsDelivered() const { return machine_.status().cardsDelivered; }
+
+    BOOL print(const std::string& job) {
+        table_->pfnStartDocPort(handle_, printer_.data(), ++jobId_, 0, nullptr);
+        std::string bytes = job;
+        DWORD written = 0;
+        table_->pfnWritePort(handle_, reinterpret_cast<LPBYTE>(bytes.data()), static_cast<DWORD>(bytes.size()),
+                             &written);
+        return table_->pfnEndDocPort(handle_);
+    }
+
+private:
+    bool write(std::string& bytes, Written& out) {
+        DWORD written = 0;
+        SetLastError(0);
+        const BOOL result = table_->pfnWritePort(handle_, reinterpret_cast<LPBYTE>(bytes.data()),
+                                                 static_cast<DWORD>(bytes.size()), &written);
+        if (result != TRUE) {
+            out.failed = true;
+            out.result = result;
+            out.error = GetLastError();
+            return false;
+        }
+        out.bytes += written;
+        return true;
+    }
+
+    // Sends a control request; returns the "to_produce" it reports (0 if none).
+    std::uint64_t request(const char* command) {
+        WideString text = wideFromAscii(("<kx_api><command value=\"" + std::string(command) + "\"/></kx_api>").c_str());
+        std::vector<WCHAR> out(8192);
+        DWORD returned = 0;
+        if (table_->pfnGetPrinterDataFromPort(handle_, 0, text.data(), nullptr, 0, out.data(),
+                                              static_cast<DWORD>(out.size() * sizeof(WCHAR)), &returned) != TRUE) {
+            return 0;
+        }
+        const std::string reply = ascii(out.data(), returned / sizeof(WCHAR));
+        const std::string key = "<to_produce value=\"";
+        const std::size_t at = reply.find(key);
+        return at == std::string::npos ? 0 : std::strtoull(reply.c_str() + at + key.size(), nullptr, 10);
+    }
+
+    LPMONITOR2 table_;
+    const Options& options_;
+    simulator::MachineSimulator machine_{simulator::MachineDurations::instant()};
+    simulator::SimulatorPeer peer_{machine_};
+    standin::SoftwarePortMonitor ports_;
+    WideString printer_ = wideFromAscii("Card Printer");
+    HANDLE handle_ = nullptr;
+    DWORD jobId_ = 0;
+    std::uint64_t cardsPerWrite_ = 0;
+    std::string cards_ = cardsForOneWrite(cardsPerWrite_);
+};
+
+}  // namespace
+
+Result measure(LPMONITOR2 table, HANDLE monitor, const Options& options) {
+    Result result;
+    Port port(table, monitor, options);
+    if (!port.open()) return result;
+    const auto peak = [&] { return options.peakMemory ? options.peakMemory() : 0; };
+    const auto printed = [&] { return options.jobsReportedPrinted ? options.jobsReportedPrinted() : 0; };
+
+    // 1. Until storing fails.
+    const Written first = port.writeJob(options.capBytes);
+    result.storeFailed = first.failed;
+    result.bytesStored = first.bytes;
+    result.cardsStored = first.cards;
+    result.failedWriteResult = first.result;
+    result.failedWriteError = first.error;
+    result.peakAfterStoring = peak();
+    if (options.progress) {
+        options.progress(first.failed ? "storing failed after " + std::to_string(first.bytes / kMiB) + " MiB"
+                                      : "the cap was reached: " + std::to_string(first.bytes / kMiB) + " MiB");
+    }
+
+    // 2. Its end.
+    const std::uint64_t delivered = port.cardsDelivered();
+    const std::uint64_t printedBefore = printed();
+    std::uint64_t queued = 0;
+    result.endDocResult = port.endDocument(queued);
+    result.cardsProducedOfFailedJob = port.cardsDelivered() - delivered;
+    if (options.jobsReportedPrinted) result.reportedPrinted = printed() > printedBefore ? 1 : 0;
+
+    // 3. The next document.
+    const std::uint64_t before = port.cardsDelivered();
+    const BOOL next = port.print("<SX856 SY540 X120 Y45 F2 CI3><ANNA KOWALSKA><BERNARD OKAFOR>");
+    result.nextDocumentWhole = next == TRUE && port.cardsDelivered() - before == 2;
+
+    // 4. The largest job stored and queued whole.
+    if (first.failed) {
+        for (const double fraction : {0.98, 0.95, 0.9, 0.8, 0.7, 0.6, 0.5}) {
+            const auto target = static_cast<std::uint64_t>(fraction * static_cast<double>(first.bytes));
+            if (options.progress) options.progress("trying a job of " + std::to_string(target / kMiB) + " MiB");
+            const Written job = port.writeJob(target);
+            std::uint64_t queuedCards = 0;
+            const BOOL ended = port.endDocument(queuedCards);
+            if (!job.failed && ended == TRUE && queuedCards == job.cards) {
+                result.printableBytes = job.bytes;
+                result.printableCards = job.cards;
+                break;
+            }
+        }
+    }
+    result.peakOverall = peak();
+    return result;
+}
+
+}  // namespace kestrova::largest_job
