@@ -107,6 +107,22 @@ BOOL finishJob(MonitorPort& port) {
     return ended;
 }
 
+// Leaves no control request waiting for a cycle that will not come, however
+// production ends.
+class ProducingMark {
+public:
+    explicit ProducingMark(MonitorPort& port) : port_(port) {}
+    ~ProducingMark() {
+        std::lock_guard<std::mutex> portGuard(port_.portLock);
+        port_.cycleDone(false);
+    }
+    ProducingMark(const ProducingMark&) = delete;
+    ProducingMark& operator=(const ProducingMark&) = delete;
+
+private:
+    MonitorPort& port_;
+};
+
 }  // namespace
 
 BOOL MonitorPort::produceJob() {
@@ -116,6 +132,7 @@ BOOL MonitorPort::produceJob() {
     }
     jobStream.reset();
 
+    const ProducingMark mark(*this);
     CycleRunner cycle(*this);
     for (;;) {
         std::size_t remaining = 0;
@@ -127,6 +144,7 @@ BOOL MonitorPort::produceJob() {
             std::lock_guard<std::mutex> portGuard(portLock);
             if (remaining == 0) return finishJob(*this);
             if (hwErrorCode == code::Success) cycle.run();
+            cycleDone(true);
         }
         Sleep(kCyclePauseMs);
     }
