@@ -200,6 +200,10 @@ Result measure(LPMONITOR2 table, HANDLE monitor, const Options& options) {
     std::uint64_t queued = 0;
     result.endDocResult = port.endDocument(queued);
     result.cardsProducedOfFailedJob = port.cardsDelivered() - delivered;
+    if (!first.failed && result.endDocResult == TRUE && queued == first.cards) {
+        result.printableBytes = first.bytes;  // the whole capped job went into the queue
+        result.printableCards = first.cards;
+    }
     if (options.jobsReportedPrinted) result.reportedPrinted = printed() > printedBefore ? 1 : 0;
 
     // 3. The next document.

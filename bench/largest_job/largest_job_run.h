@@ -12,9 +12,10 @@
 //  2. that document's EndDocPort: what it returns, how many cards reached the
 //     machine and whether the job was reported printed;
 //  3. a two-card document on the same port, which must print whole;
-//  4. when storing failed: the largest job, among fractions of what was
-//     stored, that is stored and queued whole (EndDocPort's intake reports
-//     every card to produce; the job is then deleted).
+//  4. the largest job that is stored and queued whole (EndDocPort's intake
+//     reports every card to produce; the job is then deleted): the capped
+//     job itself, or, when storing failed, the largest of a few fractions of
+//     what was stored.
 #pragma once
 
 #include "platform/spooler_monitor.h"
@@ -50,7 +51,7 @@ struct Result {
     int reportedPrinted = -1;  // 1 yes, 0 no, -1 cannot be seen here
     // Step 3.
     bool nextDocumentWhole = false;
-    // Step 4 (0 when storing never failed or no fraction went through).
+    // Step 4 (0 when no job went through).
     std::uint64_t printableBytes = 0;
     std::uint64_t printableCards = 0;
     std::uint64_t peakOverall = 0;
