@@ -51,14 +51,16 @@ void writeJson(const std::string& path, const std::string& label, double seconds
                  "\"pointer_bits\": %d, \"cap_MiB\": %.0f, \"store_failed\": %d, \"stored_MiB\": %.2f, "
                  "\"stored_cards\": %llu, \"write_result\": %d, \"write_error\": %lu, \"end_doc_result\": %d, "
                  "\"cards_produced_failed_job\": %llu, \"reported_printed\": %d, \"next_document_whole\": %d, "
-                 "\"printable_MiB\": %.2f, \"printable_cards\": %llu, \"peak_after_storing_MiB\": %.2f, "
+                 "\"printable_MiB\": %.2f, \"printable_cards\": %llu, \"control_failed_MiB\": %.2f, "
+                 "\"peak_after_storing_MiB\": %.2f, "
                  "\"peak_MiB\": %.2f}]}\n",
                  label.c_str(), seconds, static_cast<int>(8 * sizeof(void*)), capMiB, r.storeFailed ? 1 : 0,
                  static_cast<double>(r.bytesStored) / kMiB, static_cast<unsigned long long>(r.cardsStored),
                  static_cast<int>(r.failedWriteResult), static_cast<unsigned long>(r.failedWriteError),
                  static_cast<int>(r.endDocResult), static_cast<unsigned long long>(r.cardsProducedOfFailedJob),
                  r.reportedPrinted, r.nextDocumentWhole ? 1 : 0, static_cast<double>(r.printableBytes) / kMiB,
-                 static_cast<unsigned long long>(r.printableCards), static_cast<double>(r.peakAfterStoring) / kMiB,
+                 static_cast<unsigned long long>(r.printableCards), static_cast<double>(r.controlFailedBytes) / kMiB,
+                 static_cast<double>(r.peakAfterStoring) / kMiB,
                  static_cast<double>(r.peakOverall) / kMiB);
     std::fclose(out);
 }

@@ -6,10 +6,13 @@
 #include "simulator/simulator_peer.h"
 #include "standin/software_port_monitor.h"
 
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +24,7 @@ namespace {
 constexpr std::size_t kWriteBytes = 64 * 1024;
 constexpr std::uint64_t kMiB = 1024 * 1024;
 constexpr std::uint64_t kProgressEvery = 256 * kMiB;
+constexpr std::size_t kReserveBytes = 32 * kMiB;
 const char* const kHeader = "<]F1 FN=Arial SX856 SY540 U1 X100 Y200 F1 CI5 X101 Y230 F1 CI5 X102 Y260 F1 CI5 "
                             "X103 Y290 F1 CI5 X104 Y320 F1 CI5 X105 Y350 F1 CI5 X106 Y380 F1 CI5 X107 Y410 F1 CI5>\r\n";
 
@@ -65,6 +69,12 @@ public:
                               ports_.table());
     }
     ~Port() {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            quit_ = true;
+        }
+        wake_.notify_all();
+        watcher_.join();
         if (handle_ != nullptr) table_->pfnClosePort(handle_);
         ports_.setPeer(nullptr);
     }
@@ -94,31 +104,35 @@ public:
         return out;
     }
 
-    // EndDocPort, while another thread watches for the intake to finish: as
-    // soon as "get_info" reports cards to produce, their count is noted and
-    // the job deleted, so that EndDocPort returns.
+    // EndDocPort, while the watcher thread looks for the intake to finish:
+    // as soon as "get_info" reports cards to produce, their count is noted
+    // and the job deleted, so that EndDocPort returns.
     BOOL endDocument(std::uint64_t& queued) {
-        std::atomic<bool> ended{false};
-        std::atomic<std::uint64_t> seen{0};
-        std::thread watcher([&] {
-            while (!ended.load()) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                const std::uint64_t toProduce = request("get_info");
-                if (toProduce > 0) {
-                    seen = toProduce;
-                    request("delete_job");
-                    return;
-                }
-            }
-        });
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            ended_ = false;
+            seen_ = 0;
+            controlFailed_ = false;
+            watching_ = true;
+        }
+        wake_.notify_all();
         const BOOL result = table_->pfnEndDocPort(handle_);
-        ended = true;
-        watcher.join();
-        queued = seen.load();
+        std::unique_lock<std::mutex> guard(lock_);
+        ended_ = true;
+        wake_.wait(guard, [&] { return !watching_; });
+        queued = seen_;
         return result;
     }
 
     std::uint64_t cardsDelivered() const { return machine_.status().cardsDelivered; }
+
+    // Memory held back while a job is written, so that a job that leaves
+    // the process too little to answer control requests can still be
+    // deleted: given back when a request goes unanswered.
+    void holdReserve(std::size_t bytes) { ballast_.reset(new char[bytes]); }
+    void dropReserve() { ballast_.reset(); }
+    // Whether a control request went unanswered during the last EndDocPort.
+    bool controlFailed() const { return controlFailed_; }
 
     BOOL print(const std::string& job) {
         table_->pfnStartDocPort(handle_, printer_.data(), ++jobId_, 0, nullptr);
@@ -145,19 +159,61 @@ private:
         return true;
     }
 
-    // Sends a control request; returns the "to_produce" it reports (0 if none).
-    std::uint64_t request(const char* command) {
-        WideString text = wideFromAscii(("<kx_api><command value=\"" + std::string(command) + "\"/></kx_api>").c_str());
-        std::vector<WCHAR> out(8192);
-        DWORD returned = 0;
-        if (table_->pfnGetPrinterDataFromPort(handle_, 0, text.data(), nullptr, 0, out.data(),
-                                              static_cast<DWORD>(out.size() * sizeof(WCHAR)), &returned) != TRUE) {
-            return 0;
+    // The watcher is started before memory runs short: once the job has
+    // filled the address space, no new thread could get a stack.
+    void watch() {
+        std::unique_lock<std::mutex> guard(lock_);
+        for (;;) {
+            wake_.wait(guard, [&] { return watching_ || quit_; });
+            if (quit_) return;
+            while (!ended_) {
+                guard.unlock();
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                std::uint64_t toProduce = 0;
+                const bool answered = request("get_info", toProduce);
+                if (!answered) {
+                    // The job left too little memory to answer: with the
+                    // reserve given back, the job can at least be deleted.
+                    ballast_.reset();
+                    controlFailed_ = true;
+                }
+                if (toProduce > 0 || !answered) {
+                    std::uint64_t ignored = 0;
+                    while (!request("delete_job", ignored)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                }
+                guard.lock();
+                if (toProduce > 0 || !answered) {
+                    seen_ = toProduce;
+                    break;
+                }
+            }
+            watching_ = false;
+            wake_.notify_all();
         }
-        const std::string reply = ascii(out.data(), returned / sizeof(WCHAR));
+    }
+
+    // Sends a control request; false if it was not answered. `toProduce` is
+    // what the answer reports (0 if nothing).
+    bool request(const char* command, std::uint64_t& toProduce) {
+        toProduce = 0;
+        std::string reply;
+        try {
+            WideString text =
+                wideFromAscii(("<kx_api><command value=\"" + std::string(command) + "\"/></kx_api>").c_str());
+            std::vector<WCHAR> out(8192);
+            DWORD returned = 0;
+            if (table_->pfnGetPrinterDataFromPort(handle_, 0, text.data(), nullptr, 0, out.data(),
+                                                  static_cast<DWORD>(out.size() * sizeof(WCHAR)), &returned) != TRUE) {
+                return false;
+            }
+            reply = ascii(out.data(), returned / sizeof(WCHAR));
+        } catch (const std::bad_alloc&) {
+            return false;  // this program's own part of the request
+        }
         const std::string key = "<to_produce value=\"";
         const std::size_t at = reply.find(key);
-        return at == std::string::npos ? 0 : std::strtoull(reply.c_str() + at + key.size(), nullptr, 10);
+        if (at != std::string::npos) toProduce = std::strtoull(reply.c_str() + at + key.size(), nullptr, 10);
+        return true;
     }
 
     LPMONITOR2 table_;
@@ -170,6 +226,15 @@ private:
     DWORD jobId_ = 0;
     std::uint64_t cardsPerWrite_ = 0;
     std::string cards_ = cardsForOneWrite(cardsPerWrite_);
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool watching_ = false;
+    bool ended_ = false;
+    bool quit_ = false;
+    std::uint64_t seen_ = 0;
+    bool controlFailed_ = false;
+    std::unique_ptr<char[]> ballast_;
+    std::thread watcher_{[this] { watch(); }};
 };
 
 }  // namespace
@@ -216,9 +281,12 @@ Result measure(LPMONITOR2 table, HANDLE monitor, const Options& options) {
         for (const double fraction : {0.98, 0.95, 0.9, 0.8, 0.7, 0.6, 0.5}) {
             const auto target = static_cast<std::uint64_t>(fraction * static_cast<double>(first.bytes));
             if (options.progress) options.progress("trying a job of " + std::to_string(target / kMiB) + " MiB");
+            port.holdReserve(kReserveBytes);
             const Written job = port.writeJob(target);
             std::uint64_t queuedCards = 0;
             const BOOL ended = port.endDocument(queuedCards);
+            port.dropReserve();
+            if (port.controlFailed() && result.controlFailedBytes == 0) result.controlFailedBytes = job.bytes;
             if (!job.failed && ended == TRUE && queuedCards == job.cards) {
                 result.printableBytes = job.bytes;
                 result.printableCards = job.cards;

@@ -12,10 +12,13 @@
 //  2. that document's EndDocPort: what it returns, how many cards reached the
 //     machine and whether the job was reported printed;
 //  3. a two-card document on the same port, which must print whole;
-//  4. the largest job that is stored and queued whole (EndDocPort's intake
-//     reports every card to produce; the job is then deleted): the capped
-//     job itself, or, when storing failed, the largest of a few fractions of
-//     what was stored.
+//  4. the largest job that is stored and queued whole, with the control
+//     requests still answered (the intake reports every card to produce;
+//     the job is then deleted): the capped job itself, or, when storing
+//     failed, the largest of a few fractions of what was stored. While such
+//     a job is written, 32 MiB are held back, and given back if a request
+//     goes unanswered so that the job can be deleted; the figure is that
+//     much on the safe side.
 #pragma once
 
 #include "platform/spooler_monitor.h"
@@ -54,6 +57,9 @@ struct Result {
     // Step 4 (0 when no job went through).
     std::uint64_t printableBytes = 0;
     std::uint64_t printableCards = 0;
+    // The first (largest) job tried in step 4 during which a control
+    // request went unanswered; 0 if none.
+    std::uint64_t controlFailedBytes = 0;
     std::uint64_t peakOverall = 0;
 };
 
