@@ -190,6 +190,48 @@ def rows(runs):
     return out
 
 
+def notes(runs):
+    """Paragraphs under the table: what the multi-port and largest-job figures mean."""
+    out = ["## Many ports", "",
+           "Each port produces its own job on its own spooler thread; the ports share no lock of the "
+           "module. A control request waits for the end of the production cycle in progress (or, arriving "
+           "in the middle of a pause, of the next one) and runs in the pause that follows, so that it never "
+           "holds a port past the pause. A client's poll may take a completion the loop would have taken, "
+           "so with clients a card can take fewer than 9 cycles and less than the 950 ms floor; the time "
+           "above each port's own pauses is what anything else cost it (the machine's load, lock waits).",
+           ""]
+    out += ["## The largest job", ""]
+    printable = []
+    for key, where in LARGEST_JOB_RUNS:
+        run = find(runs, "LargestJob", key)
+        if run is None:
+            out.append(f"- {where}: not run in this results directory.")
+        elif run.get("skipped"):
+            out.append(f"- {where}: skipped, {run['skipped']}.")
+        else:
+            text = (f"- {where}: WritePort failed after {fmt(run['stored_MiB'], 0)} MiB "
+                    f"({fmt(run['stored_cards'], 0)} cards of 178 bytes)" if run["store_failed"] else
+                    f"- {where}: {fmt(run['stored_MiB'], 0)} MiB ({fmt(run['stored_cards'], 0)} cards) were "
+                    "stored without a failure (the measurement's cap)")
+            text += (f"; the largest job stored and queued whole, with control requests answered, was "
+                     f"{fmt(run['printable_MiB'], 0)} MiB ({fmt(run['printable_cards'], 0)} cards).")
+            if run.get("control_failed_MiB"):
+                text += (f" With a {fmt(run['control_failed_MiB'], 0)} MiB job the process had too little "
+                         "memory left to answer control requests.")
+            out.append(text)
+            if run["store_failed"] and run["printable_MiB"]:
+                printable.append(run["printable_MiB"])
+    if printable:
+        advice = max(100, int(min(printable) / 2 // 100 * 100))
+        out += ["", f"The 32-bit spooler has 2 GiB of address space for everything it runs: its own work, every "
+                f"port's job and every other monitor. Keep one document well below the figures above, at most "
+                f"about {advice:,} MiB ({advice * 1024 * 1024 // 178 / 1e6:.1f} million cards of 178 bytes), "
+                "and split a bigger job into several documents. A job that cannot be stored fails in WritePort "
+                "with ERROR_NOT_ENOUGH_MEMORY and gives its memory back at once; the 64-bit spooler "
+                "(x64 DLL) has no such limit short of the machine's memory."]
+    return out
+
+
 def main():
     if len(sys.argv) != 3:
         print(__doc__.strip().splitlines()[2].strip(), file=sys.stderr)
@@ -210,6 +252,7 @@ def main():
     ]
     for row in rows(runs):
         lines.append("| " + " | ".join(row) + " |")
+    lines += [""] + notes(runs)
     lines += ["", "## Every run", "", "| Benchmark | Real time | Counters |", "|---|---|---|"]
     skip = {"name", "run_name", "run_type", "repetitions", "repetition_index", "threads", "iterations",
             "real_time", "cpu_time", "time_unit", "family_index", "per_family_instance_index",

@@ -8,16 +8,11 @@
 #   scripts/bench_wine.sh X86_BUILD X64_BUILD RESULTS_DIR [CAP_MIB]
 set -euo pipefail
 
-x86_build=$(realpath "${1:?x86 build directory}")
-x64_build=$(realpath "${2:?x64 build directory}")
+x86_build=$(realpath -m "${1:?x86 build directory}")
+x64_build=$(realpath -m "${2:?x64 build directory}")
 mkdir -p "${3:?results directory}"
 results=$(realpath "$3")
 cap_mib=${4:-3072}
-
-for file in "$x86_build/KestrovaLM.dll" "$x86_build/bench/largest_job/largest_job.exe" \
-            "$x64_build/KestrovaLM.dll" "$x64_build/bench/largest_job/largest_job.exe"; do
-  [ -f "$file" ] || { echo "bench_wine.sh: $file is missing (make windows)" >&2; exit 2; }
-done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrova-bench-wine.XXXXXX")
 export WINEPREFIX="$work/prefix"
@@ -55,6 +50,14 @@ if [ $rc -ne 0 ]; then
     exit 1
   fi
 fi
+for arch in $archs; do
+  build=$x86_build
+  [ "$arch" = x64 ] && build=$x64_build
+  for file in "$build/KestrovaLM.dll" "$build/bench/largest_job/largest_job.exe"; do
+    [ -f "$file" ] || { echo "bench_wine.sh: $file is missing (make windows)" >&2; exit 2; }
+  done
+done
+
 if [ "$archs" = x64 ]; then
   export WINELOADER="$wine64_loader"
   wine_command=("$wine64_loader")

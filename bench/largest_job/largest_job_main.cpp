@@ -14,6 +14,7 @@
 
 #include <psapi.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -26,11 +27,15 @@ using namespace kestrova;
 
 constexpr double kMiB = 1024.0 * 1024.0;
 
+// The highest commit seen so far: Wine does not keep a true peak, so every
+// reading is compared with the ones before.
 std::uint64_t peakCommit() {
+    static std::uint64_t highest = 0;
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
-    if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) == FALSE) return 0;
-    return counters.PeakPagefileUsage;
+    if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) == FALSE) return highest;
+    highest = std::max<std::uint64_t>({highest, counters.PeakPagefileUsage, counters.PagefileUsage});
+    return highest;
 }
 
 int usage() {
