@@ -47,6 +47,7 @@ void LargestJob(benchmark::State& state) {
     // gives back is there for the next.
     mallopt(M_ARENA_MAX, 1);
     for (auto _ : state) {
+        (void)_;
         rlimit previous{};
         getrlimit(RLIMIT_AS, &previous);
         rlimit limited = previous;
@@ -70,7 +71,7 @@ void LargestJob(benchmark::State& state) {
         table->pfnShutdown(monitor);
         setrlimit(RLIMIT_AS, &previous);
 
-        state.counters["limit_MiB"] = static_cast<double>(kAddressSpace / kMiB);
+        state.counters["limit_MiB"] = static_cast<double>(kAddressSpace) / kMiB;
         state.counters["store_failed"] = r.storeFailed;
         state.counters["stored_MiB"] = static_cast<double>(r.bytesStored) / kMiB;
         state.counters["stored_cards"] = static_cast<double>(r.cardsStored);

@@ -202,6 +202,7 @@ void PortsInParallel(benchmark::State& state) {
     standin::setRecordSleeps(false);
 
     for (auto _ : state) {
+        (void)_;
         Spooler spooler(ports);
         spooler.printEverywhere(cardJob(1), false);  // every new port restores its machine first
         std::vector<std::size_t> delivered0;

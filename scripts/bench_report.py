@@ -207,7 +207,7 @@ def notes(runs):
         if run is None:
             out.append(f"- {where}: not run in this results directory.")
         elif run.get("skipped"):
-            out.append(f"- {where}: skipped, {run['skipped']}.")
+            out.append(f"- {where}: skipped, {run['skipped']} ({run.get('machine', 'this machine')}).")
         else:
             text = (f"- {where}: WritePort failed after {fmt(run['stored_MiB'], 0)} MiB "
                     f"({fmt(run['stored_cards'], 0)} cards of 178 bytes)" if run["store_failed"] else
@@ -215,6 +215,7 @@ def notes(runs):
                     "stored without a failure (the measurement's cap)")
             text += (f"; the largest job stored and queued whole, with control requests answered, was "
                      f"{fmt(run['printable_MiB'], 0)} MiB ({fmt(run['printable_cards'], 0)} cards).")
+            text += f" Measured on: {run.get('machine', 'the machine this report was written on')}."
             if run.get("control_failed_MiB"):
                 text += (f" With a {fmt(run['control_failed_MiB'], 0)} MiB job the process had too little "
                          "memory left to answer control requests.")

@@ -31,11 +31,30 @@ trap cleanup EXIT
 wine32_loader=${KESTROVA_WINE32_LOADER:-/usr/lib/wine/wine}
 wine64_loader=${KESTROVA_WINE64_LOADER:-/usr/lib/wine/wine64}
 
+# Which machine gave the figure goes with it into the report.
+machine="$(uname -m) Linux $(uname -r), $(nproc) CPUs"
+
+# Copies a result (or writes a skipped one) into RESULTS_DIR with the machine named.
+record() {
+  python3 - "$@" <<'PY'
+import json, sys
+arch, machine, out = sys.argv[1], sys.argv[2], sys.argv[3]
+if len(sys.argv) > 5:
+    data = {"benchmarks": [{"name": f"LargestJob/wine_{arch}", "run_type": "iteration", "iterations": 0,
+                            "real_time": 0, "time_unit": "s", "skipped": sys.argv[5]}]}
+else:
+    with open(sys.argv[4]) as source:
+        data = json.load(source)
+data["benchmarks"][0]["machine"] = machine
+with open(out, "w") as target:
+    json.dump(data, target)
+PY
+}
+
 skipped() {
   local arch="$1" why="$2"
   echo "bench-wine: $arch skipped: $why"
-  printf '{"benchmarks": [{"name": "LargestJob/wine_%s", "run_type": "iteration", "iterations": 0, "real_time": 0, "time_unit": "s", "skipped": "%s"}]}\n' \
-    "$arch" "$why" >"$results/largest_job_wine_$arch.json"
+  record "$arch" "$machine" "$results/largest_job_wine_$arch.json" - "$why"
 }
 
 archs="x86 x64"
@@ -44,6 +63,7 @@ probe_output=$("$wine32_loader" --version 2>&1) || rc=$?
 if [ $rc -ne 0 ]; then
   if [ $rc -eq 126 ] || grep -qi "exec format error" <<<"$probe_output"; then
     archs="x64"
+    machine="$machine, no 32-bit programs"
     skipped x86 "this machine cannot run 32-bit programs"
   else
     echo "bench_wine.sh: Wine's 32-bit loader does not start (exit $rc): $probe_output" >&2
@@ -86,6 +106,7 @@ for arch in $archs; do
     status=1
     continue
   fi
-  cp "$dir/result.json" "$results/largest_job_wine_$arch.json"
+  record "$arch" "$machine, Wine $("${wine_command[@]}" --version 2>/dev/null | tr -d '\r')" \
+    "$results/largest_job_wine_$arch.json" "$dir/result.json"
 done
 exit $status
