@@ -95,8 +95,10 @@ JobRecord JobRecordStore::operator[](std::size_t index) const {
 }
 
 void JobRecordStore::append(const std::shared_ptr<const CardLayout>& layout, const CardLines& lines) {
-    std::size_t encoded = numberSize(lines.size());
-    for (std::size_t i = 0; i < lines.size(); ++i) encoded += numberSize(lines[i].size()) + lines[i].size();
+    const std::size_t lineCount = lines.size();
+    const std::string_view text = lines.text();
+    std::size_t encoded = numberSize(lineCount) + text.size();
+    for (std::size_t i = 0; i < lineCount; ++i) encoded += numberSize(lines.lineSize(i));
     const std::size_t needed = encoded + kOffsetBytes;
 
     if (runs_.empty() || runs_.back().layout != layout) runs_.push_back(LayoutRun{endCard_, layout});
@@ -113,13 +115,9 @@ void JobRecordStore::append(const std::shared_ptr<const CardLayout>& layout, con
 
     Block& block = blocks_.back();
     const std::uint32_t start = block.used;
-    std::uint8_t* at = putNumber(block.bytes.get() + start, lines.size());
-    for (std::size_t i = 0; i < lines.size(); ++i) at = putNumber(at, lines[i].size());
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const std::string_view line = lines[i];
-        if (!line.empty()) std::memcpy(at, line.data(), line.size());
-        at += line.size();
-    }
+    std::uint8_t* at = putNumber(block.bytes.get() + start, lineCount);
+    for (std::size_t i = 0; i < lineCount; ++i) at = putNumber(at, lines.lineSize(i));
+    if (!text.empty()) std::memcpy(at, text.data(), text.size());
     ++block.cards;
     std::memcpy(block.bytes.get() + block.capacity - kOffsetBytes * block.cards, &start, kOffsetBytes);
     block.used = static_cast<std::uint32_t>(start + encoded);
