@@ -98,7 +98,7 @@ fuzz-smoke:
 # --- Windows: KestrovaLM.dll for x86 and x64 (MinGW-w64), tested under Wine
 WIN_CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_TESTS=OFF -DKESTROVA_BENCH=OFF
 
-.PHONY: windows windows-setup wine-test
+.PHONY: windows windows-setup wine-test bench-wine
 
 windows-setup:
 	@scripts/setup.sh windows
@@ -123,6 +123,15 @@ wine-test: windows $(BUILD)/CMakeCache.txt
 	@scripts/setup.sh wine
 	cmake --build $(BUILD) -j $(JOBS) --target spooler_check KestrovaLM
 	tests/wine/run.sh $(BUILD) win-build-x86 win-build-x64
+
+# The largest job each DLL takes, under Wine (x86 only where this machine runs
+# 32-bit programs); the figures join docs/performance.md. A measurement, not a test.
+bench-wine: windows
+	@scripts/setup.sh wine
+	scripts/bench_wine.sh win-build-x86 win-build-x64 $(BENCH_RESULTS)
+	@if ls $(BENCH_RESULTS)/bench_*.json >/dev/null 2>&1; then \
+	  python3 scripts/bench_report.py $(BENCH_RESULTS) docs/performance.md; \
+	else echo "bench-wine: results in $(BENCH_RESULTS); make bench writes the whole report"; fi
 
 clean:
 	rm -rf $(BUILD) build-asan build-tsan

@@ -89,7 +89,7 @@ BOOL getPrinterDataFromPort(MonitorPort& port, DWORD controlId, LPWSTR pValueNam
     }
 
     {
-        std::lock_guard<std::mutex> guard(port.portLock);
+        const std::unique_lock<std::mutex> guard = port.lockBetweenCycles();
         const std::int32_t error = carryOut(port, command, *tree);
         putResultNumber(*tree, L"sw_error_code", error);
     }

@@ -22,4 +22,19 @@ MonitorPort::~MonitorPort() {
     if (printerHandle != nullptr) ClosePrinter(printerHandle);
 }
 
+std::unique_lock<std::mutex> MonitorPort::lockBetweenCycles() {
+    // Read before the lock: a cycle that ends while the request waits for the
+    // lock leaves it at the start of the pause, free to go.
+    const std::uint64_t seen = cyclesEnded.load();
+    std::unique_lock<std::mutex> guard(portLock);
+    cycleEnded.wait(guard, [&] { return !producing || cyclesEnded.load() != seen; });
+    return guard;
+}
+
+void MonitorPort::cycleDone(bool stillProducing) {
+    producing = stillProducing;
+    ++cyclesEnded;
+    cycleEnded.notify_all();
+}
+
 }  // namespace kestrova

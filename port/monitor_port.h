@@ -14,6 +14,8 @@
 #include "production/job_record.h"
 #include "production/job_stream.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 
@@ -35,6 +37,16 @@ public:
     std::int32_t machineExchange(std::uint8_t command, const Bytes& payload, std::uint8_t& replyCode,
                                  Bytes& replyPayload);
 
+    // portLock for a control request. While production runs, the request
+    // goes at the start of a pause between two cycles: one that came in the
+    // middle of a pause waits for the next cycle to end, so that it does not
+    // hold the port past the pause and put the next cycle back. It waits for
+    // at most one cycle.
+    std::unique_lock<std::mutex> lockBetweenCycles();
+    // The production loop's side, with portLock held: a cycle has ended, or
+    // production has (producing false).
+    void cycleDone(bool stillProducing);
+
     // In declared order: members are destroyed in reverse.
     LanguageMonitor* monitor;
     HANDLE portMonitorHandle;
@@ -52,6 +64,10 @@ public:
     std::int32_t hwErrorCode = 0;
     MachineState machineState = state::Unknown;
     JobRecord currentRecord;
+    // Production's cycles, for lockBetweenCycles; changed under portLock.
+    std::condition_variable cycleEnded;
+    std::atomic<std::uint64_t> cyclesEnded{0};
+    bool producing = false;
 
     // How often OpenPortEx has handed this port out and not yet had it closed.
     int openCount = 1;

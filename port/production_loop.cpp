@@ -109,6 +109,22 @@ BOOL finishJob(MonitorPort& port) {
     return ended;
 }
 
+// Leaves no control request waiting for a cycle that will not come, however
+// production ends.
+class ProducingMark {
+public:
+    explicit ProducingMark(MonitorPort& port) : port_(port) {}
+    ~ProducingMark() {
+        std::lock_guard<std::mutex> portGuard(port_.portLock);
+        port_.cycleDone(false);
+    }
+    ProducingMark(const ProducingMark&) = delete;
+    ProducingMark& operator=(const ProducingMark&) = delete;
+
+private:
+    MonitorPort& port_;
+};
+
 }  // namespace
 
 BOOL produceJob(MonitorPort& port) {
@@ -118,6 +134,7 @@ BOOL produceJob(MonitorPort& port) {
     }
     port.jobStream.reset();
 
+    const ProducingMark mark(port);
     CycleRunner cycle(port);
     for (;;) {
         std::size_t remaining = 0;
@@ -129,6 +146,7 @@ BOOL produceJob(MonitorPort& port) {
             std::lock_guard<std::mutex> portGuard(port.portLock);
             if (remaining == 0) return finishJob(port);
             if (port.hwErrorCode == code::Success) cycle.run();
+            port.cycleDone(true);
         }
         Sleep(kCyclePauseMs);
     }

@@ -2,7 +2,6 @@
 
 #include "production/record_grammar.h"
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -46,19 +45,16 @@ void JobQueue::parseRecord(std::string_view text) {
         return;
     }
 
-    CardLines lines;
-    lines.reserve(text.size(), std::max<std::size_t>(layout->items.size(), 1));
-    splitLines(text.data(), last, lines);
-    records.emplace_back(layout, std::move(lines));
+    lineScratch_.clear();
+    splitLines(text.data(), last, lineScratch_);
+    records.append(layout, lineScratch_);
 }
 
 JobRecord JobQueue::front() const { return records.front(); }
 
-void JobQueue::popFront() {
-    if (!records.empty()) records.pop_front();
-}
+void JobQueue::popFront() { records.pop_front(); }
 
-void JobQueue::clearRecords() { std::deque<JobRecord>().swap(records); }
+void JobQueue::clearRecords() { records.clear(); }
 
 void splitJobStream(JobStream& jobStream, JobQueue& jobQueue) {
     // A record lying inside one chunk is parsed where it lies; only one that

@@ -3,10 +3,10 @@
 #pragma once
 
 #include "production/job_record.h"
+#include "production/job_record_store.h"
 #include "production/job_stream.h"
 
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <string_view>
@@ -32,9 +32,12 @@ public:
     void loadRules();
 
     std::shared_ptr<const CardLayout> layout;  // never null
-    std::deque<JobRecord> records;
+    JobRecordStore records;
     CoordinateRules horizontalRules;
     CoordinateRules verticalRules;
+
+private:
+    CardLines lineScratch_;  // a data record's lines on their way into records
 };
 
 // Drains the stream into records, handing each non-empty one to parseRecord.

@@ -42,6 +42,11 @@ public:
     std::size_t size() const { return ends_.size(); }
     bool empty() const { return ends_.empty(); }
     std::string_view operator[](std::size_t index) const;
+    // Every line's text back to back, without the breaks.
+    std::string_view text() const { return text_; }
+    std::size_t lineSize(std::size_t index) const {
+        return ends_[index] - (index == 0 ? 0 : ends_[index - 1]);
+    }
     void push_back(std::string_view line);
     void clear();
     // Room for `textBytes` of line text in `lineCount` lines, so that a card

@@ -24,7 +24,13 @@ bool JobStream::append(const std::uint8_t* data, std::size_t size) {
         settle();
         return true;
     } catch (const std::bad_alloc&) {
+        // What was stored can never be read now: give it all back at once,
+        // not when the document ends, so that the process (the spooler, and
+        // every other port in it) does not stay out of memory until then.
         failed_ = true;
+        std::deque<std::vector<std::uint8_t>>().swap(chunks_);
+        readChunk_ = 0;
+        readOffset_ = 0;
         return false;
     }
 }

@@ -16,7 +16,7 @@ public:
     static constexpr std::size_t kChunkSize = 64 * 1024;
 
     // Appends the bytes; false when memory ran out (the stream is then in
-    // its error state and reads as ended).
+    // its error state, reads as ended and holds no memory any more).
     bool append(const std::uint8_t* data, std::size_t size);
 
     // Reads the next byte; false at the end or in the error state.
@@ -29,6 +29,7 @@ public:
     void consume(std::size_t count);
 
     bool failed() const { return failed_; }
+    // The bytes appended since the last reset (up to a failure).
     std::size_t size() const { return size_; }
 
     // Empties the stream, returns its positions to the start and clears the error state.

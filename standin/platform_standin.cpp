@@ -16,7 +16,6 @@ constexpr std::size_t kMaxRecordedCalls = 1u << 20;
 struct State {
     std::mutex lock;
     std::vector<PlatformCall> calls;
-    bool recordSleeps = true;
     BOOL openPrinterResult = TRUE;
     HANDLE openPrinterHandle = nullptr;
     DWORD openPrinterError = 1801;  // ERROR_INVALID_PRINTER_NAME
@@ -24,7 +23,6 @@ struct State {
     BOOL closePrinterResult = TRUE;
     std::uintptr_t nextHandle = 0x1000;
     WideString debugText;
-    std::chrono::steady_clock::time_point realStart = std::chrono::steady_clock::now();
 };
 
 State& state() {
@@ -32,12 +30,20 @@ State& state() {
     return s;
 }
 
+// What every Sleep and every clock reading looks at is kept in atomics, not
+// under the state's lock: the ports of one process pause and read the clock
+// on their own threads at once, and must not queue behind one another.
+using Ticks = std::chrono::steady_clock::duration::rep;
+std::atomic<Ticks> gRealStart{std::chrono::steady_clock::now().time_since_epoch().count()};
+std::atomic<bool> gRecordSleeps{true};
 std::atomic<int> gClockMode{static_cast<int>(ClockMode::Real)};
 std::atomic<std::uint64_t> gVirtualMs{0};
 std::atomic<std::uint64_t> gSleepCount{0};
 std::atomic<std::uint64_t> gSleptMs{0};
 
 thread_local DWORD tLastError = 0;
+thread_local std::uint64_t tSleepCount = 0;
+thread_local std::uint64_t tSleptMs = 0;
 
 struct ClockLimit {
     std::mutex lock;
@@ -83,14 +89,14 @@ void reset() {
     State& s = state();
     std::lock_guard<std::mutex> guard(s.lock);
     s.calls.clear();
-    s.recordSleeps = true;
+    gRecordSleeps = true;
     s.openPrinterResult = TRUE;
     s.openPrinterHandle = nullptr;
     s.openPrinterError = 1801;
     s.setJobResult = TRUE;
     s.closePrinterResult = TRUE;
     s.debugText.clear();
-    s.realStart = std::chrono::steady_clock::now();
+    gRealStart = std::chrono::steady_clock::now().time_since_epoch().count();
     gClockMode = static_cast<int>(ClockMode::Real);
     gVirtualMs = 0;
     gSleepCount = 0;
@@ -118,11 +124,7 @@ void clearCalls() {
     s.calls.clear();
 }
 
-void setRecordSleeps(bool recordSleeps) {
-    State& s = state();
-    std::lock_guard<std::mutex> guard(s.lock);
-    s.recordSleeps = recordSleeps;
-}
+void setRecordSleeps(bool recordSleeps) { gRecordSleeps = recordSleeps; }
 
 void setOpenPrinterResult(BOOL result, HANDLE handle) {
     State& s = state();
@@ -161,18 +163,15 @@ ClockMode clockMode() { return static_cast<ClockMode>(gClockMode.load()); }
 
 std::uint64_t nowMs() {
     if (clockMode() == ClockMode::Virtual) return gVirtualMs.load();
-    State& s = state();
-    std::chrono::steady_clock::time_point start;
-    {
-        std::lock_guard<std::mutex> guard(s.lock);
-        start = s.realStart;
-    }
+    const std::chrono::steady_clock::time_point start{std::chrono::steady_clock::duration(gRealStart.load())};
     return static_cast<std::uint64_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
 }
 
 std::uint64_t sleepCount() { return gSleepCount.load(); }
 std::uint64_t sleptMs() { return gSleptMs.load(); }
+std::uint64_t threadSleepCount() { return tSleepCount; }
+std::uint64_t threadSleptMs() { return tSleptMs; }
 void advanceVirtualClock(std::uint64_t ms) { gVirtualMs += ms; }
 
 void setVirtualClockLimit(std::uint64_t ms) {
@@ -261,13 +260,9 @@ BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
 VOID WINAPI Sleep(DWORD dwMilliseconds) {
     ++gSleepCount;
     gSleptMs += dwMilliseconds;
-    bool recordIt;
-    {
-        State& s = state();
-        std::lock_guard<std::mutex> guard(s.lock);
-        recordIt = s.recordSleeps;
-    }
-    if (recordIt) {
+    ++tSleepCount;
+    tSleptMs += dwMilliseconds;
+    if (gRecordSleeps.load()) {
         PlatformCall call;
         call.name = "Sleep";
         call.command = dwMilliseconds;

@@ -54,6 +54,9 @@ std::uint64_t nowMs();
 // Sleep calls and milliseconds asked for since the last reset.
 std::uint64_t sleepCount();
 std::uint64_t sleptMs();
+// The same, counted on the calling thread only (since it started).
+std::uint64_t threadSleepCount();
+std::uint64_t threadSleptMs();
 // Advances the virtual clock without a Sleep call (for peers that wait).
 void advanceVirtualClock(std::uint64_t ms);
 

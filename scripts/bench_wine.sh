@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# The largest job KestrovaLM.dll takes, measured under Wine in a throw-away
+# prefix (bench/largest_job/largest_job_main.cpp): the x86 module where this
+# machine runs 32-bit programs, and the x64 module. Each result lands in
+# RESULTS_DIR as largest_job_wine_<arch>.json for scripts/bench_report.py;
+# an architecture that cannot run here is recorded as skipped, with why.
+#
+#   scripts/bench_wine.sh X86_BUILD X64_BUILD RESULTS_DIR [CAP_MIB]
+set -euo pipefail
+
+x86_build=$(realpath -m "${1:?x86 build directory}")
+x64_build=$(realpath -m "${2:?x64 build directory}")
+mkdir -p "${3:?results directory}"
+results=$(realpath "$3")
+cap_mib=${4:-3072}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kestrova-bench-wine.XXXXXX")
+export WINEPREFIX="$work/prefix"
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+unset DISPLAY WAYLAND_DISPLAY
+
+cleanup() {
+  # Ends this prefix's wineserver (and anything it still runs), nothing else.
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+wine32_loader=${KESTROVA_WINE32_LOADER:-/usr/lib/wine/wine}
+wine64_loader=${KESTROVA_WINE64_LOADER:-/usr/lib/wine/wine64}
+
+# Which machine gave the figure goes with it into the report.
+machine="$(uname -m) Linux $(uname -r), $(nproc) CPUs"
+
+# Copies a result (or writes a skipped one) into RESULTS_DIR with the machine named.
+record() {
+  python3 - "$@" <<'PY'
+import json, sys
+arch, machine, out = sys.argv[1], sys.argv[2], sys.argv[3]
+if len(sys.argv) > 5:
+    data = {"benchmarks": [{"name": f"LargestJob/wine_{arch}", "run_type": "iteration", "iterations": 0,
+                            "real_time": 0, "time_unit": "s", "skipped": sys.argv[5]}]}
+else:
+    with open(sys.argv[4]) as source:
+        data = json.load(source)
+data["benchmarks"][0]["machine"] = machine
+with open(out, "w") as target:
+    json.dump(data, target)
+PY
+}
+
+skipped() {
+  local arch="$1" why="$2"
+  echo "bench-wine: $arch skipped: $why"
+  record "$arch" "$machine" "$results/largest_job_wine_$arch.json" - "$why"
+}
+
+archs="x86 x64"
+rc=0
+probe_output=$("$wine32_loader" --version 2>&1) || rc=$?
+if [ $rc -ne 0 ]; then
+  if [ $rc -eq 126 ] || grep -qi "exec format error" <<<"$probe_output"; then
+    archs="x64"
+    machine="$machine, no 32-bit programs"
+    skipped x86 "this machine cannot run 32-bit programs"
+  else
+    echo "bench_wine.sh: Wine's 32-bit loader does not start (exit $rc): $probe_output" >&2
+    exit 1
+  fi
+fi
+for arch in $archs; do
+  build=$x86_build
+  [ "$arch" = x64 ] && build=$x64_build
+  for file in "$build/KestrovaLM.dll" "$build/bench/largest_job/largest_job.exe"; do
+    [ -f "$file" ] || { echo "bench_wine.sh: $file is missing (make windows)" >&2; exit 2; }
+  done
+done
+
+if [ "$archs" = x64 ]; then
+  export WINELOADER="$wine64_loader"
+  wine_command=("$wine64_loader")
+else
+  wine_command=(wine)
+fi
+
+if ! boot_output=$(timeout 300 "${wine_command[@]}" wineboot --init 2>&1); then
+  echo "bench_wine.sh: wineboot failed with ${wine_command[*]}:" >&2
+  tail -n 20 <<<"$boot_output" >&2
+  exit 1
+fi
+wineserver -w >/dev/null 2>&1 || true
+
+status=0
+for arch in $archs; do
+  build=$x86_build
+  [ "$arch" = x64 ] && build=$x64_build
+  dir="$work/$arch"
+  mkdir -p "$dir"
+  cp "$build/KestrovaLM.dll" "$build/bench/largest_job/largest_job.exe" "$dir/"
+  echo "bench-wine: $arch: writing a job until storing fails or $cap_mib MiB have been written"
+  if ! (cd "$dir" && timeout 1800 "${wine_command[@]}" largest_job.exe --module KestrovaLM.dll --label "$arch" \
+          --cap-mib "$cap_mib" --json result.json 2>&1 | tr -d '\r'); then
+    echo "bench-wine: $arch: the measurement did not finish" >&2
+    status=1
+    continue
+  fi
+  record "$arch" "$machine, Wine $("${wine_command[@]}" --version 2>/dev/null | tr -d '\r')" \
+    "$results/largest_job_wine_$arch.json" "$dir/result.json"
+done
+exit $status
