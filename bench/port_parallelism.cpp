@@ -17,10 +17,10 @@
 // cycle in progress).
 #include "link/machine_command.h"
 #include "monitor/language_monitor.h"
-#include "simulator/line_port_monitor.h"
 #include "simulator/machine_simulator.h"
 #include "simulator/simulator_peer.h"
 #include "standin/platform_standin.h"
+#include "standin/software_port_monitor.h"
 
 #include <benchmark/benchmark.h>
 
@@ -101,14 +101,15 @@ struct PortRun {
 
 class Spooler {
 public:
-    explicit Spooler(std::size_t ports)
-        : lines_([this](std::string&) {
-              auto machine = std::make_shared<Machine>();
-              std::lock_guard<std::mutex> guard(lock_);
-              made_.push_back(machine);
-              return std::shared_ptr<standin::PortPeer>(machine, &machine->peer);
-          }),
-          runs_(ports) {
+    explicit Spooler(std::size_t ports) : runs_(ports) {
+        // Each port its own machine; nothing recorded, as in a long run.
+        lines_.setRecordCalls(false);
+        lines_.setConnect([this](std::string&) {
+            auto machine = std::make_shared<Machine>();
+            std::lock_guard<std::mutex> guard(lock_);
+            made_.push_back(machine);
+            return std::shared_ptr<standin::PortPeer>(machine, &machine->peer);
+        });
         gWatched = *lines_.table();
         gForwardWrite = gWatched.pfnWritePort;
         gWatched.pfnWritePort = &watchedWrite;
@@ -189,7 +190,7 @@ private:
 
     std::mutex lock_;
     std::vector<std::shared_ptr<Machine>> made_;
-    simulator::LinePortMonitor lines_;
+    standin::SoftwarePortMonitor lines_;
     std::vector<PortRun> runs_;
     HANDLE monitor_ = nullptr;
     LPMONITOR2 table_ = nullptr;

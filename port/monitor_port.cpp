@@ -27,7 +27,10 @@ std::unique_lock<std::mutex> MonitorPort::lockBetweenCycles() {
     // lock leaves it at the start of the pause, free to go.
     const std::uint64_t seen = cyclesEnded.load();
     std::unique_lock<std::mutex> guard(portLock);
-    cycleEnded.wait(guard, [&] { return !producing || cyclesEnded.load() != seen; });
+    // Bounded in real time: a production loop whose pause does not end (its
+    // host holds its Sleep) must not hold the request back for ever; after
+    // the bound the request simply goes now, between two cycles as always.
+    cycleEnded.wait_for(guard, kLongestCycleWait, [&] { return !producing || cyclesEnded.load() != seen; });
     return guard;
 }
 

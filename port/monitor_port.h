@@ -15,6 +15,7 @@
 #include "production/job_stream.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -41,8 +42,9 @@ public:
     // goes at the start of a pause between two cycles: one that came in the
     // middle of a pause waits for the next cycle to end, so that it does not
     // hold the port past the pause and put the next cycle back. It waits for
-    // at most one cycle.
+    // at most one cycle, and never longer than kLongestCycleWait.
     std::unique_lock<std::mutex> lockBetweenCycles();
+    static constexpr std::chrono::milliseconds kLongestCycleWait{250};
     // The production loop's side, with portLock held: a cycle has ended, or
     // production has (producing false).
     void cycleDone(bool stillProducing);

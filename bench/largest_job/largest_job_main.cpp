@@ -10,7 +10,7 @@
 // never told anything: whether a job was reported printed cannot be seen
 // here (the Linux measurement shows it).
 #include "bench/largest_job/largest_job_run.h"
-#include "tests/wine/module_host.h"
+#include "tool/module_loader.h"
 
 #include <psapi.h>
 
@@ -92,8 +92,8 @@ int main(int argc, char** argv) {
     }
     if (modulePath.empty() || label.empty() || capMiB <= 0) return usage();
 
-    wine_check::Module module(modulePath);
-    const wine_check::InitializeFn initialize = module.loaded() ? module.initialize() : nullptr;
+    tool::LoadedModule module;
+    const tool::InitializePrintMonitor2Fn initialize = module.load(modulePath) ? module.entry() : nullptr;
     if (initialize == nullptr) {
         std::fprintf(stderr, "largest_job: %s: cannot load the module: %s\n", label.c_str(), module.error().c_str());
         return 1;
