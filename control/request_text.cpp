@@ -1,5 +1,7 @@
 #include "control/request_text.h"
 
+#include "control/xml_character.h"
+
 #include <cstdint>
 
 namespace kestrova {
@@ -13,15 +15,6 @@ bool isSpace(TreeChar c) { return c == L' ' || c == L'\t' || c == L'\n' || c == 
 bool isNameUnit(TreeChar c) { return c != 0 && !isSpace(c) && c != L'/' && c != L'>' && c != L'?'; }
 bool isAttributeNameUnit(TreeChar c) {
     return isNameUnit(c) && c != L'!' && c != L'<' && c != L'=';
-}
-
-bool isHighSurrogate(std::uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool isLowSurrogate(std::uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
-
-// The characters XML allows at all.
-bool isXmlCharacter(std::uint32_t c) {
-    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
-           (c >= 0x10000 && c <= 0x10FFFF);
 }
 
 int digitValue(TreeChar c, bool hex) {

@@ -16,6 +16,9 @@ namespace kestrova {
 using TreeChar = wchar_t;
 using TreeString = std::basic_string<TreeChar>;
 
+constexpr bool isHighSurrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+constexpr bool isLowSurrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
 // UTF-16 units to tree text, one wchar_t per unit.
 TreeString treeTextFromWide(const WCHAR* units, std::size_t count);
 TreeString treeTextFromWide(const WideString& text);

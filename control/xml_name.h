@@ -1,9 +1,16 @@
-// Whether tree keys can stand as element names in the result document.
+// XML names: the characters they are made of, and whether tree keys can
+// stand as element names in the result document.
 #pragma once
 
 #include "control/wide_text.h"
 
+#include <cstdint>
+
 namespace kestrova {
+
+// The name characters of XML 1.0 by code point, ':' included.
+bool isNameStartCharacter(std::uint32_t c);
+bool isNameCharacter(std::uint32_t c);
 
 // An XML name that needs no namespace declaration: a letter or '_' first,
 // then letters, digits, '-', '.', '_' or U+00B7 (':' is left out).

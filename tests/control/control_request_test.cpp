@@ -111,6 +111,31 @@ INSTANTIATE_TEST_SUITE_P(
         PassCase{"TooLarge", u"<kx_api><command value=\"get_info\"/>" + std::u16string(kMaxRequestUnits, u' ') +
                                  u"</kx_api>"}), NamedCase());
 
+// Not well-formed XML, although the reader takes each of them: answering
+// would echo what no XML parser accepts.
+INSTANTIATE_TEST_SUITE_P(
+    NotWellFormed, PassThrough,
+    ::testing::Values(
+        PassCase{"ControlCharacterInText", u"<kx_api><command value=\"pause\"/><x>\u000B</x></kx_api>"},
+        PassCase{"ControlCharacterInAttribute", u"<kx_api><command value=\"pause\" x=\"\u0001\"/></kx_api>"},
+        PassCase{"ControlCharacterInComment", u"<kx_api><!--\u001F--><command value=\"pause\"/></kx_api>"},
+        PassCase{"ControlCharacterInCdata", u"<kx_api><command value=\"pause\"/><![CDATA[\u0008]]></kx_api>"},
+        PassCase{"NonCharacterFFFE", u"<kx_api><command value=\"pause\"/><x>\uFFFE</x></kx_api>"},
+        PassCase{"NonCharacterFFFF", u"<kx_api><command value=\"pause\" x=\"\uFFFF\"/></kx_api>"},
+        PassCase{"ElementNameNotAName", u"<kx_api><1a/><command value=\"pause\"/></kx_api>"},
+        PassCase{"AttributeRunIntoTheName", u"<kx_api><command value=\"pause\"/><xa=\"1\">t</x></kx_api>"},
+        PassCase{"RepeatedAttribute", u"<kx_api><command value=\"pause\"/><a b=\"1\" b=\"2\"/></kx_api>"},
+        PassCase{"RepeatedCommandValue", u"<kx_api><command value=\"pause\" value=\"step\"/></kx_api>"},
+        PassCase{"ClosingTagOfAnother", u"<kx_api><command value=\"pause\"/><a></b></kx_api>"},
+        PassCase{"CdataOfBlanksBeforeTheRoot", u"<![CDATA[ ]]><kx_api><command value=\"pause\"/></kx_api>"},
+        PassCase{"DoubleHyphenInComment", u"<kx_api><!-- a -- b --><command value=\"pause\"/></kx_api>"},
+        PassCase{"UndeclaredEntity", u"<kx_api><command value=\"pause\"/><x>&nbsp;</x></kx_api>"},
+        PassCase{"BareAmpersand", u"<kx_api><command value=\"pause\" x=\"a & b\"/></kx_api>"},
+        PassCase{"LessThanInAttribute", u"<kx_api><command value=\"pause\" x=\"<\"/></kx_api>"},
+        PassCase{"DeclarationNotFirst", u"<!-- c --><?xml version=\"1.0\"?><kx_api><command value=\"pause\"/></kx_api>"},
+        PassCase{"SecondDocumentType",
+                 u"<!DOCTYPE kx_api><!DOCTYPE kx_api><kx_api><command value=\"pause\"/></kx_api>"}), NamedCase());
+
 TEST_F(ControlFixture, PassThroughResultComesBackAsItIs) {
     spm.setResult(PortEntry::GetPrinterDataFromPort, 0x5A);
     EXPECT_EQ(request(u"PrinterStatus").result, 0x5A);
