@@ -94,9 +94,7 @@ BOOL getPrinterDataFromPort(MonitorPort& port, DWORD controlId, LPWSTR pValueNam
         putResultNumber(*tree, L"sw_error_code", error);
     }
 
-    const std::optional<WideString> document = serialiseResultDocument(*tree);
-    if (!document) return FALSE;
-    return copyResultDocument(*document, lpOutBuffer, cbOutBuffer, lpcbReturned);
+    return deliverResultDocument(*tree, lpOutBuffer, cbOutBuffer, lpcbReturned);
 }
 
 }  // namespace kestrova

@@ -1,5 +1,7 @@
 #include "control/result_document.h"
 
+#include "control/well_formed_xml.h"
+#include "control/xml_character.h"
 #include "platform/platform_calls.h"
 
 #include <boost/property_tree/xml_parser.hpp>
@@ -7,6 +9,7 @@
 #include <algorithm>
 #include <exception>
 #include <sstream>
+#include <string>
 
 namespace kestrova {
 
@@ -18,7 +21,7 @@ const TreeString kValueAttribute = L".<xmlattr>.value";
 }  // namespace
 
 void putResult(ControlTree& tree, const TreeString& path, const TreeString& value) {
-    tree.put(ControlTree::path_type(kResultRoot + path + kValueAttribute, L'.'), value);
+    tree.put(ControlTree::path_type(kResultRoot + path + kValueAttribute, L'.'), xmlCharactersOnly(value));
 }
 
 void putResultNumber(ControlTree& tree, const TreeString& path, std::int64_t value) {
@@ -61,6 +64,21 @@ BOOL copyResultDocument(const WideString& document, LPWSTR lpOutBuffer, DWORD cb
     }
     std::copy(document.begin(), document.end(), lpOutBuffer);
     return TRUE;
+}
+
+BOOL deliverResultDocument(const ControlTree& tree, LPWSTR lpOutBuffer, DWORD cbOutBuffer, LPDWORD lpcbReturned) {
+    const std::optional<WideString> document = serialiseResultDocument(tree);
+    if (!document) return FALSE;
+    // The request has been carried out by now; this only keeps a broken
+    // answer from the client, should the screen or the text rule miss a case.
+    if (const auto fault = firstXmlFault(document->data(), document->size())) {
+        const WideString message = wideFromAscii(
+            ("KestrovaLM: control answer withheld, not well-formed XML at unit " + std::to_string(*fault) + "\n").c_str());
+        OutputDebugStringW(message.c_str());
+        SetLastError(ERROR_INTERNAL_ERROR);
+        return FALSE;
+    }
+    return copyResultDocument(*document, lpOutBuffer, cbOutBuffer, lpcbReturned);
 }
 
 }  // namespace kestrova

@@ -15,6 +15,7 @@ namespace kestrova {
 // Puts `value` as the attribute `value` of the element at
 // "kx_api.result." + `path` ('.'-separated). Missing elements are appended
 // after their parent's children; the first existing one of a name is reused.
+// A character XML does not allow becomes U+FFFD (xmlCharactersOnly).
 void putResult(ControlTree& tree, const TreeString& path, const TreeString& value);
 void putResultNumber(ControlTree& tree, const TreeString& path, std::int64_t value);
 
@@ -29,5 +30,11 @@ std::optional<WideString> serialiseResultDocument(const ControlTree& tree);
 // needed in bytes; a buffer smaller than that is left untouched and the
 // result is FALSE with ERROR_INSUFFICIENT_BUFFER.
 BOOL copyResultDocument(const WideString& document, LPWSTR lpOutBuffer, DWORD cbOutBuffer, LPDWORD lpcbReturned);
+
+// The answer to a handled request: the tree serialised, checked to be one
+// well-formed XML document, and copied. A document that fails the check is
+// withheld: FALSE with ERROR_INTERNAL_ERROR, a message on the debug output,
+// the count left at 0. A failed serialisation is FALSE with the count at 0.
+BOOL deliverResultDocument(const ControlTree& tree, LPWSTR lpOutBuffer, DWORD cbOutBuffer, LPDWORD lpcbReturned);
 
 }  // namespace kestrova

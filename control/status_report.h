@@ -17,7 +17,8 @@ std::int32_t writeStatusReport(MonitorPort& port, ControlTree& tree);
 
 // One machine.module_info value per entry, in the table's order. An entry
 // whose key would not make element names (split at each '.') is left out,
-// so the document stays well-formed.
+// so the document stays well-formed; in a text, a byte that is no XML
+// character becomes U+FFFD (putResult).
 void putModuleInfo(ControlTree& tree, const ModuleInfoTable& table);
 
 }  // namespace kestrova

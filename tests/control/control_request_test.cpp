@@ -433,5 +433,39 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    kNoJob + machineLines("Unknown", "0") + "      <sw_error_code value=\"5378\"/>\n"}), NamedCase());
 
+// Text from outside the request: a character XML does not allow becomes
+// U+FFFD; every other character stays as it came.
+std::string moduleInfoLines(const std::string& entries) {
+    return kNoJob + machineLines("Unknown", "0", "         <module_info>\n" + entries + "         </module_info>\n") +
+           kSwZero;
+}
+
+void documentNamed(ControlFixture& f, const std::u16string& name) {
+    f.docName = name;
+    ASSERT_EQ(f.startDoc(7), TRUE);
+    queueCards(f, 1);
+}
+
+std::string jobNamed(const std::string& shownName) {
+    return "      <job>\n         <id value=\"7\"/>\n         <doc_name value=\"" + shownName +
+           "\"/>\n         <to_produce value=\"1\"/>\n      </job>\n" + machineLines("Unknown", "0") + kSwZero;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MachineTexts, StatusReport,
+    ::testing::Values(
+        StatusCase{"NulInModuleInfo", [](ControlFixture& f) { f.machine.setModuleInfo(Bytes{'0', '4', 'M', 'O', 'D', 0, ';'}); },
+                   moduleInfoLines("            <MOD value=\"\\uFFFD\"/>\n")},
+        StatusCase{"ControlBytesInModuleInfo",
+                   [](ControlFixture& f) { f.machine.setModuleInfo(bytesOf("09VERa\x08\x0B\x0C\x1Fz;")); },
+                   moduleInfoLines("            <VER value=\"a\\uFFFD\\uFFFD\\uFFFD\\uFFFDz\"/>\n")},
+        StatusCase{"AllowedBytesKept",
+                   [](ControlFixture& f) { f.machine.setModuleInfo(bytesOf("08ALL\t\r\x7F\x85\xFF;")); },
+                   moduleInfoLines("            <ALL value=\"\\u0009\\u000D\\u007F\\u0085\\u00FF\"/>\n")},
+        StatusCase{"ControlCharacterInDocumentName", [](ControlFixture& f) { documentNamed(f, u"a\u0001b\uFFFF"); },
+                   jobNamed("a\\uFFFDb\\uFFFD")},
+        StatusCase{"LoneSurrogateInDocumentName", [](ControlFixture& f) { documentNamed(f, u"x\xD800y\U0001F600"); },
+                   jobNamed("x\\uFFFDy\\uD83D\\uDE00")}), NamedCase());
+
 }  // namespace
 }  // namespace kestrova::testing

@@ -128,5 +128,30 @@ TEST(ResultDocumentCopy, ExactFitAndOneByteShort) {
     EXPECT_EQ(small, std::vector<unsigned char>(needed, 0x55));
 }
 
+// Trees that no request or result makes any longer, as a slip elsewhere
+// could: the answer is withheld rather than handed out broken.
+TEST(ResultDocumentDelivery, WithholdsADocumentThatIsNotWellFormed) {
+    const ControlTree good = requestTree(u"<kx_api><command value=\"step\"/></kx_api>");
+    std::vector<ControlTree> broken(4, good);
+    broken[0].put(ControlTree::path_type(L"kx_api.1a", L'.'), TreeString());
+    broken[1].put(ControlTree::path_type(L"kx_api.x.<xmlattr>.v", L'.'), TreeString(1, TreeChar(1)));
+    broken[2].get_child(L"kx_api").push_back({L"<xmlcomment>", ControlTree(L"a--b")});
+    broken[3].data() = L"text beside the root";
+
+    for (const ControlTree& tree : broken) {
+        standin::reset();
+        std::vector<WCHAR> buffer(4096, 0x55);
+        DWORD returned = 0xDEAD;
+        EXPECT_EQ(deliverResultDocument(tree, buffer.data(), 8192, &returned), FALSE);
+        EXPECT_EQ(GetLastError(), ERROR_INTERNAL_ERROR);
+        EXPECT_EQ(returned, 0xDEADu) << "left as the entry set it";
+        EXPECT_EQ(buffer, std::vector<WCHAR>(4096, 0x55));
+        EXPECT_NE(standin::debugOutput().find(u"not well-formed"), WideString::npos);
+    }
+    DWORD returned = 0;
+    std::vector<WCHAR> buffer(4096, 0);
+    EXPECT_EQ(deliverResultDocument(good, buffer.data(), 8192, &returned), TRUE);
+}
+
 }  // namespace
 }  // namespace kestrova
