@@ -1,24 +1,27 @@
 // Request text (the input as UTF-16 units, the first byte picking the output
 // buffer's size) through the GetPrinterDataFromPort entry of a monitor whose
-// port reaches the simulated machine. Each answer is either the pass-through
-// of the port monitor beneath, unchanged, or a well-formed kx_api document
-// of the monitor's own — never both, never a byte past the buffer.
+// port reaches the simulated machine. Bytes after the request's terminating
+// NUL unit, if any, are the module information a scripted machine answers
+// with instead. Each answer is either the pass-through of the port monitor
+// beneath, unchanged, or a well-formed kx_api document of the monitor's own —
+// never both, never a byte past the buffer, and never an answer withheld
+// because it was not well-formed (the request screen and the text rule must
+// have kept it so before the check at the end).
+#include "control/well_formed_xml.h"
 #include "monitor/language_monitor.h"
+#include "platform/platform_calls.h"
 #include "platform/spooler_monitor.h"
 #include "platform/wide_string.h"
 #include "standin/platform_standin.h"
 #include "simulator/machine_simulator.h"
 #include "simulator/simulator_peer.h"
+#include "standin/scripted_machine.h"
 #include "standin/software_port_monitor.h"
-
-#include <boost/property_tree/ptree.hpp>
-#include <boost/property_tree/xml_parser.hpp>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -40,6 +43,7 @@ struct Rig {
         spm.setPassThroughReply(kPassThrough);
         spm.setRecordCalls(false);
         machine.setRecording(false);
+        scripted.setRecording(false);
         WideString portName(u"LPT1:");
         WideString printerName(u"Card Printer");
         if (table->pfnOpenPortEx(monitor, spm.monitorHandle(), portName.data(), printerName.data(), &handle,
@@ -50,27 +54,17 @@ struct Rig {
 
     kestrova::simulator::MachineSimulator machine{kestrova::simulator::MachineDurations::instant()};
     kestrova::simulator::SimulatorPeer peer{machine};
+    kestrova::standin::ScriptedMachine scripted;
     kestrova::standin::SoftwarePortMonitor spm;
     HANDLE monitor = nullptr;
     LPMONITOR2 table = nullptr;
     HANDLE handle = nullptr;
 };
 
-// Non-ASCII units stand in as 'x', which is right wherever they are (in a
-// name or in text): only the structure is in question here.
+const WideString kAnswerStart = u"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<kx_api";
+
 bool wellFormed(const WideString& document) {
-    std::string narrow;
-    narrow.reserve(document.size());
-    for (const WCHAR unit : document) narrow.push_back(unit < 0x80 ? static_cast<char>(unit) : 'x');
-    if (narrow.rfind("<?xml", 0) != 0) return false;
-    try {
-        std::istringstream in(narrow);
-        boost::property_tree::ptree tree;
-        boost::property_tree::read_xml(in, tree);
-        return tree.size() == 1 && tree.front().first == "kx_api";
-    } catch (...) {
-        return false;
-    }
+    return document.compare(0, kAnswerStart.size(), kAnswerStart) == 0 && kestrova::isWellFormedXml(document);
 }
 
 }  // namespace
@@ -83,14 +77,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Mostly room enough; now and then a buffer too small for any answer.
     const DWORD bufferUnits = data[0] < 224 ? 4096 : DWORD(data[0] - 224);
     WideString text;
-    for (std::size_t at = 1; at + 1 < size; at += 2) {
+    std::size_t at = 1;
+    for (; at + 1 < size; at += 2) {
         const WCHAR unit = static_cast<WCHAR>(data[at] | (data[at + 1] << 8));
         if (unit == 0) break;
         text.push_back(unit);
     }
+    if (at + 1 < size) {
+        rig.scripted.setModuleInfo(kestrova::Bytes(data + at + 2, data + size));
+        rig.spm.setPeer(&rig.scripted);
+    } else {
+        rig.spm.setPeer(&rig.peer);
+    }
 
     std::vector<WCHAR> buffer(bufferUnits + kGuardUnits, kGuard);
     DWORD returned = 0xFFFFFFFF;
+    SetLastError(0);
     const std::size_t passesBefore = rig.spm.countOf(kestrova::standin::PortEntry::GetPrinterDataFromPort);
     const BOOL result = rig.table->pfnGetPrinterDataFromPort(rig.handle, 0, text.data(), nullptr, 0, buffer.data(),
                                                              bufferUnits * sizeof(WCHAR), &returned);
@@ -101,6 +103,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (buffer[i] != kGuard) std::abort();
     }
     if (passes > 1) std::abort();
+    if (result == FALSE && passes == 0 && GetLastError() == ERROR_INTERNAL_ERROR) {
+        std::fprintf(stderr, "an answer was withheld as not well-formed\n");
+        std::abort();
+    }
     if (result == TRUE && passes == 1) {
         // The port monitor's answer, untouched (it copies only what fits).
         const DWORD replyBytes = static_cast<DWORD>(kPassThrough.size() * sizeof(WCHAR));
@@ -112,8 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else if (result == TRUE) {
         if (returned > bufferUnits * sizeof(WCHAR) || returned % sizeof(WCHAR) != 0) std::abort();
         {
-            WideString document(buffer.data(), returned / sizeof(WCHAR));
-            while (!document.empty() && document.back() == 0) document.pop_back();
+            const WideString document(buffer.data(), returned / sizeof(WCHAR));
             if (!wellFormed(document)) {
                 std::fprintf(stderr, "not a well-formed document (%u bytes):\n", static_cast<unsigned>(returned));
                 for (const WCHAR unit : document) std::fputc(unit < 0x80 ? static_cast<int>(unit) : '?', stderr);
