@@ -27,6 +27,7 @@ std::unique_lock<std::mutex> MonitorPort::lockBetweenCycles() {
     // lock leaves it at the start of the pause, free to go.
     const std::uint64_t seen = cyclesEnded.load();
     std::unique_lock<std::mutex> guard(portLock);
+    if (!producing || std::chrono::steady_clock::now() - lastCycleEnd < kRoomInPause) return guard;
     // Bounded in real time: a production loop whose pause does not end (its
     // host holds its Sleep) must not hold the request back for ever; after
     // the bound the request simply goes now, between two cycles as always.
@@ -36,6 +37,7 @@ std::unique_lock<std::mutex> MonitorPort::lockBetweenCycles() {
 
 void MonitorPort::cycleDone(bool stillProducing) {
     producing = stillProducing;
+    lastCycleEnd = std::chrono::steady_clock::now();
     ++cyclesEnded;
     cycleEnded.notify_all();
 }

@@ -39,11 +39,15 @@ public:
                                  Bytes& replyPayload);
 
     // portLock for a control request. While production runs, the request
-    // goes at the start of a pause between two cycles: one that came in the
-    // middle of a pause waits for the next cycle to end, so that it does not
-    // hold the port past the pause and put the next cycle back. It waits for
-    // at most one cycle, and never longer than kLongestCycleWait.
+    // goes early in a pause between two cycles: one that comes later than
+    // kRoomInPause after a cycle ended waits for the next cycle to end, so
+    // that it does not hold the port past the pause and put the next cycle
+    // back. It waits for at most one cycle, and never longer than
+    // kLongestCycleWait.
     std::unique_lock<std::mutex> lockBetweenCycles();
+    // A get_info (two polls and ModuleInfo, about 35 ms) fits in what is
+    // left of the 90 ms pause.
+    static constexpr std::chrono::milliseconds kRoomInPause{40};
     static constexpr std::chrono::milliseconds kLongestCycleWait{250};
     // The production loop's side, with portLock held: a cycle has ended, or
     // production has (producing false).
@@ -69,6 +73,7 @@ public:
     // Production's cycles, for lockBetweenCycles; changed under portLock.
     std::condition_variable cycleEnded;
     std::atomic<std::uint64_t> cyclesEnded{0};
+    std::chrono::steady_clock::time_point lastCycleEnd;
     bool producing = false;
 
     // How often OpenPortEx has handed this port out and not yet had it closed.
