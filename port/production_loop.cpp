@@ -127,8 +127,14 @@ constexpr WideText kProductionFailed("KestrovaLM: job not printed: production fa
 // printer handle is given back and the spooler sees FALSE with the reason in
 // the last error; the debugger hears why. Allocates nothing, as it also runs
 // when memory has run out. The caller holds portLock.
-BOOL refuseJob(MonitorPort& port, const WCHAR* why, DWORD lastError) {
+BOOL refuseJob(MonitorPort& port, const WCHAR* why, DWORD lastError, bool stoppedHalfWay) {
     port.deleteQueuedCards();
+    if (stoppedHalfWay) {
+        // An exchange may have been cut short: what the machine did with
+        // this job's card is not known, so the next job restores it first.
+        port.cardInMachine.orphaned = true;
+        port.machineState = state::Unknown;
+    }
     port.jobStream.reset();
     port.portMonitor->pfnEndDocPort(port.portHandle);
     if (port.printerHandle != nullptr) {
@@ -166,7 +172,7 @@ BOOL produceJob(MonitorPort& port) {
             // WritePort lost some of the job's bytes: printing the rest would
             // deliver a run with cards missing, the last stored one possibly cut.
             std::lock_guard<std::mutex> portGuard(port.portLock);
-            return refuseJob(port, kDataNotStored.text, ERROR_NOT_ENOUGH_MEMORY);
+            return refuseJob(port, kDataNotStored.text, ERROR_NOT_ENOUGH_MEMORY, false);
         }
         {
             std::lock_guard<std::mutex> queueGuard(port.queueLock);
@@ -191,10 +197,10 @@ BOOL produceJob(MonitorPort& port) {
         }
     } catch (const std::bad_alloc&) {
         std::lock_guard<std::mutex> portGuard(port.portLock);
-        return refuseJob(port, kMemoryRanOut.text, ERROR_NOT_ENOUGH_MEMORY);
+        return refuseJob(port, kMemoryRanOut.text, ERROR_NOT_ENOUGH_MEMORY, true);
     } catch (...) {
         std::lock_guard<std::mutex> portGuard(port.portLock);
-        return refuseJob(port, kProductionFailed.text, ERROR_INTERNAL_ERROR);
+        return refuseJob(port, kProductionFailed.text, ERROR_INTERNAL_ERROR, true);
     }
 }
 
