@@ -31,6 +31,9 @@ public:
     BOOL startDocPort(LPWSTR pPrinterName, DWORD jobId, DWORD level, LPBYTE pDocInfo);
     BOOL writePort(LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten);
     BOOL produceJob();
+    // Closes the printer handle a started document still holds (ClosePort
+    // and Shutdown; destroying the port closes nothing).
+    void closePrinter();
 
     // One command to the machine with the reply turned into machineState and
     // hwErrorCode. The caller holds portLock.
