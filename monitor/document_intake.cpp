@@ -50,17 +50,23 @@ BOOL MonitorPort::startDocPort(LPWSTR pPrinterName, DWORD jobId, DWORD level, LP
         printerHandle = nullptr;
     }
     PRINTER_DEFAULTSW defaults{nullptr, nullptr, PRINTER_ALL_ACCESS};
+    // The spooler asks GetLastError why a document did not start: what
+    // follows a failure (closing, reading the configuration file) must not
+    // overwrite the reason.
+    DWORD failure = ERROR_SUCCESS;
     BOOL result = OpenPrinterW(pPrinterName, &printerHandle, &defaults);
     if (result == TRUE) {
         result = portMonitor->pfnStartDocPort(portHandle, pPrinterName, jobId, level, pDocInfo);
         if (result == TRUE) {
             jobInfo = std::move(started);
         } else {
+            failure = GetLastError();
             // No document will end, so nothing else would close it.
             ClosePrinter(printerHandle);
             printerHandle = nullptr;
         }
     } else {
+        failure = GetLastError();
         printerHandle = nullptr;
     }
 
@@ -71,6 +77,7 @@ BOOL MonitorPort::startDocPort(LPWSTR pPrinterName, DWORD jobId, DWORD level, LP
         jobQueue.loadRules();
     }
     link.sequence = kSequenceRestart;
+    if (result != TRUE) SetLastError(failure);
     return result;
 }
 

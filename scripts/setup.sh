@@ -4,6 +4,7 @@
 #   scripts/setup.sh fuzz       clang with libFuzzer and the sanitizer runtimes
 #   scripts/setup.sh windows    MinGW-w64 cross compilers (posix thread model)
 #   scripts/setup.sh wine       Wine with 32- and 64-bit support
+#   scripts/setup.sh dist       zip, for the release archive
 set -euo pipefail
 
 packages_for() {
@@ -12,7 +13,8 @@ packages_for() {
     fuzz) echo "clang libclang-rt-14-dev" ;;
     windows) echo "g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64" ;;
     wine) echo "wine wine32:i386 wine64" ;;
-    *) echo "setup.sh: unknown set '$1' (build, fuzz, windows, wine)" >&2; exit 2 ;;
+    dist) echo "zip" ;;
+    *) echo "setup.sh: unknown set '$1' (build, fuzz, windows, wine, dist)" >&2; exit 2 ;;
   esac
 }
 

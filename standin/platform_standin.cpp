@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -21,13 +23,16 @@ struct State {
     BOOL setJobResult = TRUE;
     BOOL closePrinterResult = TRUE;
     std::uintptr_t nextHandle = 0x1000;
+    std::size_t exitMark = SIZE_MAX;  // where calls() stood when the process was about to end
     WideString debugText;
     std::chrono::steady_clock::time_point realStart = std::chrono::steady_clock::now();
 };
 
+// Never destroyed: modules are finalised after the static objects, and
+// whatever they call then must still find it.
 State& state() {
-    static State s;
-    return s;
+    static State* s = new State;
+    return *s;
 }
 
 std::atomic<int> gClockMode{static_cast<int>(ClockMode::Real)};
@@ -55,6 +60,8 @@ void reset() {
     s.openPrinterError = 1801;
     s.setJobResult = TRUE;
     s.closePrinterResult = TRUE;
+    s.nextHandle = 0x1000;
+    s.exitMark = SIZE_MAX;
     s.debugText.clear();
     s.realStart = std::chrono::steady_clock::now();
     gClockMode = static_cast<int>(ClockMode::Real);
@@ -113,6 +120,30 @@ void setOpenPrinterError(DWORD error) {
     std::lock_guard<std::mutex> guard(s.lock);
     s.openPrinterError = error;
 }
+
+void reportSpoolerCallsAtExit() {
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.exitMark = s.calls.size();
+}
+
+namespace {
+
+// Runs after the modules that import this library have been finalised.
+__attribute__((destructor)) void reportAtProcessEnd() {
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (s.exitMark == SIZE_MAX) return;
+    std::string late;
+    for (std::size_t i = s.exitMark; i < s.calls.size(); ++i) {
+        const std::string& name = s.calls[i].name;
+        if (name == "OpenPrinterW" || name == "SetJobW" || name == "ClosePrinter") late += name + "\n";
+    }
+    std::printf("spooler calls while the process ended: %s", late.empty() ? "none\n" : ("\n" + late).c_str());
+    std::fflush(stdout);
+}
+
+}  // namespace
 
 WideString debugOutput() {
     State& s = state();

@@ -43,6 +43,11 @@ void setClosePrinterResult(BOOL result);
 // The last-error value the failing OpenPrinterW leaves.
 void setOpenPrinterError(DWORD error);
 
+// When the process ends, after every module that imports us has been
+// finalised, the spooler calls made from now on are written to standard
+// output ("spooler calls while the process ended: none" when there are none).
+void reportSpoolerCallsAtExit();
+
 // Everything sent with OutputDebugStringW since the last reset.
 WideString debugOutput();
 
