@@ -81,7 +81,7 @@ fuzz-smoke:
 
 # --- Windows: KestrovaLM.dll for x86 and x64 (MinGW-w64), tested under Wine
 WIN_CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_TESTS=OFF -DKESTROVA_BENCH=OFF
-VERSION := $(shell sed -n 's/^project(KestrovaLM VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+VERSION := $(shell sed -n 's/^project.KestrovaLM VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 DIST    ?= dist
 
 .PHONY: windows windows-setup wine-test dist

@@ -178,15 +178,7 @@ using namespace kestrova::standin;
 extern "C" {
 
 BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, PRINTER_DEFAULTSW* pDefault) {
-    PlatformCall call;
-    call.name = "OpenPrinterW";
-    call.text = kestrova::wideFrom(pPrinterName);
-    if (pDefault != nullptr) {
-        call.defaultsGiven = true;
-        call.defaultsDatatypeNull = pDefault->pDatatype == nullptr;
-        call.defaultsDevModeNull = pDefault->pDevMode == nullptr;
-        call.desiredAccess = pDefault->DesiredAccess;
-    }
+    PlatformCall call = openPrinterCall(pPrinterName, pDefault);
     BOOL result;
     HANDLE handle;
     DWORD error;
@@ -208,24 +200,14 @@ BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, PRINTER_DEFAUL
 }
 
 BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD Command) {
-    PlatformCall call;
-    call.name = "SetJobW";
-    call.handle = hPrinter;
-    call.jobId = JobId;
-    call.level = Level;
-    call.jobNull = pJob == nullptr;
-    call.command = Command;
-    record(std::move(call));
+    record(setJobCall(hPrinter, JobId, Level, pJob, Command));
     State& s = state();
     std::lock_guard<std::mutex> guard(s.lock);
     return s.setJobResult;
 }
 
 BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
-    PlatformCall call;
-    call.name = "ClosePrinter";
-    call.handle = hPrinter;
-    record(std::move(call));
+    record(closePrinterCall(hPrinter));
     State& s = state();
     std::lock_guard<std::mutex> guard(s.lock);
     return s.closePrinterResult;

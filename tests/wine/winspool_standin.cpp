@@ -57,15 +57,7 @@ extern "C" {
 
 BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSW pDefault) {
     Guard guard;
-    PlatformCall call;
-    call.name = "OpenPrinterW";
-    call.text = kestrova::wideFrom(pPrinterName);
-    if (pDefault != nullptr) {
-        call.defaultsGiven = true;
-        call.defaultsDatatypeNull = pDefault->pDatatype == nullptr;
-        call.defaultsDevModeNull = pDefault->pDevMode == nullptr;
-        call.desiredAccess = pDefault->DesiredAccess;
-    }
+    PlatformCall call = kestrova::standin::openPrinterCall(pPrinterName, pDefault);
     // A handle number is used up by every call, as in the Linux stand-in.
     const HANDLE handle = reinterpret_cast<HANDLE>(gNextHandle++);
     if (!gOpenPrinter.fails) {
@@ -77,22 +69,12 @@ BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFA
 
 BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD Command) {
     Guard guard;
-    PlatformCall call;
-    call.name = "SetJobW";
-    call.handle = hPrinter;
-    call.jobId = JobId;
-    call.level = Level;
-    call.jobNull = pJob == nullptr;
-    call.command = Command;
-    return recordCall(call, gSetJob);
+    return recordCall(kestrova::standin::setJobCall(hPrinter, JobId, Level, pJob, Command), gSetJob);
 }
 
 BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
     Guard guard;
-    PlatformCall call;
-    call.name = "ClosePrinter";
-    call.handle = hPrinter;
-    return recordCall(call, gClosePrinter);
+    return recordCall(kestrova::standin::closePrinterCall(hPrinter), gClosePrinter);
 }
 
 // Forgets the calls; every call succeeds again; handles from 0x1000 again.
