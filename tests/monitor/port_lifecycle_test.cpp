@@ -137,15 +137,15 @@ TEST_F(MonitorFixture, EachEndOfAPortClosesWhatItShould) {
     enum class End { ClosePort, Shutdown, Unload, ProcessEnd };
     const struct {
         const char* name;
-        End end;
         std::size_t closedBeneath;
+        End end;
         bool printerClosed;
         bool released;
     } cases[] = {
-        {"ClosePort", End::ClosePort, 1, true, true},
-        {"Shutdown", End::Shutdown, 0, true, true},
-        {"unload (FreeLibrary, dlclose)", End::Unload, 0, false, true},
-        {"process end", End::ProcessEnd, 0, false, false},
+        {"ClosePort", 1, End::ClosePort, true, true},
+        {"Shutdown", 0, End::Shutdown, true, true},
+        {"unload (FreeLibrary, dlclose)", 0, End::Unload, false, true},
+        {"process end", 0, End::ProcessEnd, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -52,38 +52,38 @@ const char* const kHaltedOnLoad = "<hw_error_code value=\"5383\"/>";
 struct Scenario {
     const char* name;
     const char* job;
-    bool configured;          // with the configuration file: its rules replace coordinates
     const char* faults;       // the machine's fault plan (the simulator's grammar)
     const char* failing;      // at the first StartDocPort "OpenPrinterW" or "StartDocPort" beneath;
                               // or "EndDocPort" beneath
     const char* whileHalted;  // sent from a second thread once the machine has refused a command;
                               // "second_port" prints kOneCard through a second port meanwhile
     std::vector<const char*> personalised;  // the Personalize payloads of the cards produced
-    BOOL ended;               // what EndDocPort returns
     const char* spoolerCalls;  // spoolerCallSummary() of the record
+    BOOL ended;               // what EndDocPort returns
+    bool configured;          // with the configuration file: its rules replace coordinates
 };
 
 // Job ids are 10 plus the scenario's place; the second port's job is 50.
 const Scenario kScenarios[] = {
-    {"three_cards_configured", kThreeCardsTwoItems, true, "", "", "",
+    {"three_cards_configured", kThreeCardsTwoItems, "", "", "",
      {"A012002101050ANNA SMITH;0300025020300001", "A012002101050BEN JONES;0300025020300002",
       "A012002101050CARL WU;0300025020300003"},
-     TRUE, "OpenPrinterW, SetJobW 10/7, SetJobW 10/5, ClosePrinter"},
-    {"halt_and_restore", kTwoCards, false, "nak:load:7@1", "", "get_info restore", {kAnna, kBen}, TRUE,
-     "OpenPrinterW, SetJobW 11/7, SetJobW 11/5, ClosePrinter"},
-    {"delete_job_mid_job", kThreeCards, false, "nak:load:7@2", "", "get_info delete_job", {kAnna}, TRUE,
-     "OpenPrinterW, SetJobW 12/7, SetJobW 12/5, ClosePrinter"},
-    {"pause_and_continue", kTwoCards, false, "nak:load:7@1", "", "pause get_info continue restore", {kAnna, kBen},
-     TRUE, "OpenPrinterW, SetJobW 13/7, SetJobW 13/5, ClosePrinter"},
-    {"end_doc_fails_beneath", kOneCard, false, "", "EndDocPort", "", {kCarla}, FALSE,
-     "OpenPrinterW, ClosePrinter"},
-    {"open_printer_fails", kOneCard, false, "", "OpenPrinterW", "", {kCarla}, TRUE,
-     "OpenPrinterW failed, OpenPrinterW, SetJobW 15/7, SetJobW 15/5, ClosePrinter"},
-    {"start_doc_fails_beneath", kOneCard, false, "", "StartDocPort", "", {kCarla}, TRUE,
-     "OpenPrinterW, ClosePrinter, OpenPrinterW, SetJobW 16/7, SetJobW 16/5, ClosePrinter"},
-    {"two_ports_at_once", kTwoCards, false, "nak:load:7@1", "", "second_port restore", {kAnna, kBen}, TRUE,
+     "OpenPrinterW, SetJobW 10/7, SetJobW 10/5, ClosePrinter", TRUE, true},
+    {"halt_and_restore", kTwoCards, "nak:load:7@1", "", "get_info restore", {kAnna, kBen},
+     "OpenPrinterW, SetJobW 11/7, SetJobW 11/5, ClosePrinter", TRUE, false},
+    {"delete_job_mid_job", kThreeCards, "nak:load:7@2", "", "get_info delete_job", {kAnna},
+     "OpenPrinterW, SetJobW 12/7, SetJobW 12/5, ClosePrinter", TRUE, false},
+    {"pause_and_continue", kTwoCards, "nak:load:7@1", "", "pause get_info continue restore", {kAnna, kBen},
+     "OpenPrinterW, SetJobW 13/7, SetJobW 13/5, ClosePrinter", TRUE, false},
+    {"end_doc_fails_beneath", kOneCard, "", "EndDocPort", "", {kCarla}, "OpenPrinterW, ClosePrinter", FALSE, false},
+    {"open_printer_fails", kOneCard, "", "OpenPrinterW", "", {kCarla},
+     "OpenPrinterW failed, OpenPrinterW, SetJobW 15/7, SetJobW 15/5, ClosePrinter", TRUE, false},
+    {"start_doc_fails_beneath", kOneCard, "", "StartDocPort", "", {kCarla},
+     "OpenPrinterW, ClosePrinter, OpenPrinterW, SetJobW 16/7, SetJobW 16/5, ClosePrinter", TRUE, false},
+    {"two_ports_at_once", kTwoCards, "nak:load:7@1", "", "second_port restore", {kAnna, kBen},
      "OpenPrinterW, OpenPrinterW, SetJobW 50/7, SetJobW 50/5, ClosePrinter, SetJobW 17/7, SetJobW 17/5, "
-     "ClosePrinter"},
+     "ClosePrinter",
+     TRUE, false},
 };
 
 std::vector<std::string> words(const std::string& text) {
@@ -191,14 +191,16 @@ void runScenario(const Scenario& scenario, DWORD jobId, const MONITOR2& table, H
                                   name + ": the second port's card");
                     continue;
                 }
+                std::string what = name + ": ";
+                what += step;
                 const ControlReply reply = request(table, port.handle(), commandDocument(step));
                 checks.expect(reply.result == TRUE && contains(reply.text, "<sw_error_code value=\"0\"/>"),
-                              name + ": " + step + " while halted");
-                if (step == "get_info") {
-                    checks.expect(contains(reply.text, kHaltedOnLoad), name + ": get_info shows the refused Load");
-                }
-                checks.expect(saveDocument(outDir, name + "." + std::to_string(i + 1) + "-" + step, reply),
-                              name + ": the " + step + " document is saved");
+                              what + " while halted");
+                if (step == "get_info") checks.expect(contains(reply.text, kHaltedOnLoad), what + " shows the refused Load");
+                std::string file = name + ".";
+                file += std::to_string(i + 1) + "-";
+                file += step;
+                checks.expect(saveDocument(outDir, file, reply), what + ": the document is saved");
             }
         });
     }

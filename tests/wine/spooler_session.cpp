@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -313,9 +314,9 @@ int runExitInDocument(const std::string& modulePath) {
         std::fprintf(stderr, "%s\n", why.c_str());
         return 1;
     }
-    // Neither is ever released: the process ends with the document started.
-    auto* module = new Module(modulePath);
-    auto* beneath = new SoftwarePortMonitor;
+    // Released only if the document does not start: the process ends with it started.
+    auto module = std::make_unique<Module>(modulePath);
+    auto beneath = std::make_unique<SoftwarePortMonitor>();
     HANDLE monitor = nullptr;
     HANDLE port = nullptr;
     LPMONITOR2 table = module->initialize() != nullptr ? module->initialize()(nullptr, &monitor) : nullptr;
@@ -333,6 +334,9 @@ int runExitInDocument(const std::string& modulePath) {
     std::printf("document started\n");
     std::fflush(stdout);
     reportSpoolerCallsAtExit();
+    // Never destroyed: a destructor run by exit() would unload the module first.
+    static_cast<void>(module.release());
+    static_cast<void>(beneath.release());
     std::exit(0);
 }
 
