@@ -5,7 +5,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 JOB        ?= examples/sample-job.txt
 
-.PHONY: all setup build demo test sanitize test-asan test-tsan bench clean
+.PHONY: all setup build demo test sanitize test-asan test-tsan bench clean preview-check
 
 all: build
 
@@ -19,13 +19,29 @@ build: setup $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The main job: a sample job printed through the real module against the
-# built-in simulated machine, on the virtual clock.
-demo: build
+# built-in simulated machine, on the virtual clock. Builds the tool and the
+# module only; the suite is built by make test.
+demo: setup $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target kestrova
 	$(BUILD)/tool/kestrova print --fast $(JOB)
 
 # The whole suite.
 test: build
 	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
+
+# A card preview of the sample job, drawn by the tool and rendered to PNG by
+# a real SVG renderer: the picture must decode, be the card's proportions
+# (856 x 540) and not be blank.
+PREVIEW_DIR = $(BUILD)/preview-check
+
+preview-check: setup $(BUILD)/CMakeCache.txt
+	@scripts/setup.sh preview
+	cmake --build $(BUILD) -j $(JOBS) --target kestrova
+	rm -rf $(PREVIEW_DIR)
+	$(BUILD)/tool/kestrova check --config examples/KestrovaLM.cfg --preview $(PREVIEW_DIR) $(JOB) > $(BUILD)/preview-check.txt
+	test -s $(PREVIEW_DIR)/index.html
+	rsvg-convert -o $(PREVIEW_DIR)/card-1.png $(PREVIEW_DIR)/card-1.svg
+	python3 scripts/png_check.py $(PREVIEW_DIR)/card-1.png 856 540
 
 # The suite under AddressSanitizer and UndefinedBehaviorSanitizer, and the
 # concurrent tests under ThreadSanitizer.

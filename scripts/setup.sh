@@ -5,6 +5,7 @@
 #   scripts/setup.sh windows    MinGW-w64 cross compilers (posix thread model)
 #   scripts/setup.sh wine       Wine with 32- and 64-bit support
 #   scripts/setup.sh dist       zip, for the release archive
+#   scripts/setup.sh preview    an SVG renderer and fonts, to check card previews as pictures
 set -euo pipefail
 
 packages_for() {
@@ -14,7 +15,8 @@ packages_for() {
     windows) echo "g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64" ;;
     wine) echo "wine wine32:i386 wine64" ;;
     dist) echo "zip" ;;
-    *) echo "setup.sh: unknown set '$1' (build, fuzz, windows, wine, dist)" >&2; exit 2 ;;
+    preview) echo "librsvg2-bin fonts-dejavu-core python3" ;;
+    *) echo "setup.sh: unknown set '$1' (build, fuzz, windows, wine, dist, preview)" >&2; exit 2 ;;
   esac
 }
 

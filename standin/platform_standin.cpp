@@ -1,7 +1,9 @@
 #include "standin/platform_standin.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
@@ -42,6 +44,38 @@ std::atomic<std::uint64_t> gSleptMs{0};
 
 thread_local DWORD tLastError = 0;
 
+struct ClockLimit {
+    std::mutex lock;
+    std::condition_variable moved;
+    std::uint64_t limit = kNoClockLimit;
+    int waiting = 0;
+};
+
+ClockLimit& clockLimit() {
+    static ClockLimit c;
+    return c;
+}
+
+thread_local bool tHoldsAtClockLimit = false;
+
+// Sleep on the virtual clock for a thread that holds at the limit.
+void sleepUpToLimit(std::uint64_t ms) {
+    ClockLimit& c = clockLimit();
+    std::unique_lock<std::mutex> guard(c.lock);
+    while (ms > 0) {
+        const std::uint64_t now = gVirtualMs.load();
+        if (now >= c.limit) {
+            ++c.waiting;
+            c.moved.wait(guard);
+            --c.waiting;
+            continue;
+        }
+        const std::uint64_t step = std::min(ms, c.limit - now);
+        gVirtualMs += step;
+        ms -= step;
+    }
+}
+
 void record(PlatformCall call) {
     State& s = state();
     std::lock_guard<std::mutex> guard(s.lock);
@@ -68,6 +102,7 @@ void reset() {
     gVirtualMs = 0;
     gSleepCount = 0;
     gSleptMs = 0;
+    setVirtualClockLimit(kNoClockLimit);
 }
 
 std::vector<PlatformCall> calls() {
@@ -171,6 +206,29 @@ std::uint64_t sleepCount() { return gSleepCount.load(); }
 std::uint64_t sleptMs() { return gSleptMs.load(); }
 void advanceVirtualClock(std::uint64_t ms) { gVirtualMs += ms; }
 
+void setVirtualClockLimit(std::uint64_t ms) {
+    ClockLimit& c = clockLimit();
+    {
+        std::lock_guard<std::mutex> guard(c.lock);
+        c.limit = ms;
+    }
+    c.moved.notify_all();
+}
+
+std::uint64_t virtualClockLimit() {
+    ClockLimit& c = clockLimit();
+    std::lock_guard<std::mutex> guard(c.lock);
+    return c.limit;
+}
+
+void holdAtVirtualClockLimit() { tHoldsAtClockLimit = true; }
+
+bool waitingAtVirtualClockLimit() {
+    ClockLimit& c = clockLimit();
+    std::lock_guard<std::mutex> guard(c.lock);
+    return c.waiting > 0;
+}
+
 }  // namespace kestrova::standin
 
 using namespace kestrova::standin;
@@ -229,7 +287,11 @@ VOID WINAPI Sleep(DWORD dwMilliseconds) {
         record(std::move(call));
     }
     if (clockMode() == ClockMode::Virtual) {
-        gVirtualMs += dwMilliseconds;
+        if (tHoldsAtClockLimit) {
+            sleepUpToLimit(dwMilliseconds);
+        } else {
+            gVirtualMs += dwMilliseconds;
+        }
         // Lets another thread waiting for a port lock get in between cycles.
         std::this_thread::yield();
     } else {

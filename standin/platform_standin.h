@@ -95,4 +95,16 @@ std::uint64_t sleptMs();
 // Advances the virtual clock without a Sleep call (for peers that wait).
 void advanceVirtualClock(std::uint64_t ms);
 
+// A limit for the virtual clock, so that a watcher can act at an exact
+// virtual moment: Sleep calls of the threads that hold at it carry the clock
+// up to the limit and then wait, in real time, until the limit moves on.
+// Other threads and advanceVirtualClock are not held. reset() removes it.
+constexpr std::uint64_t kNoClockLimit = UINT64_MAX;
+void setVirtualClockLimit(std::uint64_t ms);
+std::uint64_t virtualClockLimit();
+// The calling thread's Sleep calls hold at the limit from now on.
+void holdAtVirtualClockLimit();
+// Whether a thread waits at the limit now.
+bool waitingAtVirtualClockLimit();
+
 }  // namespace kestrova::standin

@@ -5,6 +5,9 @@
 #include "production/configuration.h"
 #include "simulator/frame_trace.h"
 #include "tool/arguments.h"
+#include "tool/card_inspection.h"
+#include "tool/card_preview.h"
+#include "tool/card_selection.h"
 #include "tool/config_report.h"
 #include "tool/console.h"
 #include "tool/exit_codes.h"
@@ -14,12 +17,13 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 
 namespace kestrova::tool {
 
 namespace {
 
-const std::vector<OptionRule> kOptions = {{"help", false}, {"config", true}};
+const std::vector<OptionRule> kOptions = {{"help", false}, {"config", true}, {"preview", true}, {"cards", true}};
 
 std::string shown(std::string_view text) { return simulator::printable(Bytes(text.begin(), text.end())); }
 
@@ -73,14 +77,24 @@ int runCheck(const std::vector<std::string>& words, ToolOutput output) {
         return exit_code::Usage;
     }
     const std::string& jobPath = arguments.positionals[0];
-    std::string job;
     std::string error;
+    std::optional<CardSelection> selection = CardSelection();
+    if (const auto cards = arguments.value("cards")) {
+        selection = CardSelection::parse(*cards, error);
+        if (!arguments.has("preview")) error = "--cards picks the cards --preview draws; give --preview DIR too";
+        if (!selection || !error.empty()) {
+            console.error(error);
+            return exit_code::Usage;
+        }
+    }
+    std::string job;
     if (!readWholeFile(jobPath, job, error)) {
         console.error(error);
         return exit_code::BadInput;
     }
 
     bool problems = false;
+    std::vector<std::string> jobProblems;
     ConfigReport config;
     const auto configPath = arguments.value("config");
     const std::string path = configPath.value_or(kConfigurationPath);
@@ -97,7 +111,10 @@ int runCheck(const std::vector<std::string>& words, ToolOutput output) {
         }
         config = explainConfiguration(path);
         console.line("configuration: " + path + (config.moduleReadsIt ? " (read without problems)" : ""));
-        for (const std::string& e : config.errors) console.line("  problem: " + e);
+        for (const std::string& e : config.errors) {
+            console.line("  problem: " + e);
+            jobProblems.push_back("configuration: " + e);
+        }
         for (const std::string& n : config.notes) console.line("  note: " + n);
         if (!config.moduleReadsIt) {
             problems = true;
@@ -111,6 +128,15 @@ int runCheck(const std::vector<std::string>& words, ToolOutput output) {
     const JobQueue asWritten = parseJob(job);
     console.line("job " + jobPath + ": " + std::to_string(job.size()) + " bytes, " + std::to_string(cards.size()) +
                  " card(s)");
+    std::optional<CardPreview> preview;
+    if (const auto directory = arguments.value("preview")) {
+        preview.emplace(*directory, *selection, cards.size());
+        if (!preview->open(error)) {
+            console.error(error);
+            return exit_code::BadInput;
+        }
+    }
+    std::size_t cardsWithProblems = 0;
     std::map<const CardLayout*, std::size_t> layouts;
     for (std::size_t i = 0; i < cards.records.size(); ++i) {
         const JobRecord& card = cards.records[i];
@@ -124,18 +150,37 @@ int runCheck(const std::vector<std::string>& words, ToolOutput output) {
             console.line("  line " + std::to_string(k + 1) + ": \"" + shown(card.lines()[k]) + "\"" +
                          (k < items ? " -> item " + std::to_string(k + 1) : " (no item: not sent)"));
         }
-        if (items == 0) {
-            problems = true;
-            console.line("  problem: the layout has no items; production halts at this card with hardware error -5");
-            continue;
+        const CardInspection inspection = inspectCard(card);
+        for (const CardProblem& problem : inspection.problems) console.line("  problem: " + problem.text);
+        cardsWithProblems += inspection.problems.empty() ? 0 : 1;
+        if (preview && !preview->add(i + 1, card, inspection, error)) {
+            console.error(error);
+            return exit_code::BadInput;
         }
-        if (lines < items) {
-            console.line("  note: " + std::to_string(items - lines) + " item(s) without a line are not sent");
-        }
+        if (items == 0) continue;
         console.line("  JobSetup     " + simulator::printable(recordSetupText(card)));
         console.line("  Personalize  " + simulator::printable(personalisationText(card)));
     }
     if (cards.size() == 0) console.line("no cards: the module would finish the job without a machine exchange");
+    if (cardsWithProblems > 0) {
+        problems = true;
+        console.line(std::to_string(cardsWithProblems) + " of " + std::to_string(cards.size()) +
+                     " card(s) have problems");
+    }
+    if (preview) {
+        if (!preview->finish(jobPath, jobProblems, error)) {
+            console.error(error);
+            return exit_code::BadInput;
+        }
+        const std::size_t notDrawn = cards.size() - preview->drawn();
+        console.line("preview: " + std::to_string(preview->drawn()) + " card(s) drawn, " + preview->indexPath() +
+                     (notDrawn == 0 ? std::string()
+                                    : "; " + std::to_string(notDrawn) + " more not drawn (--cards " +
+                                          (selection->isDefault() ? std::to_string(kDefaultCardsDrawn + 1) + "-" +
+                                                                        std::to_string(cards.size())
+                                                                  : std::string("N-M")) +
+                                          " draws others)"));
+    }
     return problems ? exit_code::Failed : exit_code::Success;
 }
 

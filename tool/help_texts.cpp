@@ -3,6 +3,7 @@
 #include "production/configuration.h"
 #include "simulator/fault_plan.h"
 #include "simulator/machine_durations.h"
+#include "tool/card_selection.h"
 
 namespace kestrova::tool {
 
@@ -10,8 +11,9 @@ namespace {
 
 const char* const kExitCodes =
     "Exit status: 0 success; 1 the job or request ran but failed (or check found\n"
-    "problems); 2 bad command line; 3 a file cannot be read; 4 the module cannot be\n"
-    "loaded or the machine or control address cannot be reached; 130 interrupted.\n";
+    "problems); 2 bad command line; 3 a file cannot be read (or a preview written);\n"
+    "4 the module cannot be loaded or the machine or control address cannot be\n"
+    "reached; 130 interrupted.\n";
 
 const char* const kInstallExitCodes =
     "Exit status: 0 done; 1 a spooler call failed (the message says which; what\n"
@@ -59,7 +61,7 @@ std::string printHelp() {
                "  --durations DURATIONS  the simulated machine's pace (default typical)\n"
                "  --faults FAULTS        faults the simulated machine commits (sim only)\n"
                "  --restore-after MS     after a halt on a machine error, send \"restore\" once\n"
-               "                         MS ms of platform time have passed (default: never)\n"
+               "                         the halt has lasted MS ms (default: never)\n"
                "  --control HOST:PORT    accept control documents on this loopback address\n"
                "                         (kestrova control --to HOST:PORT restore)\n"
                "  --config FILE          the configuration file the module reads at document\n"
@@ -68,11 +70,18 @@ std::string printHelp() {
                "  --trace                every frame in hex with its meaning, -> to the machine,\n"
                "                         <- from it; job, ctl and ext mark production, our own\n"
                "                         requests and those from --control\n"
-               "  --progress-every MS    real ms between get_info requests (default 500, 50 with\n"
-               "                         --fast; 0: none, and no automatic restore)\n"
+               "  --progress-every MS    real ms between get_info requests (default 500, 20 with\n"
+               "                         --fast; 0: none, no automatic restore, and the\n"
+               "                         virtual clock runs free)\n"
                "  --chunk BYTES          bytes per WritePort (default 4096)\n"
                "  --module PATH          the module to load\n"
                "  --quiet                no progress, only the summary\n"
+               "\n"
+               "Times, the summary's and --restore-after's, are on one clock: the virtual clock\n"
+               "with --fast, else the real one; the summary says which. On the virtual clock a\n"
+               "halted job waits for the tool to look, so a restore after MS ms comes after MS ms\n"
+               "of virtual time (at least 100 ms, one cycle of the loop), and a halt that waits\n"
+               "for a restore from elsewhere (--control) passes at the real clock's pace.\n"
                "\n"
                "Ctrl-C sends delete_job: the job ends cleanly with the cards done so far.\n"
                "\n") +
@@ -117,7 +126,7 @@ std::string machineHelp() {
 
 std::string checkHelp() {
     return std::string(
-               "Usage: kestrova check JOBFILE [--config FILE]\n"
+               "Usage: kestrova check JOBFILE [--config FILE] [--preview DIR [--cards RANGE]]\n"
                "\n"
                "Parses the job as the module does, without a machine, and lists each layout\n"
                "and every card as the machine would receive it: the coordinates after the\n"
@@ -126,9 +135,21 @@ std::string checkHelp() {
                "which element or rule, and why, where the module only reports\n"
                "\"KestrovaLM.cfg not found\".\n"
                "\n"
+               "Finds what would spoil a card: an item whose text reaches outside the card,\n"
+               "items whose texts overlap, fewer lines than items (items left blank) or more\n"
+               "(lines not printed), an empty card, a value the payload cannot carry. A\n"
+               "character of size CI is taken as CI x 10 job units tall and CI x 6 wide, its\n"
+               "item's X/Y the top-left corner of the text.\n"
+               "\n"
                "  --config FILE   the configuration file (default: the one the module would\n"
                "                  read, " + std::string(kConfigurationPath) + " under the\n"
                "                  current directory)\n"
+               "  --preview DIR   draw the cards: one SVG per card (card-N.svg) and an\n"
+               "                  index.html with every card as a thumbnail beside its\n"
+               "                  problems; DIR is made when missing, earlier card-N.svg in\n"
+               "                  it are removed\n"
+               "  --cards RANGE   the cards to draw: N, N-M or a list of them (1-20,75);\n"
+               "                  default the first " + std::to_string(kDefaultCardsDrawn) + "\n"
                "\n") +
            kExitCodes;
 }

@@ -44,6 +44,10 @@ bool virtualClockAvailable() { return false; }
 void selectClock(bool) {}
 bool virtualClockActive() { return false; }
 std::vector<std::string> spoolerCalls() { return {}; }
+void holdThisThreadAtClockLimit() {}
+void setClockLimit(std::optional<std::uint64_t>) {}
+std::optional<std::uint64_t> clockLimit() { return std::nullopt; }
+bool waitingAtClockLimit() { return false; }
 #else
 bool virtualClockAvailable() { return true; }
 
@@ -54,6 +58,17 @@ void selectClock(bool virtualClock) {
 }
 
 bool virtualClockActive() { return standin::clockMode() == standin::ClockMode::Virtual; }
+
+void holdThisThreadAtClockLimit() { standin::holdAtVirtualClockLimit(); }
+
+void setClockLimit(std::optional<std::uint64_t> ms) { standin::setVirtualClockLimit(ms.value_or(standin::kNoClockLimit)); }
+
+std::optional<std::uint64_t> clockLimit() {
+    const std::uint64_t limit = standin::virtualClockLimit();
+    return limit == standin::kNoClockLimit ? std::nullopt : std::optional<std::uint64_t>(limit);
+}
+
+bool waitingAtClockLimit() { return standin::waitingAtVirtualClockLimit(); }
 
 std::vector<std::string> spoolerCalls() {
     std::vector<std::string> out;

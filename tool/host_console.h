@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,14 @@ bool virtualClockAvailable();
 void selectClock(bool virtualClock);
 bool virtualClockActive();
 std::uint64_t platformNowMs();
+
+// The virtual clock's limit (see ProductionClock); nothing on the real clock.
+// The calling thread's pauses stop at the limit from now on.
+void holdThisThreadAtClockLimit();
+// Null: no limit.
+void setClockLimit(std::optional<std::uint64_t> ms);
+std::optional<std::uint64_t> clockLimit();
+bool waitingAtClockLimit();
 
 // The spooler calls the module made (SetJobW, ClosePrinter), as text; empty
 // where they cannot be observed.

@@ -27,6 +27,20 @@ bool readWholeFile(const std::string& path, std::string& contents, std::string& 
     return true;
 }
 
+bool writeWholeFile(const std::string& path, const std::string& contents, std::string& error) {
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
+    if (!file) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (std::fwrite(contents.data(), 1, contents.size(), file.get()) != contents.size() ||
+        std::fflush(file.get()) != 0) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 JobQueue parseJob(const std::string& contents, const CoordinateRules& horizontal, const CoordinateRules& vertical) {
     JobQueue queue;
     queue.horizontalRules = horizontal;

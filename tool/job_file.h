@@ -12,6 +12,8 @@ namespace kestrova::tool {
 
 // False with the reason.
 bool readWholeFile(const std::string& path, std::string& contents, std::string& error);
+// Creates or replaces the file; false with the reason.
+bool writeWholeFile(const std::string& path, const std::string& contents, std::string& error);
 
 // The cards of a job with the given coordinate rules in force.
 JobQueue parseJob(const std::string& contents, const CoordinateRules& horizontal = {},

@@ -12,6 +12,7 @@
 #include "simulator/socket.h"
 #include "tool/spooler_host.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -34,11 +35,16 @@ public:
     // Null when the machine is served elsewhere.
     simulator::MachineSimulator* simulator() { return simulator_.get(); }
     simulator::FrameTracer& tracer() { return tracer_; }
+    // Called after every read from the machine, on the reading thread; set
+    // before the port opens.
+    void observeReads(std::function<void()> observer) { readObserver_ = std::move(observer); }
     // Opens the spooler's port through the module onto this machine; the
     // error carries the port monitor's own reason when it gave one.
     bool openPort(SpoolerHost& spooler, std::string& error);
 
 private:
+    // First: the ports refer to it and go before it.
+    std::function<void()> readObserver_;
     std::unique_ptr<simulator::MachineSimulator> simulator_;
     std::unique_ptr<simulator::SimulatorPeer> peer_;
     simulator::FrameTracer tracer_;

@@ -14,6 +14,7 @@
 #include "tool/machine_setup.h"
 #include "tool/module_loader.h"
 #include "tool/print_report.h"
+#include "tool/production_clock.h"
 #include "tool/spooler_host.h"
 #include "tool/staged_configuration.h"
 #include "tool/text_encoding.h"
@@ -176,6 +177,10 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
     simulator::FrameTracer::Sink traceSink;
     if (options.trace) traceSink = [&console](const std::string& line) { console.line(line); };
     MachineSetup machine(options.machine, options.durations, options.faults, traceSink);
+    // Without status requests nobody would let a leashed clock go on.
+    ProductionClock clock(host::virtualClockActive() && options.progressEveryMs > 0,
+                          options.restoreAfterMs.value_or(0));
+    machine.observeReads([&clock] { clock.onRead(); });
     const bool showProgress = !options.quiet && !options.trace && output.terminal;
 
     LoadedModule module;
@@ -200,9 +205,11 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
             console.error("--control: " + error);
             return exit_code::Environment;
         }
-        listener->start([&spooler, &console](const std::string& document) {
+        listener->start([&spooler, &console, &clock](const std::string& document) {
             simulator::setThreadTraceTag("ext");
             const ControlAnswer answer = spooler.control(utf16FromUtf8(document));
+            // A restore from elsewhere: production goes on at once.
+            clock.letGo();
             console.line("control request served (" + std::string(answer.result == TRUE ? "TRUE" : "FALSE") + ")");
             return ControlReply{answer.result == TRUE, answer.lastError, utf8FromUtf16(answer.text)};
         });
@@ -214,6 +221,10 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
                      (options.machine.simulated ? std::string("the simulated machine")
                                                 : "the machine at " + options.machine.endpoint.text()) +
                      (host::virtualClockActive() ? ", virtual clock" : ", real clock"));
+        if (clock.leashed() && options.restoreAfterMs) {
+            console.line("a halt is restored after " + formatDuration(*options.restoreAfterMs) +
+                         " on the virtual clock, as every time shown");
+        }
         if (listener) console.line("control requests accepted on " + options.control->host + ":" +
                                    std::to_string(listener->port()));
     }
@@ -234,6 +245,7 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
     BOOL endResult = FALSE;
     std::thread production([&] {
         simulator::setThreadTraceTag("job");
+        clock.enterProduction();
         endResult = spooler.endDoc();
         finished = true;
     });
@@ -246,6 +258,8 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
     auto nextStatus = Clock::now();
     bool halted = false;
     std::uint64_t haltedSince = 0;
+    std::uint64_t haltSeenAtMs = 0;
+    auto haltSeenReal = Clock::now();
     bool hinted = false;
     bool deleted = false;
     while (!finished) {
@@ -255,19 +269,21 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
             deleted = true;
             console.line("interrupted: delete_job sent, the job ends after the card in production");
             report.noteStatus(request("delete_job"));
+            clock.unleash();
         }
-        if (options.progressEveryMs == 0 || Clock::now() < nextStatus) continue;
+        // Production waiting at the leash is looked at at once, unless it is a halt being timed.
+        if (options.progressEveryMs == 0 || (Clock::now() < nextStatus && (halted || !clock.waiting()))) continue;
         nextStatus = Clock::now() + std::chrono::milliseconds(options.progressEveryMs);
         if (machine.tracer().framesWritten() < kFramesBeforeRequests &&
             host::platformNowMs() - platformStart < kFirstCycleAllowanceMs) {
             continue;
         }
-        // Frames written since our last request are production's: the last of
-        // them marks when a halt began.
-        const std::uint64_t lastProductionFrameMs = machine.tracer().lastWrittenAtMs();
         const ResultValues status = request("get_info");
         if (finished) break;
-        if (!status.hasResult) continue;
+        if (!status.hasResult) {
+            clock.letGo();
+            continue;
+        }
         const bool changed = report.noteStatus(status);
         if (showProgress) {
             console.status(report.progressLine());
@@ -276,13 +292,18 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
         }
         const std::int32_t hw = status.hwErrorCode.value_or(0);
         if (hw == 0) {
-            if (halted) report.noteHaltOver(lastProductionFrameMs - std::min(lastProductionFrameMs, haltedSince));
+            // Restored from elsewhere: the halt ended with production's first exchange after it.
+            if (halted) report.noteHaltOver(clock.lastProductionReadMs() - std::min(clock.lastProductionReadMs(), haltedSince));
             halted = false;
+            clock.letGo();
             continue;
         }
         if (!halted) {
             halted = true;
-            haltedSince = std::max(lastProductionFrameMs, platformStart);
+            // The halt began with the exchange that failed: production's last read.
+            haltedSince = std::max(clock.lastProductionReadMs(), platformStart);
+            haltSeenAtMs = host::platformNowMs();
+            haltSeenReal = Clock::now();
             report.noteHalt(hw);
             console.line("production halted: hardware error " + std::to_string(hw) + " (" + describeErrorCode(hw) +
                          ")");
@@ -291,14 +312,26 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
                 console.line(hintForHalt(options, listener ? &*listener : nullptr));
             }
         }
-        if (options.restoreAfterMs && host::platformNowMs() - haltedSince >= *options.restoreAfterMs) {
+        if (options.restoreAfterMs) {
+            const std::uint64_t due = haltedSince + *options.restoreAfterMs;
+            if (host::platformNowMs() < due) {
+                clock.runTo(due);
+                continue;
+            }
             const ResultValues restored = request("restore");
             report.noteRestore();
             report.noteHaltOver(host::platformNowMs() - haltedSince);
-            console.line("restore sent (sw_error_code " + std::to_string(restored.swErrorCode.value_or(0)) + ")");
+            console.line("restore sent after " + formatDuration(host::platformNowMs() - haltedSince) +
+                         " halted (sw_error_code " + std::to_string(restored.swErrorCode.value_or(0)) + ")");
             halted = false;
+            clock.letGo();
+        } else {
+            // Waiting for a restore from elsewhere: the clock keeps the real clock's pace.
+            const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - haltSeenReal);
+            clock.runTo(haltSeenAtMs + static_cast<std::uint64_t>(waited.count()));
         }
     }
+    clock.unleash();
     production.join();
     console.endStatus();
     if (listener) listener->stop();

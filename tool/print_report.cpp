@@ -109,13 +109,14 @@ void PrintReport::summary(Console& console, BOOL endResult, bool deleted, std::u
                       std::to_string(status.cardsRejected) + " rejected; faults committed: " +
                       (committed.empty() ? std::string("none") : joined(committed, ", "));
     }
+    // Every time on one clock, the one the halts were timed and restored on.
     std::string line = "summary: " + std::to_string(produced) + " of " + std::to_string(total_) + " cards produced in " +
-                       formatDuration(platformMs);
+                       formatDuration(platformMs) +
+                       (virtualClock ? " on the virtual clock (" + formatDuration(realMs) + " real)" : " on the real clock");
     // Time spent halted waits on whoever restores, not on the machine.
     const std::uint64_t working = platformMs > haltedMs_ ? platformMs - haltedMs_ : 0;
     if (haltedMs_ > 0) line += ", " + formatDuration(haltedMs_) + " of it halted";
     if (produced > 0) line += " (" + formatDuration(working / produced) + " per card" + (haltedMs_ > 0 ? " working" : "") + ")";
-    line += virtualClock ? ", virtual clock (" + formatDuration(realMs) + " real)" : ", real clock";
     if (deleted) line += "; the job was deleted";
     console.line(line);
     if (!machineLine.empty()) console.line("  " + machineLine);

@@ -8,6 +8,18 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
+void appendUtf16(WideString& out, char32_t c) {
+    if (c < 0x10000) {
+        out.push_back(static_cast<WCHAR>(c));
+    } else {
+        c -= 0x10000;
+        out.push_back(static_cast<WCHAR>(0xD800 + (c >> 10)));
+        out.push_back(static_cast<WCHAR>(0xDC00 + (c & 0x3FF)));
+    }
+}
+
+}  // namespace
+
 void appendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out.push_back(static_cast<char>(c));
@@ -25,18 +37,6 @@ void appendUtf8(std::string& out, char32_t c) {
         out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
     }
 }
-
-void appendUtf16(WideString& out, char32_t c) {
-    if (c < 0x10000) {
-        out.push_back(static_cast<WCHAR>(c));
-    } else {
-        c -= 0x10000;
-        out.push_back(static_cast<WCHAR>(0xD800 + (c >> 10)));
-        out.push_back(static_cast<WCHAR>(0xDC00 + (c & 0x3FF)));
-    }
-}
-
-}  // namespace
 
 WideString utf16FromUtf8(const std::string& text) {
     WideString out;

@@ -8,6 +8,8 @@
 
 namespace kestrova::tool {
 
+// One code point as UTF-8.
+void appendUtf8(std::string& out, char32_t c);
 // Malformed sequences become U+FFFD.
 WideString utf16FromUtf8(const std::string& text);
 // Lone surrogates become U+FFFD.

@@ -1,5 +1,6 @@
 // GetPrinterDataFromPort: what goes to the port monitor beneath unchanged,
 // what a handled request sends to the machine, and the document it returns.
+#include "case_name.h"
 #include "control_fixture.h"
 
 #include "control/request_text.h"
@@ -108,8 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
         PassCase{"TwoHundredThousandLevels", u"<kx_api><command value=\"get_info\"/>" + repeat(u"<d>", 200000) +
                                                  repeat(u"</d>", 200000) + u"</kx_api>"},
         PassCase{"TooLarge", u"<kx_api><command value=\"get_info\"/>" + std::u16string(kMaxRequestUnits, u' ') +
-                                 u"</kx_api>"}),
-    [](const ::testing::TestParamInfo<PassCase>& info) { return std::string(info.param.name); });
+                                 u"</kx_api>"}), NamedCase());
 
 TEST_F(ControlFixture, PassThroughResultComesBackAsItIs) {
     spm.setResult(PortEntry::GetPrinterDataFromPort, 0x5A);
@@ -234,8 +234,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "ppT", "4", 49},
         ExchangeCase{"RefusedRunControl", "pause",
                      [](standin::ScriptedMachine& m) { m.script(command::RunControl, MachineResponse::nak(7)); },
-                     "ppT", "3", 5383}),
-    [](const ::testing::TestParamInfo<ExchangeCase>& info) { return std::string(info.param.name); });
+                     "ppT", "3", 5383}), NamedCase());
 
 TEST_F(ControlFixture, UnrecognisedCommandReportsOnlyTheErrorValue) {
     const ControlAnswer answer = sendCommand("Get_Info");
@@ -407,8 +406,7 @@ INSTANTIATE_TEST_SUITE_P(
                        f.machine.setModuleInfo(bytesOf("03ABC;"));
                        f.machine.script(command::ModuleInfo, MachineResponse::nak(2));
                    },
-                   kNoJob + machineLines("Unknown", "0") + "      <sw_error_code value=\"5378\"/>\n"}),
-    [](const ::testing::TestParamInfo<StatusCase>& info) { return std::string(info.param.name); });
+                   kNoJob + machineLines("Unknown", "0") + "      <sw_error_code value=\"5378\"/>\n"}), NamedCase());
 
 }  // namespace
 }  // namespace kestrova::testing

@@ -1,6 +1,8 @@
 // Reading the machine's module information text into the ordered table.
 #include "control/module_info_table.h"
 
+#include "case_name.h"
+
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -60,8 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
         // counted text looked at never become the entry's text.
         ReadCase{"LengthBelowThreeStops", "03AAA;02BBB;03CCC;", {{"AAA", ""}}},
         ReadCase{"LengthPastTheEndStops", "03AAA;09BBB;", {{"AAA", ""}}},
-        ReadCase{"LongestEntry", "99KEY" + std::string(96, 'x') + ";", {{"KEY", std::string(96, 'x')}}}),
-    [](const ::testing::TestParamInfo<ReadCase>& info) { return std::string(info.param.name); });
+        ReadCase{"LongestEntry", "99KEY" + std::string(96, 'x') + ";", {{"KEY", std::string(96, 'x')}}}), testing::NamedCase());
 
 TEST(ModuleInfoReadRepeated, NoStateSurvivesOneReading) {
     // A reading that ended inside an entry must not shape the next one.

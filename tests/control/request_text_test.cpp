@@ -3,6 +3,8 @@
 #include "control/request_document.h"
 #include "control/request_text.h"
 
+#include "case_name.h"
+
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -60,8 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
                       u"<!DOCTYPE a [<!ENTITY e \"&#233;\">]><a/>"},
         ReferenceCase{"OtherEntitiesLeftToTheReader", u"<a v=\"&amp;&lt;\">&gt;</a>", u"<a v=\"&amp;&lt;\">&gt;</a>"},
         ReferenceCase{"PairedSurrogatesKept", u"<a v=\"\U0001F600\"/>", u"<a v=\"\U0001F600\"/>"},
-        ReferenceCase{"ByteOrderMarkKept", u"\uFEFF<a/>", u"\uFEFF<a/>"}),
-    [](const ::testing::TestParamInfo<ReferenceCase>& info) { return std::string(info.param.name); });
+        ReferenceCase{"ByteOrderMarkKept", u"\uFEFF<a/>", u"\uFEFF<a/>"}), testing::NamedCase());
 
 struct VerdictCase {
     const char* name;
@@ -113,8 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
         VerdictCase{"SizeAtTheLimit", u"<a/>" + std::u16string(kMaxRequestUnits - 4, u' '), RequestVerdict::Accepted},
         VerdictCase{"SizeBeyondTheLimit", u"<a/>" + std::u16string(kMaxRequestUnits - 3, u' '),
                     RequestVerdict::TooLarge},
-        VerdictCase{"TwoHundredThousandLevels", nested(200000), RequestVerdict::TooLarge}),
-    [](const ::testing::TestParamInfo<VerdictCase>& info) { return std::string(info.param.name); });
+        VerdictCase{"TwoHundredThousandLevels", nested(200000), RequestVerdict::TooLarge}), testing::NamedCase());
 
 TEST(RequestDocument, CommandIsTheFirstUnderTheRoot) {
     const WideString request(u"<kx_api><command value=\"pause\"/><command value=\"step\"/></kx_api>");

@@ -74,8 +74,14 @@ TEST(ToolPrint, RestoresAfterFaultsWhenAskedTo) {
                               kSampleJob});
     ASSERT_EQ(run.status, exit_code::Success) << run.err;
     EXPECT_EQ(linesWith(run.out, "restore sent").size(), 2u) << run.out;
+    // On the virtual clock too each halt lasts the delay asked for (and the status request before the restore).
+    for (const std::string& line : linesWith(run.out, "restore sent after ")) {
+        const int ms = std::stoi(line.substr(line.find(" after ") + 7));
+        EXPECT_TRUE(ms >= 500 && ms < 700 && line.find(" ms halted") != std::string::npos) << line;
+    }
     EXPECT_NE(run.out.find("hardware error 5383 (the machine refused a command, reject code 7)"), std::string::npos);
     EXPECT_NE(run.out.find("summary: 8 of 8 cards produced"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("on the virtual clock"), std::string::npos) << run.out;
 }
 
 TEST(ToolPrint, AppliesTheConfigurationGiven) {

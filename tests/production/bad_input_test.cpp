@@ -10,6 +10,8 @@
 #include "production/job_queue.h"
 #include "production/job_stream.h"
 
+#include "case_name.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -128,8 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadJob{"BinaryGarbage", [] { return garbage(64 * 1024, 7); }, 4096},
         // Nothing outside a record is kept: the intake passes 100 MB through
         // in chunks and no card results.
-        BadJob{"HundredMegabytesBetweenRecords", [] { return std::string(100 * 1024 * 1024, 'z'); }, 1024 * 1024}),
-    [](const auto& info) { return std::string(info.param.name); });
+        BadJob{"HundredMegabytesBetweenRecords", [] { return std::string(100 * 1024 * 1024, 'z'); }, 1024 * 1024}), NamedCase());
 
 class SlowPort : public LoopFixture {};
 
@@ -179,8 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
                                            "</KestrovaLM>"},
                       BadConfiguration{"UnclosedAfterARule",
                                        "<KestrovaLM><replace-coordinates><horizontal>"
-                                       "<rule value=\"1\" replace_with=\"2\"/>"s + garbage(100, 3)}),
-    [](const auto& info) { return std::string(info.param.name); });
+                                       "<rule value=\"1\" replace_with=\"2\"/>"s + garbage(100, 3)}), NamedCase());
 
 }  // namespace
 }  // namespace kestrova::testing

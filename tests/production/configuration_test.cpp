@@ -4,6 +4,8 @@
 
 #include "standin/platform_standin.h"
 
+#include "case_name.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -107,8 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Four levels are the rules' own; the rest is an ignored element.
         RulesCase{"NestedToTheBound", document(kH, kV + nested(kConfigurationMaxDepth - 2)), true, kBothH, kBothV},
         RulesCase{"NestedPastTheBound", document(kH, kV + nested(kConfigurationMaxDepth - 1)), false, {}, {}},
-        RulesCase{"TooLarge", document(kH, kV) + "<!--" + std::string(kConfigurationMaxBytes, ' ') + "-->", false, {}, {}}),
-    [](const ::testing::TestParamInfo<RulesCase>& info) { return std::string(info.param.name); });
+        RulesCase{"TooLarge", document(kH, kV) + "<!--" + std::string(kConfigurationMaxBytes, ' ') + "-->", false, {}, {}}), testing::NamedCase());
 
 // Runs each test in a fresh directory holding (or not) the file at its
 // relative path.

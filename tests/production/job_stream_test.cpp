@@ -5,6 +5,8 @@
 
 #include "allocation_failure.h"
 
+#include "case_name.h"
+
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -71,8 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StreamCase{"LoneOpenBracketAtTheEnd", "<Ann><", {"Ann"}},
                       StreamCase{"ClosingBracketOutsideDropped", "><A>>", {"A"}},
                       StreamCase{"NulAndHighBytesInAndAround", "\0\xff<\0\xfe\x80>\0"s, {"\0\xfe\x80"s}},
-                      StreamCase{"BreaksAcrossTheRecord", "<Ann\r\nBee\n>", {"Ann|Bee|"}}),
-    [](const ::testing::TestParamInfo<StreamCase>& info) { return std::string(info.param.name); });
+                      StreamCase{"BreaksAcrossTheRecord", "<Ann\r\nBee\n>", {"Ann|Bee|"}}), testing::NamedCase());
 
 TEST(StreamSplitting, HeaderThenCardWithDroppedBytes) {
     JobStream stream;

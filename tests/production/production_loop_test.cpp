@@ -1,4 +1,5 @@
 // EndDocPort producing whole jobs on the scripted machine, on the virtual clock.
+#include "case_name.h"
 #include "loop_fixture.h"
 
 #include "link/machine_state.h"
@@ -242,8 +243,7 @@ TEST_P(ProductionHaltTest, ConcurrentRestoreResumesAHaltedJob) {
     EXPECT_EQ(port->hwErrorCode, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Halts, ProductionHaltTest, ::testing::ValuesIn(halts()),
-                         [](const ::testing::TestParamInfo<Halt>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Halts, ProductionHaltTest, ::testing::ValuesIn(halts()), NamedCase());
 
 TEST_F(ProductionLoopTest, ConcurrentDeleteEndsACardWithoutItems) {
     ASSERT_EQ(startDoc(), TRUE);

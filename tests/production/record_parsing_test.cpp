@@ -2,6 +2,8 @@
 // values a header sets, and how a data record splits into lines.
 #include "production/job_queue.h"
 
+#include "case_name.h"
+
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -88,8 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"SignedValues", "", "SX+5 SY-7 X-0 Y+2", "SY-7 SX5 | Y2 "},
         HeaderCase{"Int32Limits", "", "SX2147483647 SY-2147483648 X0000000000000012",
                    "SY-2147483648 SX2147483647 | X12 "},
-        HeaderCase{"OutOfRangeValueEndsTheSet", "", "SX1 X2147483648 Y1", "SX1 "}),
-    [](const ::testing::TestParamInfo<HeaderCase>& info) { return std::string(info.param.name); });
+        HeaderCase{"OutOfRangeValueEndsTheSet", "", "SX1 X2147483648 Y1", "SX1 "}), testing::NamedCase());
 
 struct DataCase {
     const char* name;
@@ -140,8 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
                       DataCase{"OnlyABreak", "\r\n", {"", ""}},
                       DataCase{"BlanksTabsAndOtherControlsKept", " \tA\vB\f\t", {" \tA\vB\f\t"}},
                       DataCase{"NulAndHighBytesKept", "A\0B\r\xff\xfe\x80\r\nC"s, {"A\0B"s, "\xff\xfe\x80", "C"}},
-                      DataCase{"EveryByteValue", bytesFrom(0, 255), {bytesFrom(0, 9), bytesFrom(11, 12), bytesFrom(14, 255)}}),
-    [](const ::testing::TestParamInfo<DataCase>& info) { return std::string(info.param.name); });
+                      DataCase{"EveryByteValue", bytesFrom(0, 255), {bytesFrom(0, 9), bytesFrom(11, 12), bytesFrom(14, 255)}}), testing::NamedCase());
 
 }  // namespace
 }  // namespace kestrova

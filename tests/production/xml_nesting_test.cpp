@@ -4,6 +4,8 @@
 #include "production/configuration.h"
 #include "production/xml_nesting.h"
 
+#include "case_name.h"
+
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -54,8 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
         NestingCase{"TopLevelTextStopsTheReader", "x<a><b>", 1, true},
         NestingCase{"TopLevelClosingTagStopsTheReader", "</a><a><b>", 1, true},
         NestingCase{"UnterminatedValueStopsTheReader", "<a x=\"<b><b>", 0, true},
-        NestingCase{"UnterminatedCommentStopsTheReader", "<a><!-- <b><b>", 1, true}),
-    [](const ::testing::TestParamInfo<NestingCase>& info) { return std::string(info.param.name); });
+        NestingCase{"UnterminatedCommentStopsTheReader", "<a><!-- <b><b>", 1, true}), testing::NamedCase());
 
 // Documents just under the size bound that nest far beyond the reader's
 // stack: each is a failed load, not a crash.

@@ -1,0 +1,51 @@
+#include "tool/production_clock.h"
+
+#include "tool/host_console.h"
+
+#include <algorithm>
+
+namespace kestrova::tool {
+
+namespace {
+
+thread_local bool tProduction = false;
+
+}  // namespace
+
+ProductionClock::ProductionClock(bool leashed, std::uint64_t slackMs)
+    : leashed_(leashed), slackMs_(std::max(slackMs, kLeastSlackMs)) {
+    if (leashed_) letGo();
+}
+
+ProductionClock::~ProductionClock() { unleash(); }
+
+void ProductionClock::enterProduction() {
+    tProduction = true;
+    if (leashed_) host::holdThisThreadAtClockLimit();
+}
+
+void ProductionClock::onRead() {
+    if (!tProduction) return;
+    const std::uint64_t now = host::platformNowMs();
+    lastProductionReadMs_ = now;
+    if (!leashed_) return;
+    // Only ever further: the tool may have let the clock go beyond.
+    const auto limit = host::clockLimit();
+    if (limit && *limit < now + slackMs_) host::setClockLimit(now + slackMs_);
+}
+
+bool ProductionClock::waiting() const { return leashed_ && host::waitingAtClockLimit(); }
+
+void ProductionClock::runTo(std::uint64_t ms) {
+    if (leashed_) host::setClockLimit(ms);
+}
+
+void ProductionClock::letGo() { runTo(host::platformNowMs() + slackMs_); }
+
+void ProductionClock::unleash() {
+    if (!leashed_) return;
+    leashed_ = false;
+    host::setClockLimit(std::nullopt);
+}
+
+}  // namespace kestrova::tool
