@@ -53,17 +53,23 @@ BOOL startDocPort(MonitorPort& port, LPWSTR pPrinterName, DWORD jobId, DWORD lev
         port.printerHandle = nullptr;
     }
     PRINTER_DEFAULTSW defaults{nullptr, nullptr, PRINTER_ALL_ACCESS};
+    // The spooler asks GetLastError why a document did not start: what
+    // follows a failure (closing, the debugger text) must not overwrite the
+    // reason.
+    DWORD failure = ERROR_SUCCESS;
     BOOL result = OpenPrinterW(pPrinterName, &port.printerHandle, &defaults);
     if (result == TRUE) {
         result = port.portMonitor->pfnStartDocPort(port.portHandle, pPrinterName, jobId, level, pDocInfo);
         if (result == TRUE) {
             port.jobInfo = std::move(started);
         } else {
+            failure = GetLastError();
             // No document will end, so nothing else would close it.
             ClosePrinter(port.printerHandle);
             port.printerHandle = nullptr;
         }
     } else {
+        failure = GetLastError();
         port.printerHandle = nullptr;
     }
 
@@ -75,6 +81,7 @@ BOOL startDocPort(MonitorPort& port, LPWSTR pPrinterName, DWORD jobId, DWORD lev
         port.jobQueue.setRules(std::move(rules));
     }
     port.link.sequence = kSequenceRestart;
+    if (result != TRUE) SetLastError(failure);
     return result;
 }
 

@@ -80,6 +80,8 @@ BOOL WINAPI closePortEntry(HANDLE hPort) noexcept {
         }
         const BOOL closed = port->portMonitor->pfnClosePort(port->portHandle);
         if (closed != TRUE) return closed;
+        if (!port->monitor->lists(port)) return FALSE;
+        port->closePrinter();
         return port->monitor->removePort(port) ? TRUE : FALSE;
     });
 }

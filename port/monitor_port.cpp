@@ -16,10 +16,15 @@ MonitorPort::MonitorPort(LanguageMonitor* owner, HANDLE monitorPortHandle, WideS
       portMonitor(portMonitorTable),
       link(portMonitorTable, portBeneath) {}
 
-MonitorPort::~MonitorPort() {
-    // A port closed while a document was started would otherwise leak its
-    // printer handle.
-    if (printerHandle != nullptr) ClosePrinter(printerHandle);
+// Releases memory only: it also runs at process detach, under the loader
+// lock, where calling into another module can deadlock the spooler.
+MonitorPort::~MonitorPort() = default;
+
+void MonitorPort::closePrinter() {
+    std::lock_guard<std::mutex> guard(portLock);
+    if (printerHandle == nullptr) return;
+    ClosePrinter(printerHandle);
+    printerHandle = nullptr;
 }
 
 std::unique_lock<std::mutex> MonitorPort::lockBetweenCycles() {

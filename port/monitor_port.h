@@ -41,6 +41,9 @@ public:
     // Empties the queue of cards ("delete_job", or a job that cannot be
     // produced whole). The caller holds portLock.
     void deleteQueuedCards();
+    // Closes the printer handle a started document still holds (ClosePort
+    // and Shutdown; destroying the port closes nothing).
+    void closePrinter();
 
     // portLock for a control request. While production runs, the request
     // goes early in a pause between two cycles: one that comes later than
@@ -52,7 +55,7 @@ public:
     // A get_info (two polls and ModuleInfo, about 35 ms) fits in what is
     // left of the 90 ms pause.
     static constexpr std::chrono::milliseconds kRoomInPause{40};
-    static constexpr std::chrono::milliseconds kLongestCycleWait{250};
+    static constexpr std::chrono::milliseconds kLongestCycleWait{100};
     // The production loop's side, with portLock held: a cycle has ended, or
     // production has (producing false).
     void cycleDone(bool stillProducing);

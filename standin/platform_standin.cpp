@@ -4,6 +4,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -22,12 +24,15 @@ struct State {
     BOOL setJobResult = TRUE;
     BOOL closePrinterResult = TRUE;
     std::uintptr_t nextHandle = 0x1000;
+    std::size_t exitMark = SIZE_MAX;  // where calls() stood when the process was about to end
     WideString debugText;
 };
 
+// Never destroyed: modules are finalised after the static objects, and
+// whatever they call then must still find it.
 State& state() {
-    static State s;
-    return s;
+    static State* s = new State;
+    return *s;
 }
 
 // What every Sleep and every clock reading looks at is kept in atomics, not
@@ -97,6 +102,8 @@ void reset() {
     s.openPrinterError = 1801;
     s.setJobResult = TRUE;
     s.closePrinterResult = TRUE;
+    s.nextHandle = 0x1000;
+    s.exitMark = SIZE_MAX;
     s.debugText.clear();
     gRealStart = std::chrono::steady_clock::now().time_since_epoch().count();
     gClockMode = static_cast<int>(ClockMode::Real);
@@ -152,6 +159,30 @@ void setOpenPrinterError(DWORD error) {
     std::lock_guard<std::mutex> guard(s.lock);
     s.openPrinterError = error;
 }
+
+void reportSpoolerCallsAtExit() {
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.exitMark = s.calls.size();
+}
+
+namespace {
+
+// Runs after the modules that import this library have been finalised.
+__attribute__((destructor)) void reportAtProcessEnd() {
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (s.exitMark == SIZE_MAX) return;
+    std::string late;
+    for (std::size_t i = s.exitMark; i < s.calls.size(); ++i) {
+        const std::string& name = s.calls[i].name;
+        if (name == "OpenPrinterW" || name == "SetJobW" || name == "ClosePrinter") late += name + "\n";
+    }
+    std::printf("spooler calls while the process ended: %s", late.empty() ? "none\n" : ("\n" + late).c_str());
+    std::fflush(stdout);
+}
+
+}  // namespace
 
 WideString debugOutput() {
     State& s = state();
@@ -213,15 +244,7 @@ extern "C" {
 
 BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, PRINTER_DEFAULTSW* pDefault) {
     const OutsideTheModule outside;
-    PlatformCall call;
-    call.name = "OpenPrinterW";
-    call.text = kestrova::wideFrom(pPrinterName);
-    if (pDefault != nullptr) {
-        call.defaultsGiven = true;
-        call.defaultsDatatypeNull = pDefault->pDatatype == nullptr;
-        call.defaultsDevModeNull = pDefault->pDevMode == nullptr;
-        call.desiredAccess = pDefault->DesiredAccess;
-    }
+    PlatformCall call = openPrinterCall(pPrinterName, pDefault);
     BOOL result;
     HANDLE handle;
     DWORD error;
@@ -244,14 +267,7 @@ BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, PRINTER_DEFAUL
 
 BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD Command) {
     const OutsideTheModule outside;
-    PlatformCall call;
-    call.name = "SetJobW";
-    call.handle = hPrinter;
-    call.jobId = JobId;
-    call.level = Level;
-    call.jobNull = pJob == nullptr;
-    call.command = Command;
-    record(std::move(call));
+    record(setJobCall(hPrinter, JobId, Level, pJob, Command));
     State& s = state();
     std::lock_guard<std::mutex> guard(s.lock);
     return s.setJobResult;
@@ -259,10 +275,7 @@ BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWOR
 
 BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
     const OutsideTheModule outside;
-    PlatformCall call;
-    call.name = "ClosePrinter";
-    call.handle = hPrinter;
-    record(std::move(call));
+    record(closePrinterCall(hPrinter));
     State& s = state();
     std::lock_guard<std::mutex> guard(s.lock);
     return s.closePrinterResult;

@@ -292,10 +292,15 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
         }
         const std::int32_t hw = status.hwErrorCode.value_or(0);
         if (hw == 0) {
-            // Restored from elsewhere: the halt ended with production's first exchange after it.
-            if (halted) report.noteHaltOver(clock.lastProductionReadMs() - std::min(clock.lastProductionReadMs(), haltedSince));
+            if (halted) {
+                // Restored from elsewhere: the halt ended with production's first exchange after it.
+                report.noteHaltOver(clock.lastProductionReadMs() - std::min(clock.lastProductionReadMs(), haltedSince));
+                clock.letGo();
+            }
+            // Otherwise production moves the leash on with its own reads; letting
+            // it go from now could carry a halt that began since this status
+            // was taken past its restore time.
             halted = false;
-            clock.letGo();
             continue;
         }
         if (!halted) {
