@@ -97,7 +97,9 @@ std::vector<Entry> entries() {
              });
              EXPECT_EQ(result == TRUE, !fired);
              EXPECT_EQ(second == nullptr, fired);
-             if (second != nullptr) EXPECT_EQ(t.table->pfnClosePort(second), TRUE);
+            if (second != nullptr) {
+                EXPECT_EQ(t.table->pfnClosePort(second), TRUE);
+            }
              return fired;
          }},
         {"StartDocPort",
