@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace kestrova::standin {
 
@@ -58,6 +59,7 @@ ClockLimit& clockLimit() {
 }
 
 thread_local bool tHoldsAtClockLimit = false;
+thread_local std::function<void(DWORD)> tSleepHook;
 
 // Sleep on the virtual clock for a thread that holds at the limit.
 void sleepUpToLimit(std::uint64_t ms) {
@@ -197,6 +199,8 @@ bool waitingAtVirtualClockLimit() {
     return c.waiting > 0;
 }
 
+void setThreadSleepHook(std::function<void(DWORD ms)> hook) { tSleepHook = std::move(hook); }
+
 }  // namespace kestrova::standin
 
 using namespace kestrova::standin;
@@ -269,7 +273,9 @@ VOID WINAPI Sleep(DWORD dwMilliseconds) {
         record(std::move(call));
     }
     if (clockMode() == ClockMode::Virtual) {
-        if (tHoldsAtClockLimit) {
+        if (tSleepHook) {
+            tSleepHook(dwMilliseconds);
+        } else if (tHoldsAtClockLimit) {
             sleepUpToLimit(dwMilliseconds);
         } else {
             gVirtualMs += dwMilliseconds;

@@ -8,6 +8,7 @@
 #include "platform/wide_string.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -71,5 +72,11 @@ std::uint64_t virtualClockLimit();
 void holdAtVirtualClockLimit();
 // Whether a thread waits at the limit now.
 bool waitingAtVirtualClockLimit();
+
+// The calling thread's Sleep calls on the virtual clock go to `hook` in place
+// of moving the clock, so that a host can act at exact moments of the
+// module's pauses; the hook lets the time pass itself (advanceVirtualClock).
+// An empty hook ends it.
+void setThreadSleepHook(std::function<void(DWORD ms)> hook);
 
 }  // namespace kestrova::standin
