@@ -29,6 +29,16 @@ FaultPlan plan(const std::string& option) {
 
 class MachineFaultsTest : public VirtualClockTest {};
 
+// A card taken in, loaded and set up, its personalisation acknowledged.
+void startPersonalisation(MachineDriver& driver) {
+    ASSERT_TRUE(driver.send(command::PreLoad).acks(command::PreLoad));
+    ASSERT_TRUE(driver.pollUntilDone().completes(command::PreLoad));
+    ASSERT_TRUE(driver.send(command::Load).acks(command::Load));
+    ASSERT_TRUE(driver.pollUntilDone().completes(command::Load));
+    ASSERT_TRUE(driver.send(command::JobSetup, bytesOf(kSetup)).completes(command::JobSetup));
+    ASSERT_TRUE(driver.send(command::Personalize, bytesOf(kCard)).acks(command::Personalize));
+}
+
 TEST_F(MachineFaultsTest, EachFaultChangesTheAnswerToItsCommand) {
     struct Case {
         const char* option;
@@ -88,12 +98,7 @@ TEST_F(MachineFaultsTest, AFailedCompletionStillEndsTheOperation) {
     MachineSimulator machine(MachineDurations::instant(), plan("fail:personalize:3"));
     MachineDriver driver(machine);
     driver.restore();
-    ASSERT_TRUE(driver.send(command::PreLoad).acks(command::PreLoad));
-    ASSERT_TRUE(driver.pollUntilDone().completes(command::PreLoad));
-    ASSERT_TRUE(driver.send(command::Load).acks(command::Load));
-    ASSERT_TRUE(driver.pollUntilDone().completes(command::Load));
-    ASSERT_TRUE(driver.send(command::JobSetup, bytesOf(kSetup)).completes(command::JobSetup));
-    ASSERT_TRUE(driver.send(command::Personalize, bytesOf(kCard)).acks(command::Personalize));
+    ASSERT_NO_FATAL_FAILURE(startPersonalisation(driver));
     EXPECT_TRUE(driver.pollUntilDone().completes(command::Personalize, '3'));
     // The spoiled card is logged as such and goes to the reject bin.
     ASSERT_EQ(machine.personalisedCards().size(), 1u);
@@ -116,12 +121,7 @@ TEST_F(MachineFaultsTest, APersonalisationWhoseReportIsDamagedIsLoggedAsLost) {
         MachineSimulator machine(MachineDurations::instant());
         MachineDriver driver(machine);
         driver.restore();
-        ASSERT_TRUE(driver.send(command::PreLoad).acks(command::PreLoad));
-        ASSERT_TRUE(driver.pollUntilDone().completes(command::PreLoad));
-        ASSERT_TRUE(driver.send(command::Load).acks(command::Load));
-        ASSERT_TRUE(driver.pollUntilDone().completes(command::Load));
-        ASSERT_TRUE(driver.send(command::JobSetup, bytesOf(kSetup)).completes(command::JobSetup));
-        ASSERT_TRUE(driver.send(command::Personalize, bytesOf(kCard)).acks(command::Personalize));
+        ASSERT_NO_FATAL_FAILURE(startPersonalisation(driver));
         const std::size_t personalizeFrame = machine.status().framesReceived;
         machine.setFaults(plan(c.fault));
         if (driver.send(command::Poll).bytes.empty()) driver.send(command::Poll);
