@@ -3,6 +3,7 @@
 #include "link/link_session.h"
 #include "platform/platform_calls.h"
 #include "port/monitor_port.h"
+#include "production/configuration.h"
 
 #include <mutex>
 #include <utility>
@@ -39,9 +40,12 @@ JobInfo documentIdentity(LPWSTR pPrinterName, DWORD jobId, DWORD level, LPBYTE p
 
 BOOL startDocPort(MonitorPort& port, LPWSTR pPrinterName, DWORD jobId, DWORD level, LPBYTE pDocInfo) {
     std::lock_guard<std::mutex> portGuard(port.portLock);
-    port.jobInfo.clear();
+    // All that needs memory comes first, while nothing is opened or changed:
+    // running out of it leaves the port exactly as it was.
     JobInfo started = documentIdentity(pPrinterName, jobId, level, pDocInfo);
+    CoordinateRuleSet rules = readConfiguration();
 
+    port.jobInfo.clear();
     // A document started again without an EndDocPort still holds the
     // previous handle; the field is about to be overwritten.
     if (port.printerHandle != nullptr) {
@@ -67,7 +71,8 @@ BOOL startDocPort(MonitorPort& port, LPWSTR pPrinterName, DWORD jobId, DWORD lev
     {
         std::lock_guard<std::mutex> queueGuard(port.queueLock);
         port.jobQueue.clearRecords();
-        port.jobQueue.loadRules();
+        if (!rules.read) reportConfigurationNotFound();
+        port.jobQueue.setRules(std::move(rules));
     }
     port.link.sequence = kSequenceRestart;
     return result;

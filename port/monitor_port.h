@@ -7,6 +7,7 @@
 #include "link/bytes.h"
 #include "link/link_session.h"
 #include "link/machine_state.h"
+#include "link/reply_interpretation.h"
 #include "platform/spooler_monitor.h"
 #include "platform/wide_string.h"
 #include "port/job_info.h"
@@ -37,6 +38,9 @@ public:
     // queue. The caller holds portLock.
     std::int32_t machineExchange(std::uint8_t command, const Bytes& payload, std::uint8_t& replyCode,
                                  Bytes& replyPayload);
+    // Empties the queue of cards ("delete_job", or a job that cannot be
+    // produced whole). The caller holds portLock.
+    void deleteQueuedCards();
 
     // portLock for a control request. While production runs, the request
     // goes early in a pause between two cycles: one that comes later than
@@ -70,6 +74,8 @@ public:
     std::int32_t hwErrorCode = 0;
     MachineState machineState = state::Unknown;
     JobRecord currentRecord;
+    // Whether a restore gives up the card in the machine; guarded by portLock.
+    CardInMachine cardInMachine;
     // Production's cycles, for lockBetweenCycles; changed under portLock.
     std::condition_variable cycleEnded;
     std::atomic<std::uint64_t> cyclesEnded{0};

@@ -6,7 +6,6 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
-#include <utility>
 
 namespace kestrova::standin {
 
@@ -43,6 +42,8 @@ std::atomic<std::uint64_t> gSleepCount{0};
 std::atomic<std::uint64_t> gSleptMs{0};
 
 thread_local DWORD tLastError = 0;
+thread_local int tOutsideTheModule = 0;
+thread_local std::function<void(DWORD)> tSleepHook;
 thread_local std::uint64_t tSleepCount = 0;
 thread_local std::uint64_t tSleptMs = 0;
 
@@ -59,7 +60,6 @@ ClockLimit& clockLimit() {
 }
 
 thread_local bool tHoldsAtClockLimit = false;
-thread_local std::function<void(DWORD)> tSleepHook;
 
 // Sleep on the virtual clock for a thread that holds at the limit.
 void sleepUpToLimit(std::uint64_t ms) {
@@ -199,7 +199,11 @@ bool waitingAtVirtualClockLimit() {
     return c.waiting > 0;
 }
 
-void setThreadSleepHook(std::function<void(DWORD ms)> hook) { tSleepHook = std::move(hook); }
+void setThreadSleepHook(std::function<void(DWORD)> hook) { tSleepHook = std::move(hook); }
+
+OutsideTheModule::OutsideTheModule() { ++tOutsideTheModule; }
+OutsideTheModule::~OutsideTheModule() { --tOutsideTheModule; }
+bool outsideTheModule() { return tOutsideTheModule > 0; }
 
 }  // namespace kestrova::standin
 
@@ -208,6 +212,7 @@ using namespace kestrova::standin;
 extern "C" {
 
 BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, PRINTER_DEFAULTSW* pDefault) {
+    const OutsideTheModule outside;
     PlatformCall call;
     call.name = "OpenPrinterW";
     call.text = kestrova::wideFrom(pPrinterName);
@@ -238,6 +243,7 @@ BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, PRINTER_DEFAUL
 }
 
 BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD Command) {
+    const OutsideTheModule outside;
     PlatformCall call;
     call.name = "SetJobW";
     call.handle = hPrinter;
@@ -252,6 +258,7 @@ BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWOR
 }
 
 BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
+    const OutsideTheModule outside;
     PlatformCall call;
     call.name = "ClosePrinter";
     call.handle = hPrinter;
@@ -262,6 +269,8 @@ BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
 }
 
 VOID WINAPI Sleep(DWORD dwMilliseconds) {
+    const OutsideTheModule outside;
+    if (tSleepHook) tSleepHook(dwMilliseconds);
     ++gSleepCount;
     gSleptMs += dwMilliseconds;
     ++tSleepCount;
@@ -273,9 +282,7 @@ VOID WINAPI Sleep(DWORD dwMilliseconds) {
         record(std::move(call));
     }
     if (clockMode() == ClockMode::Virtual) {
-        if (tSleepHook) {
-            tSleepHook(dwMilliseconds);
-        } else if (tHoldsAtClockLimit) {
+        if (tHoldsAtClockLimit) {
             sleepUpToLimit(dwMilliseconds);
         } else {
             gVirtualMs += dwMilliseconds;
@@ -288,6 +295,7 @@ VOID WINAPI Sleep(DWORD dwMilliseconds) {
 }
 
 VOID WINAPI OutputDebugStringW(LPCWSTR lpOutputString) {
+    const OutsideTheModule outside;
     PlatformCall call;
     call.name = "OutputDebugStringW";
     call.text = kestrova::wideFrom(lpOutputString);

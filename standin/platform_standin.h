@@ -73,10 +73,23 @@ void holdAtVirtualClockLimit();
 // Whether a thread waits at the limit now.
 bool waitingAtVirtualClockLimit();
 
-// The calling thread's Sleep calls on the virtual clock go to `hook` in place
-// of moving the clock, so that a host can act at exact moments of the
-// module's pauses; the hook lets the time pass itself (advanceVirtualClock).
-// An empty hook ends it.
-void setThreadSleepHook(std::function<void(DWORD ms)> hook);
+// Runs `hook` at the start of every Sleep the calling thread makes (null
+// removes it): a test acts between two production cycles, on the production
+// thread itself, at an exact point.
+void setThreadSleepHook(std::function<void(DWORD milliseconds)> hook);
+
+// Marks the calling thread as running the world around the module (the
+// stand-in calls, the software port monitor and what is behind it) while
+// alive. A test that makes the module's memory run out leaves those
+// allocations alone: a real spooler or port monitor does not throw into the
+// module.
+class OutsideTheModule {
+public:
+    OutsideTheModule();
+    ~OutsideTheModule();
+    OutsideTheModule(const OutsideTheModule&) = delete;
+    OutsideTheModule& operator=(const OutsideTheModule&) = delete;
+};
+bool outsideTheModule();
 
 }  // namespace kestrova::standin
