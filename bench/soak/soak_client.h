@@ -3,10 +3,11 @@
 // or restores it out of turn, and deletes the jobs the plan says.
 //
 // Its requests are due at moments of the virtual clock and go out at the
-// production loop's pauses: the spooler thread, reaching a request's moment
-// in a pause, hands the request to the client's own thread and waits for the
-// answer. Only one thread acts at a time, so a run repeats exactly. The
-// module lets a request that comes early in a pause go at once.
+// production loop's pauses: the spooler thread, at the start of the first
+// pause after a request's moment, hands the request to the client's own
+// thread and waits for the answer. Only one thread acts at a time, so a run
+// repeats exactly. The module lets a request that comes early in a pause go
+// at once.
 #pragma once
 
 #include "bench/soak/soak_plan.h"
@@ -77,7 +78,7 @@ public:
     // After the last job: a continue still owed to the machine, and a last look.
     tool::ResultValues finish();
 
-    // The spooler thread's Sleep on the virtual clock.
+    // At the start of each Sleep of the spooler thread.
     void pause(DWORD ms);
 
     const ClientTotals& totals() const { return totals_; }
