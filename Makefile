@@ -5,7 +5,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 JOB        ?= examples/sample-job.txt
 
-.PHONY: all setup build demo test sanitize test-asan test-tsan bench clean preview-check
+.PHONY: all setup build demo test sanitize test-asan test-tsan bench clean preview-check soak
 
 all: build
 
@@ -56,6 +56,19 @@ test-tsan: setup
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_BENCH=OFF -DKESTROVA_SANITIZE=thread
 	cmake --build build-tsan -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -j $(JOBS) --output-on-failure
+
+# The soak (bench/soak, docs/tool.md): jobs through the real module against
+# the simulated machine with random faults while a client sends random control
+# requests, on the virtual clock; then the machine's card log and the spooler
+# calls are checked. The same SOAK_SEED gives the same run. A check, not a
+# test: make soak SOAK_CARDS=10000 SOAK_SEED=7 for a long one.
+SOAK_CARDS ?= 300
+SOAK_SEED  ?= 1
+SOAK_ARGS  ?=
+
+soak: setup $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target kestrova_soak
+	$(BUILD)/bench/soak/kestrova_soak --cards $(SOAK_CARDS) --seed $(SOAK_SEED) $(SOAK_ARGS)
 
 # Every bench/ program (Google Benchmark, JSON), then docs/performance.md
 # generated from the results.
