@@ -5,7 +5,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 JOB        ?= examples/sample-job.txt
 
-.PHONY: all setup build demo test sanitize test-asan test-tsan bench clean preview-check
+.PHONY: all setup build demo test sanitize test-asan test-tsan bench clean preview-check soak
 
 all: build
 
@@ -57,6 +57,19 @@ test-tsan: setup
 	cmake --build build-tsan -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -j $(JOBS) --output-on-failure
 
+# The soak (bench/soak, docs/tool.md): jobs through the real module against
+# the simulated machine with random faults while a client sends random control
+# requests, on the virtual clock; then the machine's card log and the spooler
+# calls are checked. The same SOAK_SEED gives the same run. A check, not a
+# test: make soak SOAK_CARDS=10000 SOAK_SEED=7 for a long one.
+SOAK_CARDS ?= 300
+SOAK_SEED  ?= 1
+SOAK_ARGS  ?=
+
+soak: setup $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target kestrova_soak
+	$(BUILD)/bench/soak/kestrova_soak --cards $(SOAK_CARDS) --seed $(SOAK_SEED) $(SOAK_ARGS)
+
 # Every bench/ program (Google Benchmark, JSON), then docs/performance.md
 # generated from the results.
 BENCH_RESULTS = $(BUILD)/bench/results
@@ -97,16 +110,21 @@ fuzz-smoke:
 
 # --- Windows: KestrovaLM.dll for x86 and x64 (MinGW-w64), tested under Wine
 WIN_CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_TESTS=OFF -DKESTROVA_BENCH=OFF
+VERSION := $(shell sed -n 's/^project.KestrovaLM VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+DIST    ?= dist
 
-.PHONY: windows windows-setup wine-test bench-wine
+.PHONY: windows windows-setup wine-test bench-wine dist
 
 windows-setup:
 	@scripts/setup.sh windows
 
-# Both modules (and the programs that load them); objdump then checks the
-# machine type, the one export and the system-only imports, and the x86
-# module's link is checked to run without stdcall fix-ups. These static
-# checks need no Windows runtime.
+# Both modules, kestrova.exe and the programs that test them under Wine.
+# The DLLs and kestrova.exe are shipped as built here: stripped, their debug
+# information in NAME.debug beside them. objdump and windres then check the
+# machine type, the one export and the system-only imports, the stand-in
+# winspool.drv's exports, the stripping and the version resource, and that
+# the x86 module's link runs without stdcall fix-ups. These static checks
+# need no Windows runtime.
 windows: windows-setup
 	cmake -S . -B win-build-x86 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake $(WIN_CMAKE_ARGS)
 	cmake --build win-build-x86 -j $(JOBS)
@@ -116,9 +134,14 @@ windows: windows-setup
 	tests/wine/check_pe.sh module x64 win-build-x64/KestrovaLM.dll
 	tests/wine/check_pe.sh program x86 win-build-x86/tool/kestrova.exe win-build-x86/tests/wine/spooler_check.exe
 	tests/wine/check_pe.sh program x64 win-build-x64/tool/kestrova.exe win-build-x64/tests/wine/spooler_check.exe
+	tests/wine/check_pe.sh standin x86 win-build-x86/tests/wine/winspool.drv
+	tests/wine/check_pe.sh standin x64 win-build-x64/tests/wine/winspool.drv
+	tests/wine/check_pe.sh release $(VERSION) win-build-x86/KestrovaLM.dll win-build-x86/tool/kestrova.exe \
+	  win-build-x64/KestrovaLM.dll win-build-x64/tool/kestrova.exe
 	tests/wine/check_pe.sh stdcall-guard win-build-x86
 
-# Both modules under Wine in a throw-away prefix, compared with the Linux module.
+# Both DLLs under Wine in a throw-away prefix, compared with the Linux module,
+# and kestrova.exe install / uninstall against Wine's spooler.
 wine-test: windows $(BUILD)/CMakeCache.txt
 	@scripts/setup.sh wine
 	cmake --build $(BUILD) -j $(JOBS) --target spooler_check KestrovaLM
@@ -133,5 +156,12 @@ bench-wine: windows
 	  python3 scripts/bench_report.py $(BENCH_RESULTS) docs/performance.md; \
 	else echo "bench-wine: results in $(BENCH_RESULTS); make bench writes the whole report"; fi
 
+# The release: $(DIST)/KestrovaLM-$(VERSION)/ and its zip (both DLLs, both
+# kestrova.exe, the INF example, an install note), and a zip of the debug
+# information beside it.
+dist: windows
+	@scripts/setup.sh dist
+	scripts/make_dist.sh $(VERSION) win-build-x86 win-build-x64 $(DIST)
+
 clean:
-	rm -rf $(BUILD) build-asan build-tsan
+	rm -rf $(BUILD) build-asan build-tsan $(DIST)

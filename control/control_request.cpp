@@ -29,31 +29,45 @@ std::int32_t exchange(MonitorPort& port, std::uint8_t command, const Bytes& payl
     return port.machineExchange(command, payload, replyCode, replyPayload);
 }
 
-// With no document of its own the port beneath is opened for the request.
-void openPortForRequest(MonitorPort& port, ControlTree& tree) {
-    const MONITOR2* portMonitor = port.portMonitor;
-    if (port.jobInfo.jobId != 0 || portMonitor->pfnStartDocPort == nullptr) return;
-    WideString printerName = port.printerName;  // NUL-terminated copy for the call
-    if (portMonitor->pfnStartDocPort(port.portHandle, printerName.data(), 0, 0, nullptr) == FALSE) {
-        putResultNumber(tree, L"start_doc_port", GetLastError());
+// With no document of its own the port beneath is opened for the request,
+// and closed again however the request ends (running out of memory half-way
+// included), so that the document calls beneath always pair up.
+class RequestDocument {
+public:
+    explicit RequestDocument(MonitorPort& port) : port_(port) {}
+    ~RequestDocument() {
+        // Looks at jobInfo again rather than trusting what open() saw.
+        const MONITOR2* portMonitor = port_.portMonitor;
+        if (!started_ || port_.jobInfo.jobId != 0 || portMonitor->pfnEndDocPort == nullptr) return;
+        portMonitor->pfnEndDocPort(port_.portHandle);
     }
-}
+    RequestDocument(const RequestDocument&) = delete;
+    RequestDocument& operator=(const RequestDocument&) = delete;
 
-void closePortAfterRequest(MonitorPort& port) {
-    const MONITOR2* portMonitor = port.portMonitor;
-    if (port.jobInfo.jobId != 0 || portMonitor->pfnEndDocPort == nullptr) return;
-    portMonitor->pfnEndDocPort(port.portHandle);
-}
+    void open(ControlTree& tree) {
+        const MONITOR2* portMonitor = port_.portMonitor;
+        if (port_.jobInfo.jobId != 0 || portMonitor->pfnStartDocPort == nullptr) return;
+        WideString printerName = port_.printerName;  // NUL-terminated copy for the call
+        started_ = true;
+        if (portMonitor->pfnStartDocPort(port_.portHandle, printerName.data(), 0, 0, nullptr) == FALSE) {
+            putResultNumber(tree, L"start_doc_port", GetLastError());
+        }
+    }
+
+private:
+    MonitorPort& port_;
+    bool started_ = false;
+};
 
 // Everything a handled request does under portLock; returns the error value.
 std::int32_t carryOut(MonitorPort& port, const TreeString& command, ControlTree& tree) {
     if (command == L"delete_job") {
-        std::lock_guard<std::mutex> guard(port.queueLock);
-        port.jobQueue.clearRecords();
+        port.deleteQueuedCards();
         return 0;
     }
 
-    openPortForRequest(port, tree);
+    RequestDocument document(port);
+    document.open(tree);
 
     port.link.sequence = kSequenceRestart;
     std::int32_t error = exchange(port, command::Poll, Bytes());
@@ -66,8 +80,6 @@ std::int32_t carryOut(MonitorPort& port, const TreeString& command, ControlTree&
     } else if (command == L"get_info") {
         error = writeStatusReport(port, tree);
     }
-
-    closePortAfterRequest(port);  // looks at jobInfo again: production may have ended it
     return error;
 }
 

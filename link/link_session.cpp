@@ -12,6 +12,8 @@ namespace {
 constexpr DWORD kExchangePauseMs = 10;
 constexpr std::uint8_t kSequenceFirst = 32;
 constexpr std::uint8_t kSequenceLast = 254;
+// More than any reply could hold; a line that babbles on is left as it is.
+constexpr std::size_t kMostBytesDrained = 64 * 1024;
 
 }  // namespace
 
@@ -44,6 +46,16 @@ std::int32_t LinkSession::exchange(std::uint8_t command, const Bytes& payload, L
         table->pfnSetPortTimeOuts(portHandle, &timeouts, 0);
     }
 
+    if (lineUnsettled) drainLine(table);
+    // Set until this exchange has ended: running out of memory half-way (the
+    // one failure that is thrown, not returned) leaves it set.
+    lineUnsettled = true;
+    const std::int32_t result = transfer(table, reply);
+    lineUnsettled = false;
+    return result;
+}
+
+std::int32_t LinkSession::transfer(const MONITOR2* table, LinkReply& reply) {
     Bytes wire = encode(frame);
     if (table == nullptr || table->pfnWritePort == nullptr) return exchange_result::WriteFailed;
     std::size_t sent = 0;
@@ -76,6 +88,20 @@ std::int32_t LinkSession::exchange(std::uint8_t command, const Bytes& payload, L
     reply.completionCode = frame.completionCode;
     reply.replyPayload = frame.payload;
     return exchange_result::Ok;
+}
+
+void LinkSession::drainLine(const MONITOR2* table) {
+    // What is left of a reply that was being read when memory ran out (or a
+    // whole one not read yet) must not pass for the answer to the next
+    // command: read it away until the line is quiet for a read time-out.
+    if (table != nullptr && table->pfnReadPort != nullptr) {
+        for (std::size_t drained = 0; drained < kMostBytesDrained; ++drained) {
+            std::uint8_t byte = 0;
+            DWORD got = 0;
+            if (table->pfnReadPort(portHandle, &byte, 1, &got) != TRUE || got == 0) break;
+        }
+    }
+    lineUnsettled = false;
 }
 
 }  // namespace kestrova

@@ -43,6 +43,13 @@ public:
     LinkFrame frame;
     MachineAddress address;
     std::uint8_t sequence = kSequenceRestart;
+    // An exchange ended by running out of memory may have left reply bytes
+    // on the line; the next exchange reads them away before it sends.
+    bool lineUnsettled = false;
+
+private:
+    std::int32_t transfer(const MONITOR2* table, LinkReply& reply);
+    void drainLine(const MONITOR2* table);
 };
 
 }  // namespace kestrova

@@ -30,9 +30,22 @@ bool completesWithoutState(std::uint8_t letter) {
     return letter == command::JobSetup || letter == command::RunControl || letter == command::ModuleInfo;
 }
 
+// A restore empties the machine's card path: a card it finds personalised
+// without error is done with and leaves the queue, once per restore, by
+// whichever of the restore's replies is read first. (Read first, the
+// acknowledgement moves the state to "Restoring", so the completion that
+// follows finds nothing to give up.) A spoiled card, or one of a deleted
+// job, is not the queue's to give up.
+bool restoreGivesUpFrontCard(MachineState machineState, bool firstReply, CardInMachine& card) {
+    const bool givesUp = firstReply && machineState > state::Personalizing && !card.spoiled && !card.orphaned;
+    card = CardInMachine{};
+    return givesUp;
+}
+
 }  // namespace
 
-ReplyMeaning interpretReply(const LinkReply& answer, MachineState& machineState, std::int32_t& hwErrorCode) {
+ReplyMeaning interpretReply(const LinkReply& answer, MachineState& machineState, std::int32_t& hwErrorCode,
+                            CardInMachine& card) {
     switch (answer.replyCode) {
         case reply::EOT:
         case reply::ENQ:
@@ -43,10 +56,10 @@ ReplyMeaning interpretReply(const LinkReply& answer, MachineState& machineState,
             if (started < 0) return {code::UnexpectedReply};
             ReplyMeaning meaning;
             if (answer.answeredCommand == command::Restore) {
-                // A restore after personalisation abandons the card at the
-                // front of the queue.
-                meaning.abandonsFrontCard = machineState > state::Personalizing;
+                meaning.abandonsFrontCard = restoreGivesUpFrontCard(machineState, true, card);
                 hwErrorCode = code::Success;
+            } else if (answer.answeredCommand == command::Load) {
+                card.spoiled = false;  // a new card
             }
             machineState = started;
             return meaning;
@@ -56,18 +69,25 @@ ReplyMeaning interpretReply(const LinkReply& answer, MachineState& machineState,
             return {code::RejectBase + answer.rejectCode};
 
         default: {
-            std::int32_t result = code::Success;
+            ReplyMeaning meaning;
+            const bool failed = answer.completionCode != kCompletionSuccess;
+            if (answer.answeredCommand == command::Restore) {
+                // First only when its acknowledgement was lost on the line.
+                meaning.abandonsFrontCard = restoreGivesUpFrontCard(machineState, card.restorePending, card);
+            } else if (answer.answeredCommand == command::Personalize && failed) {
+                card.spoiled = true;
+            }
             const MachineState completed = completedState(answer.answeredCommand);
             if (completed >= 0) {
                 machineState = completed;
             } else if (!completesWithoutState(answer.answeredCommand)) {
-                result = code::UnexpectedReply;
+                meaning.result = code::UnexpectedReply;
             }
-            if (answer.completionCode != kCompletionSuccess) {
+            if (failed) {
                 hwErrorCode = answer.completionCode;
-                return {answer.completionCode};
+                meaning.result = answer.completionCode;
             }
-            return {result};
+            return meaning;
         }
     }
 }

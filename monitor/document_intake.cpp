@@ -3,6 +3,7 @@
 #include "link/link_session.h"
 #include "platform/platform_calls.h"
 #include "port/monitor_port.h"
+#include "production/configuration.h"
 
 #include <mutex>
 #include <utility>
@@ -39,9 +40,12 @@ JobInfo documentIdentity(LPWSTR pPrinterName, DWORD jobId, DWORD level, LPBYTE p
 
 BOOL startDocPort(MonitorPort& port, LPWSTR pPrinterName, DWORD jobId, DWORD level, LPBYTE pDocInfo) {
     std::lock_guard<std::mutex> portGuard(port.portLock);
-    port.jobInfo.clear();
+    // All that needs memory comes first, while nothing is opened or changed:
+    // running out of it leaves the port exactly as it was.
     JobInfo started = documentIdentity(pPrinterName, jobId, level, pDocInfo);
+    CoordinateRuleSet rules = readConfiguration();
 
+    port.jobInfo.clear();
     // A document started again without an EndDocPort still holds the
     // previous handle; the field is about to be overwritten.
     if (port.printerHandle != nullptr) {
@@ -49,17 +53,23 @@ BOOL startDocPort(MonitorPort& port, LPWSTR pPrinterName, DWORD jobId, DWORD lev
         port.printerHandle = nullptr;
     }
     PRINTER_DEFAULTSW defaults{nullptr, nullptr, PRINTER_ALL_ACCESS};
+    // The spooler asks GetLastError why a document did not start: what
+    // follows a failure (closing, the debugger text) must not overwrite the
+    // reason.
+    DWORD failure = ERROR_SUCCESS;
     BOOL result = OpenPrinterW(pPrinterName, &port.printerHandle, &defaults);
     if (result == TRUE) {
         result = port.portMonitor->pfnStartDocPort(port.portHandle, pPrinterName, jobId, level, pDocInfo);
         if (result == TRUE) {
             port.jobInfo = std::move(started);
         } else {
+            failure = GetLastError();
             // No document will end, so nothing else would close it.
             ClosePrinter(port.printerHandle);
             port.printerHandle = nullptr;
         }
     } else {
+        failure = GetLastError();
         port.printerHandle = nullptr;
     }
 
@@ -67,9 +77,11 @@ BOOL startDocPort(MonitorPort& port, LPWSTR pPrinterName, DWORD jobId, DWORD lev
     {
         std::lock_guard<std::mutex> queueGuard(port.queueLock);
         port.jobQueue.clearRecords();
-        port.jobQueue.loadRules();
+        if (!rules.read) reportConfigurationNotFound();
+        port.jobQueue.setRules(std::move(rules));
     }
     port.link.sequence = kSequenceRestart;
+    if (result != TRUE) SetLastError(failure);
     return result;
 }
 

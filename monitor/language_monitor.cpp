@@ -13,13 +13,24 @@ namespace {
 MONITOR2 gFunctionTable;                 // the one table, alive as long as the module
 LanguageMonitor* gLastMonitor = nullptr;  // released at process detach
 
+// Destroys the monitor's ports in list order without closing the ports
+// beneath, then the monitor.
+void release(LanguageMonitor* monitor) {
+    if (monitor == gLastMonitor) gLastMonitor = nullptr;
+    for (auto& port : monitor->ports) port.reset();
+    delete monitor;
+}
+
 VOID WINAPI shutdownEntry(HANDLE hMonitor) noexcept {
     if (hMonitor == nullptr) return;
     auto* monitor = static_cast<LanguageMonitor*>(hMonitor);
-    if (monitor == gLastMonitor) gLastMonitor = nullptr;
-    // Ports are destroyed in list order without closing the ports beneath.
-    for (auto& port : monitor->ports) port.reset();
-    delete monitor;
+    try {
+        // The spooler's own thread: a document still started gives its printer back.
+        for (auto& port : monitor->ports) port->closePrinter();
+    } catch (...) {
+        // A lock that cannot be taken leaves that handle to the spooler.
+    }
+    release(monitor);
 }
 
 void fillTable() {
@@ -44,6 +55,10 @@ MonitorPort* LanguageMonitor::findPort(const WideString& portName, const WideStr
     return nullptr;
 }
 
+bool LanguageMonitor::lists(const MonitorPort* port) const {
+    return std::any_of(ports.begin(), ports.end(), [port](const auto& p) { return p.get() == port; });
+}
+
 bool LanguageMonitor::removePort(MonitorPort* port) {
     auto it = std::find_if(ports.begin(), ports.end(), [port](const auto& p) { return p.get() == port; });
     if (it == ports.end()) return false;
@@ -63,10 +78,10 @@ LPMONITOR2 initializePrintMonitor2(PMONITORINIT pMonitorInit, PHANDLE phMonitor)
     return &gFunctionTable;
 }
 
-void processDetach() {
+void processDetach(DetachReason reason) {
     LanguageMonitor* monitor = gLastMonitor;
     gLastMonitor = nullptr;
-    if (monitor != nullptr) shutdownEntry(monitor);
+    if (monitor != nullptr && reason == DetachReason::Unload) release(monitor);
 }
 
 const MONITOR2& moduleFunctionTable() { return gFunctionTable; }

@@ -15,6 +15,7 @@ public:
     explicit LanguageMonitor(PMONITORINIT init) : monitorInit(init) {}
 
     MonitorPort* findPort(const WideString& portName, const WideString& printerName) const;
+    bool lists(const MonitorPort* port) const;
     // Destroys the port and removes it from the list; false if it is not listed.
     bool removePort(MonitorPort* port);
 
@@ -25,8 +26,12 @@ public:
 // Creates a monitor and fills the module's table; what the export returns.
 LPMONITOR2 initializePrintMonitor2(PMONITORINIT pMonitorInit, PHANDLE phMonitor);
 
-// Releases the monitor the module last created, as DLL_PROCESS_DETACH does.
-void processDetach();
+// Why the module is going away. Unload (FreeLibrary, dlclose) releases the
+// monitor the module last created, its memory only: no spooler or port
+// monitor call runs under the loader lock. ProcessEnd (DLL_PROCESS_DETACH
+// with lpReserved set) releases nothing: the process takes it all along.
+enum class DetachReason { Unload, ProcessEnd };
+void processDetach(DetachReason reason = DetachReason::Unload);
 
 // The module's table (for tests that look at it without a monitor).
 const MONITOR2& moduleFunctionTable();

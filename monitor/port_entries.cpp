@@ -54,8 +54,16 @@ BOOL WINAPI openPortExEntry(HANDLE hMonitor, HANDLE hMonitorPort, LPWSTR pPortNa
         HANDLE portHandle = nullptr;
         const BOOL opened = pMonitor2->pfnOpenPort(hMonitorPort, pPortName, &portHandle);
         if (opened != TRUE) return opened;
-        monitor->ports.push_back(std::make_unique<MonitorPort>(monitor, hMonitorPort, portName, printerName,
-                                                               portHandle, pMonitor2));
+        std::unique_ptr<MonitorPort> port;
+        try {
+            port = std::make_unique<MonitorPort>(monitor, hMonitorPort, portName, printerName, portHandle,
+                                                 pMonitor2);
+        } catch (...) {
+            // No object for the port beneath: it is closed again, all or nothing.
+            pMonitor2->pfnClosePort(portHandle);
+            throw;
+        }
+        monitor->ports.push_back(std::move(port));  // the slot is reserved: cannot fail
         *pHandle = monitor->ports.back().get();
         return opened;
     });
@@ -72,6 +80,8 @@ BOOL WINAPI closePortEntry(HANDLE hPort) noexcept {
         }
         const BOOL closed = port->portMonitor->pfnClosePort(port->portHandle);
         if (closed != TRUE) return closed;
+        if (!port->monitor->lists(port)) return FALSE;
+        port->closePrinter();
         return port->monitor->removePort(port) ? TRUE : FALSE;
     });
 }

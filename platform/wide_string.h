@@ -3,6 +3,7 @@
 
 #include "platform/windows_types.h"
 
+#include <cstddef>
 #include <string>
 
 namespace kestrova {
@@ -20,5 +21,15 @@ inline WideString wideFromAscii(const char* text) {
     for (; *text != '\0'; ++text) out.push_back(static_cast<WCHAR>(static_cast<unsigned char>(*text)));
     return out;
 }
+
+// An ASCII text as a NUL-terminated wide string made at compile time, for
+// what must be said even when memory has run out.
+template <std::size_t N>
+struct WideText {
+    constexpr explicit WideText(const char (&ascii)[N]) : text{} {
+        for (std::size_t i = 0; i < N; ++i) text[i] = static_cast<WCHAR>(ascii[i]);
+    }
+    WCHAR text[N];
+};
 
 }  // namespace kestrova

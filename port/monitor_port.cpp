@@ -16,10 +16,15 @@ MonitorPort::MonitorPort(LanguageMonitor* owner, HANDLE monitorPortHandle, WideS
       portMonitor(portMonitorTable),
       link(portMonitorTable, portBeneath) {}
 
-MonitorPort::~MonitorPort() {
-    // A port closed while a document was started would otherwise leak its
-    // printer handle.
-    if (printerHandle != nullptr) ClosePrinter(printerHandle);
+// Releases memory only: it also runs at process detach, under the loader
+// lock, where calling into another module can deadlock the spooler.
+MonitorPort::~MonitorPort() = default;
+
+void MonitorPort::closePrinter() {
+    std::lock_guard<std::mutex> guard(portLock);
+    if (printerHandle == nullptr) return;
+    ClosePrinter(printerHandle);
+    printerHandle = nullptr;
 }
 
 std::unique_lock<std::mutex> MonitorPort::lockBetweenCycles() {
@@ -27,6 +32,7 @@ std::unique_lock<std::mutex> MonitorPort::lockBetweenCycles() {
     // lock leaves it at the start of the pause, free to go.
     const std::uint64_t seen = cyclesEnded.load();
     std::unique_lock<std::mutex> guard(portLock);
+    if (!producing || std::chrono::steady_clock::now() - lastCycleEnd < kRoomInPause) return guard;
     // Bounded in real time: a production loop whose pause does not end (its
     // host holds its Sleep) must not hold the request back for ever; after
     // the bound the request simply goes now, between two cycles as always.
@@ -36,6 +42,7 @@ std::unique_lock<std::mutex> MonitorPort::lockBetweenCycles() {
 
 void MonitorPort::cycleDone(bool stillProducing) {
     producing = stillProducing;
+    lastCycleEnd = std::chrono::steady_clock::now();
     ++cyclesEnded;
     cycleEnded.notify_all();
 }

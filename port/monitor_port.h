@@ -7,6 +7,7 @@
 #include "link/bytes.h"
 #include "link/link_session.h"
 #include "link/machine_state.h"
+#include "link/reply_interpretation.h"
 #include "platform/spooler_monitor.h"
 #include "platform/wide_string.h"
 #include "port/job_info.h"
@@ -37,14 +38,24 @@ public:
     // queue. The caller holds portLock.
     std::int32_t machineExchange(std::uint8_t command, const Bytes& payload, std::uint8_t& replyCode,
                                  Bytes& replyPayload);
+    // Empties the queue of cards ("delete_job", or a job that cannot be
+    // produced whole). The caller holds portLock.
+    void deleteQueuedCards();
+    // Closes the printer handle a started document still holds (ClosePort
+    // and Shutdown; destroying the port closes nothing).
+    void closePrinter();
 
     // portLock for a control request. While production runs, the request
-    // goes at the start of a pause between two cycles: one that came in the
-    // middle of a pause waits for the next cycle to end, so that it does not
-    // hold the port past the pause and put the next cycle back. It waits for
-    // at most one cycle, and never longer than kLongestCycleWait.
+    // goes early in a pause between two cycles: one that comes later than
+    // kRoomInPause after a cycle ended waits for the next cycle to end, so
+    // that it does not hold the port past the pause and put the next cycle
+    // back. It waits for at most one cycle, and never longer than
+    // kLongestCycleWait.
     std::unique_lock<std::mutex> lockBetweenCycles();
-    static constexpr std::chrono::milliseconds kLongestCycleWait{250};
+    // A get_info (two polls and ModuleInfo, about 35 ms) fits in what is
+    // left of the 90 ms pause.
+    static constexpr std::chrono::milliseconds kRoomInPause{40};
+    static constexpr std::chrono::milliseconds kLongestCycleWait{100};
     // The production loop's side, with portLock held: a cycle has ended, or
     // production has (producing false).
     void cycleDone(bool stillProducing);
@@ -66,9 +77,12 @@ public:
     std::int32_t hwErrorCode = 0;
     MachineState machineState = state::Unknown;
     JobRecord currentRecord;
+    // Whether a restore gives up the card in the machine; guarded by portLock.
+    CardInMachine cardInMachine;
     // Production's cycles, for lockBetweenCycles; changed under portLock.
     std::condition_variable cycleEnded;
     std::atomic<std::uint64_t> cyclesEnded{0};
+    std::chrono::steady_clock::time_point lastCycleEnd;
     bool producing = false;
 
     // How often OpenPortEx has handed this port out and not yet had it closed.

@@ -5,11 +5,13 @@
 
 #include "link/machine_command.h"
 #include "platform/platform_calls.h"
+#include "platform/wide_string.h"
 #include "port/monitor_port.h"
 #include "production/payload_texts.h"
 
 #include <cstddef>
 #include <mutex>
+#include <new>
 
 namespace kestrova {
 
@@ -26,6 +28,12 @@ public:
     // state. The caller holds portLock and has seen hwErrorCode at 0.
     void run() {
         if (!send(command::Poll, noPayload()) || replyCode_ != reply::ENQ) return;
+        if (port_.cardInMachine.orphaned) {
+            // The machine holds a card of a deleted job: nothing of this job
+            // goes to the machine before a restore has taken it out.
+            send(command::Restore, noPayload());
+            return;
+        }
         switch (port_.machineState) {
             case state::Unknown:
                 send(command::Restore, noPayload());
@@ -109,6 +117,36 @@ BOOL finishJob(MonitorPort& port) {
     return ended;
 }
 
+constexpr WideText kDataNotStored("KestrovaLM: job not printed: its data could not be stored (out of memory)\n");
+constexpr WideText kMemoryRanOut("KestrovaLM: job not printed: memory ran out while it was produced\n");
+constexpr WideText kProductionFailed("KestrovaLM: job not printed: production failed\n");
+
+// A job that cannot be produced whole is not produced at all and not
+// reported printed: its cards are dropped (a card of it in the machine is
+// restored away before the next job's), the document beneath ends, the
+// printer handle is given back and the spooler sees FALSE with the reason in
+// the last error; the debugger hears why. Allocates nothing, as it also runs
+// when memory has run out. The caller holds portLock.
+BOOL refuseJob(MonitorPort& port, const WCHAR* why, DWORD lastError, bool stoppedHalfWay) {
+    port.deleteQueuedCards();
+    if (stoppedHalfWay) {
+        // An exchange may have been cut short: what the machine did with
+        // this job's card is not known, so the next job restores it first.
+        port.cardInMachine.orphaned = true;
+        port.machineState = state::Unknown;
+    }
+    port.jobStream.reset();
+    port.portMonitor->pfnEndDocPort(port.portHandle);
+    if (port.printerHandle != nullptr) {
+        ClosePrinter(port.printerHandle);
+        port.printerHandle = nullptr;
+    }
+    port.jobInfo.clear();
+    OutputDebugStringW(why);
+    SetLastError(lastError);
+    return FALSE;
+}
+
 // Leaves no control request waiting for a cycle that will not come, however
 // production ends.
 class ProducingMark {
@@ -128,27 +166,41 @@ private:
 }  // namespace
 
 BOOL produceJob(MonitorPort& port) {
-    {
-        std::lock_guard<std::mutex> queueGuard(port.queueLock);
-        splitJobStream(port.jobStream, port.jobQueue);
-    }
-    port.jobStream.reset();
-
     const ProducingMark mark(port);
-    CycleRunner cycle(port);
-    for (;;) {
-        std::size_t remaining = 0;
+    try {
+        if (port.jobStream.failed()) {
+            // WritePort lost some of the job's bytes: printing the rest would
+            // deliver a run with cards missing, the last stored one possibly cut.
+            std::lock_guard<std::mutex> portGuard(port.portLock);
+            return refuseJob(port, kDataNotStored.text, ERROR_NOT_ENOUGH_MEMORY, false);
+        }
         {
             std::lock_guard<std::mutex> queueGuard(port.queueLock);
-            remaining = port.jobQueue.size();
+            splitJobStream(port.jobStream, port.jobQueue);
         }
-        {
-            std::lock_guard<std::mutex> portGuard(port.portLock);
-            if (remaining == 0) return finishJob(port);
-            if (port.hwErrorCode == code::Success) cycle.run();
-            port.cycleDone(true);
+        port.jobStream.reset();
+
+        CycleRunner cycle(port);
+        for (;;) {
+            std::size_t remaining = 0;
+            {
+                std::lock_guard<std::mutex> queueGuard(port.queueLock);
+                remaining = port.jobQueue.size();
+            }
+            {
+                std::lock_guard<std::mutex> portGuard(port.portLock);
+                if (remaining == 0) return finishJob(port);
+                if (port.hwErrorCode == code::Success) cycle.run();
+                port.cycleDone(true);
+            }
+            Sleep(kCyclePauseMs);
         }
-        Sleep(kCyclePauseMs);
+    } catch (const std::bad_alloc&) {
+        std::lock_guard<std::mutex> portGuard(port.portLock);
+        return refuseJob(port, kMemoryRanOut.text, ERROR_NOT_ENOUGH_MEMORY, true);
+    } catch (...) {
+        std::lock_guard<std::mutex> portGuard(port.portLock);
+        return refuseJob(port, kProductionFailed.text, ERROR_INTERNAL_ERROR, true);
     }
 }
 

@@ -102,13 +102,27 @@ bool readRules(std::string_view bytes, CoordinateRules& horizontal, CoordinateRu
            readDirection(tree, L"KestrovaLM.replace-coordinates.vertical", vertical);
 }
 
-void JobQueue::loadRules() {
-    horizontalRules.clear();
-    verticalRules.clear();
+CoordinateRuleSet readConfiguration() {
+    CoordinateRuleSet rules;
     std::string bytes;
-    if (readFile(kConfigurationPath, bytes) && readRules(bytes, horizontalRules, verticalRules)) return;
-    const WideString message = wideFromAscii("KestrovaLM.cfg not found\n");
-    OutputDebugStringW(message.c_str());
+    rules.read = readFile(kConfigurationPath, bytes) && readRules(bytes, rules.horizontal, rules.vertical);
+    return rules;
+}
+
+void reportConfigurationNotFound() {
+    static constexpr WideText kNotFound("KestrovaLM.cfg not found\n");
+    OutputDebugStringW(kNotFound.text);
+}
+
+void JobQueue::loadRules() {
+    CoordinateRuleSet rules = readConfiguration();
+    if (!rules.read) reportConfigurationNotFound();
+    setRules(std::move(rules));
+}
+
+void JobQueue::setRules(CoordinateRuleSet&& rules) noexcept {
+    horizontalRules.swap(rules.horizontal);
+    verticalRules.swap(rules.vertical);
 }
 
 }  // namespace kestrova

@@ -17,6 +17,21 @@ extern const char* const kConfigurationPath;
 constexpr std::size_t kConfigurationMaxBytes = 1024 * 1024;
 constexpr int kConfigurationMaxDepth = 64;
 
+// The rules one document start loads from the file.
+struct CoordinateRuleSet {
+    CoordinateRules horizontal;
+    CoordinateRules vertical;
+    // False: the file is missing or could not be read; the rules hold what
+    // was read before the failure.
+    bool read = false;
+};
+
+// Reads the file now. Nothing but memory running out makes it throw.
+CoordinateRuleSet readConfiguration();
+
+// The debugger text "KestrovaLM.cfg not found"; allocates nothing.
+void reportConfigurationNotFound();
+
 // Reads the rules from the file's bytes (each byte one character) into the
 // two maps, the first rule for a value winning. Returns false at the first
 // failure; the rules inserted before it stay.

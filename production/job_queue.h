@@ -14,6 +14,7 @@
 namespace kestrova {
 
 using CoordinateRules = std::map<std::int32_t, std::int32_t>;
+struct CoordinateRuleSet;  // production/configuration.h
 
 class JobQueue {
 public:
@@ -30,6 +31,8 @@ public:
 
     // Reloads the coordinate rules from the configuration file.
     void loadRules();
+    // Puts rules read earlier in place of the current ones.
+    void setRules(CoordinateRuleSet&& rules) noexcept;
 
     std::shared_ptr<const CardLayout> layout;  // never null
     JobRecordStore records;

@@ -137,8 +137,10 @@ void JobRecordStore::pop_front() {
 }
 
 void JobRecordStore::clear() {
-    std::deque<Block>().swap(blocks_);
-    std::deque<LayoutRun>().swap(runs_);
+    // clear() gives every block back and allocates nothing (an empty deque
+    // made to swap with would), so a document start cannot fail here.
+    blocks_.clear();
+    runs_.clear();
     frontCard_ = 0;
     endCard_ = 0;
 }

@@ -4,6 +4,7 @@
 #   scripts/setup.sh fuzz       clang with libFuzzer and the sanitizer runtimes
 #   scripts/setup.sh windows    MinGW-w64 cross compilers (posix thread model)
 #   scripts/setup.sh wine       Wine with 32- and 64-bit support
+#   scripts/setup.sh dist       zip, for the release archive
 #   scripts/setup.sh preview    an SVG renderer and fonts, to check card previews as pictures
 set -euo pipefail
 
@@ -13,8 +14,9 @@ packages_for() {
     fuzz) echo "clang libclang-rt-14-dev" ;;
     windows) echo "g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64" ;;
     wine) echo "wine wine32:i386 wine64" ;;
+    dist) echo "zip" ;;
     preview) echo "librsvg2-bin fonts-dejavu-core python3" ;;
-    *) echo "setup.sh: unknown set '$1' (build, fuzz, windows, wine, preview)" >&2; exit 2 ;;
+    *) echo "setup.sh: unknown set '$1' (build, fuzz, windows, wine, dist, preview)" >&2; exit 2 ;;
   esac
 }
 

@@ -38,6 +38,12 @@ struct PersonalisedCard {
     bool decodedExactly = false;
     std::uint8_t completionCode = '0';  // other than '0': the personalisation failed (a spoiled card)
     bool delivered = false;             // left the machine at the exit (by Eject or a restore)
+    // The reply that reported the completion was damaged on the line (a bad
+    // check byte, a stray byte ahead of it): the host cannot have read it.
+    bool completionLost = false;
+    // The number (by the machine's count of frames received) of the frame
+    // whose Personalize started this personalisation.
+    std::size_t personalizeFrame = 0;
 
     // The texts of the items, in order: what a test compares with the job's lines.
     std::vector<std::string> texts() const;

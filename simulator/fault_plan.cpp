@@ -44,11 +44,15 @@ struct Parser {
             return true;
         }
         const bool every = !text.empty() && text[0] == '*';
-        const auto n = option_text::parseUnsigned(every ? text.substr(1) : text, kMaxCount);
+        const bool chance = !text.empty() && text[0] == '?';
+        const auto n = option_text::parseUnsigned(every || chance ? text.substr(1) : text, kMaxCount);
         if (!n || *n == 0) {
-            return fail(fault, "after '@' comes a card number N (from 1), *N for every N-th card, or * for every card");
+            return fail(fault, "after '@' comes a card number N (from 1), *N for every N-th card, * for every card, "
+                               "or ?N for a chance of 1 in N");
         }
-        when = FaultWhen{every ? FaultWhen::Mode::Every : FaultWhen::Mode::Card, static_cast<std::size_t>(*n)};
+        const FaultWhen::Mode mode = every ? FaultWhen::Mode::Every : chance ? FaultWhen::Mode::Chance
+                                                                               : FaultWhen::Mode::Card;
+        when = FaultWhen{mode, static_cast<std::size_t>(*n)};
         return true;
     }
 
@@ -146,7 +150,8 @@ struct Parser {
 
 bool FaultWhen::matches(std::size_t card) const {
     switch (mode) {
-        case Mode::Once: return true;
+        case Mode::Once:
+        case Mode::Chance: return true;
         case Mode::Card: return card == n;
         case Mode::Every: return n != 0 && card % n == 0;
     }
@@ -213,8 +218,9 @@ const char* faultGrammarText() {
            "moduleinfo, or its letter p ! l L J P E T w.\n"
            "WHEN counts the cards the machine takes in (a card produced again after a\n"
            "restore counts again): N strikes card N only, *N every N-th card, * every\n"
-           "card; without @ the fault strikes once, at the first matching command.\n"
-           "A fault strikes at most once per card.\n"
+           "card, ?N each matching command with a chance of 1 in N (the draws are\n"
+           "seeded, so a run repeats); without @ the fault strikes once, at the first\n"
+           "matching command. A fault strikes at most once per card.\n"
            "Example: nak:load:7@*5,fail:personalize:3@12,jam:30\n";
 }
 

@@ -25,9 +25,11 @@ enum class FaultKind {
 // takes in (1 for the first PreLoad; a card produced again after a restore
 // is taken in again and gets a new number).
 struct FaultWhen {
-    enum class Mode { Once, Card, Every };
+    enum class Mode { Once, Card, Every, Chance };
     Mode mode = Mode::Once;  // Once: the first matching command only
-    std::size_t n = 0;       // Card: that card; Every: every n-th card
+    std::size_t n = 0;       // Card: that card; Every: every n-th card; Chance: 1 in n matching commands
+
+    // Whether the fault may strike this card (Chance: the machine draws besides).
 
     bool matches(std::size_t card) const;
 };
@@ -45,6 +47,9 @@ struct Fault {
 
 struct FaultPlan {
     std::vector<Fault> faults;
+    // Seeds the machine's draws for faults by chance: the same seed and the
+    // same frames give the same faults.
+    std::uint64_t seed = 1;
 
     // Bytes a single write may hand over (0: no limit).
     std::size_t writeChunk() const;

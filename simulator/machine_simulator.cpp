@@ -34,6 +34,7 @@ void MachineSimulator::setFaults(FaultPlan faults) {
     plan_ = std::move(faults);
     faultLastCard_.assign(plan_.faults.size(), 0);
     faultSpent_.assign(plan_.faults.size(), false);
+    chance_.seed(plan_.seed);
 }
 
 FaultPlan MachineSimulator::faults() const {
@@ -72,11 +73,15 @@ MachineReply MachineSimulator::answer(const std::uint8_t* frame, std::size_t siz
 
     const Fault* fault = strikingFault(request.command, card, now);
     if (fault != nullptr && fault->kind == FaultKind::Silent) return out;
+    const std::size_t logged = log_.size();
     if (fault != nullptr && fault->kind == FaultKind::Nak) {
         out.bytes = request.nak(fault->code);
     } else {
         out.bytes = perform(request, fault, now);
     }
+    // A personalisation whose report is damaged: the host never learns of it.
+    const bool damages = fault != nullptr && (fault->kind == FaultKind::BadCheck || fault->kind == FaultKind::Stray);
+    if (damages && log_.size() > logged) log_.back().completionLost = true;
     if (fault != nullptr) {
         switch (fault->kind) {
             case FaultKind::BadCheck: out.bytes.back() ^= 0xFF; break;
@@ -140,11 +145,14 @@ Bytes MachineSimulator::startOperation(const RequestFrame& request, const Fault*
     switch (letter) {
         case command::PreLoad:
             ++counts_.cardsTakenIn;
-            card_ = CardInMachine{counts_.cardsTakenIn, CardInMachine::Stage::Feeding, std::nullopt, {}, {}};
+            card_ = CardInMachine{counts_.cardsTakenIn, CardInMachine::Stage::Feeding, std::nullopt, {}, {}, 0};
             if (hopper_ > 0) --hopper_;
             break;
         case command::Load: operation.jams = armJam(false, letter, now); break;
-        case command::Personalize: card_->personalisationText = request.payload; break;
+        case command::Personalize:
+            card_->personalisationText = request.payload;
+            card_->personalizeFrame = counts_.framesReceived;
+            break;
         case command::Eject: operation.jams = armJam(true, letter, now); break;
         default: break;
     }
@@ -252,6 +260,7 @@ void MachineSimulator::complete(const Operation& operation) {
             entry.items = std::move(decoded.items);
             entry.decodedExactly = decoded.exact;
             entry.completionCode = operation.completionCode;
+            entry.personalizeFrame = card_->personalizeFrame;
             log_.push_back(std::move(entry));
             break;
         }
@@ -304,6 +313,7 @@ const Fault* MachineSimulator::strikingFault(std::uint8_t command, std::size_t c
         if (fault.kind == FaultKind::Jam || fault.kind == FaultKind::WriteChunk) continue;
         if (fault.command != command || !fault.when.matches(card)) continue;
         if (fault.when.mode == FaultWhen::Mode::Once ? faultSpent_[i] : faultLastCard_[i] == card) continue;
+        if (fault.when.mode == FaultWhen::Mode::Chance && chance_() % fault.when.n != 0) continue;
         faultSpent_[i] = true;
         faultLastCard_[i] = card;
         fired_.push_back(FiredFault{i, fault.text, command, card, now});

@@ -28,6 +28,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,7 @@ struct CardInMachine {
     std::optional<CardSetup> setup;
     Bytes setupText;
     Bytes personalisationText;
+    std::size_t personalizeFrame = 0;  // the frame whose Personalize was taken
 };
 
 struct MachineStatus {
@@ -134,6 +136,7 @@ private:
     FaultPlan plan_;
     std::vector<std::size_t> faultLastCard_;  // per fault: the card it last struck, 0 for none
     std::vector<bool> faultSpent_;            // per fault: a one-off that has struck
+    std::mt19937_64 chance_;                  // the draws of faults by chance
     std::vector<FiredFault> fired_;
 
     std::optional<Operation> operation_;

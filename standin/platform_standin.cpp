@@ -4,6 +4,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -22,12 +24,15 @@ struct State {
     BOOL setJobResult = TRUE;
     BOOL closePrinterResult = TRUE;
     std::uintptr_t nextHandle = 0x1000;
+    std::size_t exitMark = SIZE_MAX;  // where calls() stood when the process was about to end
     WideString debugText;
 };
 
+// Never destroyed: modules are finalised after the static objects, and
+// whatever they call then must still find it.
 State& state() {
-    static State s;
-    return s;
+    static State* s = new State;
+    return *s;
 }
 
 // What every Sleep and every clock reading looks at is kept in atomics, not
@@ -42,6 +47,8 @@ std::atomic<std::uint64_t> gSleepCount{0};
 std::atomic<std::uint64_t> gSleptMs{0};
 
 thread_local DWORD tLastError = 0;
+thread_local int tOutsideTheModule = 0;
+thread_local std::function<void(DWORD)> tSleepHook;
 thread_local std::uint64_t tSleepCount = 0;
 thread_local std::uint64_t tSleptMs = 0;
 
@@ -95,6 +102,8 @@ void reset() {
     s.openPrinterError = 1801;
     s.setJobResult = TRUE;
     s.closePrinterResult = TRUE;
+    s.nextHandle = 0x1000;
+    s.exitMark = SIZE_MAX;
     s.debugText.clear();
     gRealStart = std::chrono::steady_clock::now().time_since_epoch().count();
     gClockMode = static_cast<int>(ClockMode::Real);
@@ -151,6 +160,30 @@ void setOpenPrinterError(DWORD error) {
     s.openPrinterError = error;
 }
 
+void reportSpoolerCallsAtExit() {
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.exitMark = s.calls.size();
+}
+
+namespace {
+
+// Runs after the modules that import this library have been finalised.
+__attribute__((destructor)) void reportAtProcessEnd() {
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (s.exitMark == SIZE_MAX) return;
+    std::string late;
+    for (std::size_t i = s.exitMark; i < s.calls.size(); ++i) {
+        const std::string& name = s.calls[i].name;
+        if (name == "OpenPrinterW" || name == "SetJobW" || name == "ClosePrinter") late += name + "\n";
+    }
+    std::printf("spooler calls while the process ended: %s", late.empty() ? "none\n" : ("\n" + late).c_str());
+    std::fflush(stdout);
+}
+
+}  // namespace
+
 WideString debugOutput() {
     State& s = state();
     std::lock_guard<std::mutex> guard(s.lock);
@@ -197,6 +230,12 @@ bool waitingAtVirtualClockLimit() {
     return c.waiting > 0;
 }
 
+void setThreadSleepHook(std::function<void(DWORD)> hook) { tSleepHook = std::move(hook); }
+
+OutsideTheModule::OutsideTheModule() { ++tOutsideTheModule; }
+OutsideTheModule::~OutsideTheModule() { --tOutsideTheModule; }
+bool outsideTheModule() { return tOutsideTheModule > 0; }
+
 }  // namespace kestrova::standin
 
 using namespace kestrova::standin;
@@ -204,15 +243,8 @@ using namespace kestrova::standin;
 extern "C" {
 
 BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, PRINTER_DEFAULTSW* pDefault) {
-    PlatformCall call;
-    call.name = "OpenPrinterW";
-    call.text = kestrova::wideFrom(pPrinterName);
-    if (pDefault != nullptr) {
-        call.defaultsGiven = true;
-        call.defaultsDatatypeNull = pDefault->pDatatype == nullptr;
-        call.defaultsDevModeNull = pDefault->pDevMode == nullptr;
-        call.desiredAccess = pDefault->DesiredAccess;
-    }
+    const OutsideTheModule outside;
+    PlatformCall call = openPrinterCall(pPrinterName, pDefault);
     BOOL result;
     HANDLE handle;
     DWORD error;
@@ -234,30 +266,24 @@ BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, PRINTER_DEFAUL
 }
 
 BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD Command) {
-    PlatformCall call;
-    call.name = "SetJobW";
-    call.handle = hPrinter;
-    call.jobId = JobId;
-    call.level = Level;
-    call.jobNull = pJob == nullptr;
-    call.command = Command;
-    record(std::move(call));
+    const OutsideTheModule outside;
+    record(setJobCall(hPrinter, JobId, Level, pJob, Command));
     State& s = state();
     std::lock_guard<std::mutex> guard(s.lock);
     return s.setJobResult;
 }
 
 BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
-    PlatformCall call;
-    call.name = "ClosePrinter";
-    call.handle = hPrinter;
-    record(std::move(call));
+    const OutsideTheModule outside;
+    record(closePrinterCall(hPrinter));
     State& s = state();
     std::lock_guard<std::mutex> guard(s.lock);
     return s.closePrinterResult;
 }
 
 VOID WINAPI Sleep(DWORD dwMilliseconds) {
+    const OutsideTheModule outside;
+    if (tSleepHook) tSleepHook(dwMilliseconds);
     ++gSleepCount;
     gSleptMs += dwMilliseconds;
     ++tSleepCount;
@@ -282,6 +308,7 @@ VOID WINAPI Sleep(DWORD dwMilliseconds) {
 }
 
 VOID WINAPI OutputDebugStringW(LPCWSTR lpOutputString) {
+    const OutsideTheModule outside;
     PlatformCall call;
     call.name = "OutputDebugStringW";
     call.text = kestrova::wideFrom(lpOutputString);

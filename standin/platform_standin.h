@@ -8,6 +8,7 @@
 #include "platform/wide_string.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,39 @@ struct PlatformCall {
     bool jobNull = true;       // SetJobW's pJob
 };
 
+// The spooler calls as they are recorded, from their arguments (here and in
+// the Wine test's winspool.drv). OpenPrinterW's handle is filled in on success.
+inline PlatformCall openPrinterCall(LPWSTR printerName, const PRINTER_DEFAULTSW* defaults) {
+    PlatformCall call;
+    call.name = "OpenPrinterW";
+    call.text = wideFrom(printerName);
+    if (defaults != nullptr) {
+        call.defaultsGiven = true;
+        call.defaultsDatatypeNull = defaults->pDatatype == nullptr;
+        call.defaultsDevModeNull = defaults->pDevMode == nullptr;
+        call.desiredAccess = defaults->DesiredAccess;
+    }
+    return call;
+}
+
+inline PlatformCall setJobCall(HANDLE printer, DWORD jobId, DWORD level, const BYTE* job, DWORD command) {
+    PlatformCall call;
+    call.name = "SetJobW";
+    call.handle = printer;
+    call.jobId = jobId;
+    call.level = level;
+    call.jobNull = job == nullptr;
+    call.command = command;
+    return call;
+}
+
+inline PlatformCall closePrinterCall(HANDLE printer) {
+    PlatformCall call;
+    call.name = "ClosePrinter";
+    call.handle = printer;
+    return call;
+}
+
 // Forgets every recorded call and programmed result; real clock, zero time.
 void reset();
 
@@ -42,6 +76,11 @@ void setSetJobResult(BOOL result);
 void setClosePrinterResult(BOOL result);
 // The last-error value the failing OpenPrinterW leaves.
 void setOpenPrinterError(DWORD error);
+
+// When the process ends, after every module that imports us has been
+// finalised, the spooler calls made from now on are written to standard
+// output ("spooler calls while the process ended: none" when there are none).
+void reportSpoolerCallsAtExit();
 
 // Everything sent with OutputDebugStringW since the last reset.
 WideString debugOutput();
@@ -71,5 +110,24 @@ std::uint64_t virtualClockLimit();
 void holdAtVirtualClockLimit();
 // Whether a thread waits at the limit now.
 bool waitingAtVirtualClockLimit();
+
+// Runs `hook` at the start of every Sleep the calling thread makes (null
+// removes it): a test acts between two production cycles, on the production
+// thread itself, at an exact point.
+void setThreadSleepHook(std::function<void(DWORD milliseconds)> hook);
+
+// Marks the calling thread as running the world around the module (the
+// stand-in calls, the software port monitor and what is behind it) while
+// alive. A test that makes the module's memory run out leaves those
+// allocations alone: a real spooler or port monitor does not throw into the
+// module.
+class OutsideTheModule {
+public:
+    OutsideTheModule();
+    ~OutsideTheModule();
+    OutsideTheModule(const OutsideTheModule&) = delete;
+    OutsideTheModule& operator=(const OutsideTheModule&) = delete;
+};
+bool outsideTheModule();
 
 }  // namespace kestrova::standin

@@ -1,6 +1,7 @@
 #include "standin/software_port_monitor.h"
 
 #include "platform/platform_calls.h"
+#include "standin/platform_standin.h"
 
 #include <algorithm>
 #include <cstring>
@@ -177,6 +178,7 @@ BOOL SoftwarePortMonitor::record(PortCall call, BOOL result) {
 }
 
 BOOL WINAPI SoftwarePortMonitor::openPort(HANDLE hMonitor, LPWSTR pName, PHANDLE pHandle) {
+    const OutsideTheModule outside;
     SoftwarePortMonitor* spm = self(hMonitor);
     PortCall call = callOf(PortEntry::OpenPort, hMonitor);
     call.name = wideFrom(pName);
@@ -208,6 +210,7 @@ BOOL WINAPI SoftwarePortMonitor::openPort(HANDLE hMonitor, LPWSTR pName, PHANDLE
 
 BOOL WINAPI SoftwarePortMonitor::startDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level,
                                               LPBYTE pDocInfo) {
+    const OutsideTheModule outside;
     SoftwarePortMonitor* spm = port(hPort)->owner;
     PortCall call = callOf(PortEntry::StartDocPort, hPort);
     call.name = wideFrom(pPrinterName);
@@ -220,6 +223,7 @@ BOOL WINAPI SoftwarePortMonitor::startDocPort(HANDLE hPort, LPWSTR pPrinterName,
 }
 
 BOOL WINAPI SoftwarePortMonitor::writePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) {
+    const OutsideTheModule outside;
     SoftwarePortMonitor* spm = port(hPort)->owner;
     PortCall call = callOf(PortEntry::WritePort, hPort);
     call.count = cbBuf;
@@ -253,6 +257,7 @@ BOOL WINAPI SoftwarePortMonitor::writePort(HANDLE hPort, LPBYTE pBuffer, DWORD c
 }
 
 BOOL WINAPI SoftwarePortMonitor::readPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead) {
+    const OutsideTheModule outside;
     Port* p = port(hPort);
     SoftwarePortMonitor* spm = p->owner;
     PortCall call = callOf(PortEntry::ReadPort, hPort);
@@ -286,6 +291,7 @@ BOOL WINAPI SoftwarePortMonitor::readPort(HANDLE hPort, LPBYTE pBuffer, DWORD cb
 }
 
 BOOL WINAPI SoftwarePortMonitor::endDocPort(HANDLE hPort) {
+    const OutsideTheModule outside;
     SoftwarePortMonitor* spm = port(hPort)->owner;
     bool injected = false;
     const BOOL result = spm->programmed(PortEntry::EndDocPort, injected);
@@ -293,6 +299,7 @@ BOOL WINAPI SoftwarePortMonitor::endDocPort(HANDLE hPort) {
 }
 
 BOOL WINAPI SoftwarePortMonitor::closePort(HANDLE hPort) {
+    const OutsideTheModule outside;
     SoftwarePortMonitor* spm = port(hPort)->owner;
     bool injected = false;
     const BOOL result = spm->programmed(PortEntry::ClosePort, injected);
@@ -309,6 +316,7 @@ BOOL WINAPI SoftwarePortMonitor::closePort(HANDLE hPort) {
 BOOL WINAPI SoftwarePortMonitor::getPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pValueName,
                                                         LPWSTR lpInBuffer, DWORD cbInBuffer, LPWSTR lpOutBuffer,
                                                         DWORD cbOutBuffer, LPDWORD lpcbReturned) {
+    const OutsideTheModule outside;
     SoftwarePortMonitor* spm = port(hPort)->owner;
     PortCall call = callOf(PortEntry::GetPrinterDataFromPort, hPort);
     call.controlId = ControlID;
@@ -337,6 +345,7 @@ BOOL WINAPI SoftwarePortMonitor::getPrinterDataFromPort(HANDLE hPort, DWORD Cont
 }
 
 BOOL WINAPI SoftwarePortMonitor::setPortTimeOuts(HANDLE hPort, LPCOMMTIMEOUTS lpCTO, DWORD reserved) {
+    const OutsideTheModule outside;
     Port* p = port(hPort);
     SoftwarePortMonitor* spm = p->owner;
     PortCall call = callOf(PortEntry::SetPortTimeOuts, hPort);

@@ -8,6 +8,14 @@ constexpr int Failed = 1;       // the job or request ran and did not succeed; c
 constexpr int Usage = 2;        // bad command line
 constexpr int BadInput = 3;     // a file that cannot be read (or, for a preview, written)
 constexpr int Environment = 4;  // module not loadable, machine or port unreachable
+// install and uninstall (kestrova.exe)
+constexpr int NotElevated = 5;       // not run as an administrator (elevated)
+constexpr int WrongBitness = 6;      // the DLL or this kestrova.exe does not match the spooler
+constexpr int DllMissing = 7;        // no KestrovaLM.dll where it was looked for, or not a Windows DLL
+constexpr int AlreadyInstalled = 8;  // the monitor is registered already
+constexpr int InUse = 9;             // still a driver's language monitor, or held by the spooler
+constexpr int DriverUnknown = 10;    // --driver names no printer driver of this spooler
+constexpr int WindowsOnly = 11;      // install or uninstall outside Windows
 constexpr int Interrupted = 130;
 
 }  // namespace kestrova::tool::exit_code

@@ -15,6 +15,14 @@ const char* const kExitCodes =
     "4 the module cannot be loaded or the machine or control address cannot be\n"
     "reached; 130 interrupted.\n";
 
+const char* const kInstallExitCodes =
+    "Exit status: 0 done; 1 a spooler call failed (the message says which; what\n"
+    "was done is undone); 2 bad command line; 5 not elevated; 6 wrong bitness (the\n"
+    "DLL, or this kestrova.exe, does not match the spooler); 7 KestrovaLM.dll\n"
+    "missing; 8 the monitor is installed already; 9 it is still a driver's language\n"
+    "monitor, or the spooler holds it; 10 no printer driver of that name; 11 not\n"
+    "Windows (only kestrova.exe installs).\n";
+
 }  // namespace
 
 std::string toolHelp() {
@@ -29,6 +37,8 @@ std::string toolHelp() {
                "  machine           run the simulated card machine as a TCP server\n"
                "  check JOBFILE     list the cards of a job as the machine would receive them\n"
                "                    and explain the configuration file\n"
+               "  install           put KestrovaLM.dll into the Windows spooler (kestrova.exe)\n"
+               "  uninstall         take it out again (kestrova.exe)\n"
                "  help              this text;  --version  the tool's version\n"
                "\n") +
            kExitCodes;
@@ -142,6 +152,41 @@ std::string checkHelp() {
                "                  default the first " + std::to_string(kDefaultCardsDrawn) + "\n"
                "\n") +
            kExitCodes;
+}
+
+std::string installHelp() {
+    return std::string(
+               "Usage: kestrova install [--driver NAME] [--dll PATH]   (kestrova.exe, as administrator)\n"
+               "\n"
+               "Puts the monitor into this computer's print spooler, one reported step at a\n"
+               "time: checks that it runs elevated and that the DLL matches the spooler's\n"
+               "bitness, copies KestrovaLM.dll into the system directory, registers the\n"
+               "monitor (AddMonitorW: name KestrovaLM, the spooler's environment,\n"
+               "KestrovaLM.dll) and, with --driver, makes it the language monitor of that\n"
+               "printer driver. Nothing is changed before every check has passed, and a step\n"
+               "that fails undoes the ones before it. Restart the spooler afterwards.\n"
+               "\n"
+               "  --driver NAME   the printer driver whose printers use the monitor\n"
+               "  --dll PATH      the DLL to install (default: KestrovaLM.dll beside\n"
+               "                  kestrova.exe; the x64 one on 64-bit Windows)\n"
+               "\n") +
+           kInstallExitCodes;
+}
+
+std::string uninstallHelp() {
+    return std::string(
+               "Usage: kestrova uninstall [--driver NAME]   (kestrova.exe, as administrator)\n"
+               "\n"
+               "Undoes kestrova install, one reported step at a time: with --driver, that\n"
+               "printer driver gets no language monitor again; then the monitor is\n"
+               "unregistered (DeleteMonitorW) unless a driver still uses it, and\n"
+               "KestrovaLM.dll is deleted from the system directory (at the next restart of\n"
+               "Windows if the spooler still holds it). Without an installed monitor there\n"
+               "is nothing to do, and that is no error.\n"
+               "\n"
+               "  --driver NAME   the printer driver to take the monitor from first\n"
+               "\n") +
+           kInstallExitCodes;
 }
 
 }  // namespace kestrova::tool

@@ -10,5 +10,7 @@ std::string printHelp();
 std::string controlHelp();
 std::string machineHelp();
 std::string checkHelp();
+std::string installHelp();
+std::string uninstallHelp();
 
 }  // namespace kestrova::tool

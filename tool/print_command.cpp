@@ -252,7 +252,9 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
     simulator::setThreadTraceTag("ctl");
 
     auto request = [&](const std::string& command) {
+        const std::uint64_t sentAt = host::platformNowMs();
         const ControlAnswer answer = spooler.control(utf16FromUtf8(controlRequestText(command)));
+        clock.allowFor(host::platformNowMs() - std::min(host::platformNowMs(), sentAt));
         return answer.result == TRUE ? readResultDocument(utf8FromUtf16(answer.text)) : ResultValues();
     };
     auto nextStatus = Clock::now();
@@ -278,6 +280,9 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
             host::platformNowMs() - platformStart < kFirstCycleAllowanceMs) {
             continue;
         }
+        // Production waiting at the leash cannot move on while the status is
+        // taken, so that status is current and the leash may be let go on it.
+        const bool productionWaited = clock.waiting();
         const ResultValues status = request("get_info");
         if (finished) break;
         if (!status.hasResult) {
@@ -292,10 +297,18 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
         }
         const std::int32_t hw = status.hwErrorCode.value_or(0);
         if (hw == 0) {
-            // Restored from elsewhere: the halt ended with production's first exchange after it.
-            if (halted) report.noteHaltOver(clock.lastProductionReadMs() - std::min(clock.lastProductionReadMs(), haltedSince));
+            if (halted) {
+                // Restored from elsewhere: the halt ended with production's first exchange after it.
+                report.noteHaltOver(clock.lastProductionReadMs() - std::min(clock.lastProductionReadMs(), haltedSince));
+                clock.letGo();
+            } else if (productionWaited) {
+                // A pause longer than the slack, not a halt.
+                clock.letGo();
+            }
+            // Otherwise production moves the leash on with its own reads; letting
+            // it go from now could carry a halt that began since this status
+            // was taken past its restore time.
             halted = false;
-            clock.letGo();
             continue;
         }
         if (!halted) {

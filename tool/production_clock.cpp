@@ -30,6 +30,8 @@ void ProductionClock::onRead() {
     lastProductionReadMs_ = now;
     if (!leashed_) return;
     // Only ever further: the tool may have let the clock go beyond.
+    const std::lock_guard<std::mutex> guard(moving_);
+    if (!leashed_) return;
     const auto limit = host::clockLimit();
     if (limit && *limit < now + slackMs_) host::setClockLimit(now + slackMs_);
 }
@@ -37,13 +39,22 @@ void ProductionClock::onRead() {
 bool ProductionClock::waiting() const { return leashed_ && host::waitingAtClockLimit(); }
 
 void ProductionClock::runTo(std::uint64_t ms) {
+    const std::lock_guard<std::mutex> guard(moving_);
     if (leashed_) host::setClockLimit(ms);
+}
+
+void ProductionClock::allowFor(std::uint64_t ms) {
+    const std::lock_guard<std::mutex> guard(moving_);
+    if (!leashed_ || ms == 0) return;
+    const auto limit = host::clockLimit();
+    if (limit) host::setClockLimit(*limit + ms);
 }
 
 void ProductionClock::letGo() { runTo(host::platformNowMs() + slackMs_); }
 
 void ProductionClock::unleash() {
     if (!leashed_) return;
+    const std::lock_guard<std::mutex> guard(moving_);
     leashed_ = false;
     host::setClockLimit(std::nullopt);
 }

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 namespace kestrova::tool {
 
@@ -41,6 +42,11 @@ public:
     void runTo(std::uint64_t ms);
     // Lets the clock run `slack` past now: production goes on.
     void letGo();
+    // Time the tool's own requests spent on the clock (their exchanges pause
+    // and read too) was not production's: the leash moves on by as much, so
+    // that production never waits at it half-way through a cycle, holding
+    // the port that the tool's next request needs.
+    void allowFor(std::uint64_t ms);
     // No leash any more.
     void unleash();
     bool leashed() const { return leashed_; }
@@ -49,6 +55,8 @@ private:
     std::atomic<bool> leashed_;
     std::uint64_t slackMs_;
     std::atomic<std::uint64_t> lastProductionReadMs_{0};
+    // The leash is read and moved from two threads; no move may undo another.
+    std::mutex moving_;
 };
 
 }  // namespace kestrova::tool

@@ -20,5 +20,7 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output);
 int runControl(const std::vector<std::string>& words, ToolOutput output);
 int runMachine(const std::vector<std::string>& words, ToolOutput output);
 int runCheck(const std::vector<std::string>& words, ToolOutput output);
+int runInstall(const std::vector<std::string>& words, ToolOutput output);
+int runUninstall(const std::vector<std::string>& words, ToolOutput output);
 
 }  // namespace kestrova::tool

@@ -24,7 +24,10 @@ int runTool(const std::vector<std::string>& words, ToolOutput output) {
     if (command == "control") return runControl(rest, output);
     if (command == "machine") return runMachine(rest, output);
     if (command == "check") return runCheck(rest, output);
-    output.err << "kestrova: unknown command '" << command << "' (print, control, machine, check, help)\n";
+    if (command == "install") return runInstall(rest, output);
+    if (command == "uninstall") return runUninstall(rest, output);
+    output.err << "kestrova: unknown command '" << command
+               << "' (print, control, machine, check, install, uninstall, help)\n";
     return exit_code::Usage;
 }
 

@@ -139,6 +139,10 @@ TEST(ToolCommands, ExitStatusTellsWhatWentWrong) {
         {{"machine", "--listen", "example.org:80"}, exit_code::Usage, "not an IPv4 address"},
         {{"check"}, exit_code::Usage, "check needs one JOBFILE"},
         {{"check", "/nonexistent/job.txt"}, exit_code::BadInput, "cannot open"},
+        {{"install", "--driver", "Card Printer"}, exit_code::WindowsOnly, "install is a Windows command"},
+        {{"uninstall"}, exit_code::WindowsOnly, "uninstall is a Windows command"},
+        {{"install", "now"}, exit_code::Usage, "takes no words but its options"},
+        {{"uninstall", "--dll", "x.dll"}, exit_code::Usage, "has no option --dll"},
     };
     for (const Case& c : cases) {
         std::string shown;
@@ -160,6 +164,8 @@ TEST(ToolCommands, EveryCommandHasHelp) {
         {{"control", "-h"}, "delete_job, restore"},
         {{"machine", "--help"}, "--listen HOST:PORT"},
         {{"check", "--help"}, "KestrovaLM.cfg not found"},
+        {{"install", "--help"}, "AddMonitorW"},
+        {{"uninstall", "--help"}, "DeleteMonitorW"},
         {{"--version"}, "kestrova "},
     };
     for (const Case& c : cases) {

@@ -135,6 +135,66 @@ TEST_F(MachineExchangeTest, RestoreAfterPersonalisationDropsTheFrontCard) {
     port->queueLock.unlock();
 }
 
+// Whichever of a restore's replies is read first gives up a card finished
+// after personalisation, exactly once; a spoiled card, or one of a deleted
+// job, is never given up. An empty reply is one lost on the line.
+TEST_F(MachineExchangeTest, ARestoreGivesUpAFinishedCardOnceWhicheverReplyIsReadFirst) {
+    struct Step {
+        std::uint8_t command;
+        Bytes reply;
+    };
+    struct Case {
+        const char* name;
+        MachineState from;
+        CardInMachine card;
+        std::vector<Step> steps;
+        std::size_t cardsLeft;  // of two
+    };
+    const Bytes lost;
+    Bytes corrupt = ackFrame('!');
+    corrupt.back() ^= 0xFF;
+    const Step restoreAcked{command::Restore, ackFrame('!')};
+    const Step restoreDone{command::Poll, dataFrame('!')};
+    const CardInMachine spoiled{false, true, false};
+    const CardInMachine orphaned{false, false, true};
+    const std::vector<Case> cases = {
+        {"AckThenCompletion", state::PersonalizationComplete, {}, {restoreAcked, restoreDone}, 1},
+        {"AckLostThenCompletion", state::PersonalizationComplete, {}, {{command::Restore, lost}, restoreDone}, 1},
+        {"AckCorruptThenCompletion", state::Ejecting, {}, {{command::Restore, corrupt}, restoreDone}, 1},
+        {"BothLostThenRestoredAgain",
+         state::EjectComplete,
+         {},
+         {{command::Restore, lost}, {command::Poll, lost}, restoreAcked, restoreDone},
+         1},
+        {"StateMovedOnAfterTheAck",
+         state::PersonalizationComplete,
+         {},
+         {restoreAcked, {command::Poll, dataFrame('E')}, restoreDone},
+         1},
+        {"AckLostBeforePersonalisationDone", state::Personalizing, {}, {{command::Restore, lost}, restoreDone}, 2},
+        {"SpoiledCard", state::PersonalizationComplete, spoiled, {restoreAcked, restoreDone}, 2},
+        {"SpoiledCardAckLost", state::PersonalizationComplete, spoiled, {{command::Restore, lost}, restoreDone}, 2},
+        {"CardOfADeletedJob", state::EjectComplete, orphaned, {{command::Restore, lost}, restoreDone}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        port->jobQueue.records.clear();
+        queueCards({"first", "second"});
+        port->machineState = c.from;
+        port->cardInMachine = c.card;
+        for (const Step& step : c.steps) {
+            peer.pending.clear();
+            peer.queue(step.reply);
+            std::lock_guard<std::mutex> guard(port->portLock);
+            port->machineExchange(step.command, {}, replyCode, replyPayload);
+        }
+        EXPECT_EQ(port->machineState, state::RestoreComplete);
+        ASSERT_EQ(port->jobQueue.size(), c.cardsLeft);
+        EXPECT_EQ(port->jobQueue.records.front().lines()[0], c.cardsLeft == 1 ? "second" : "first");
+        EXPECT_FALSE(port->cardInMachine.spoiled || port->cardInMachine.orphaned);
+    }
+}
+
 TEST_F(MachineExchangeTest, WorkedStartOnANewPort) {
     const Bytes restoreAck = {0x02, 0x5A, 0x39, 0x51, 0x51, 0x21, 0x06, 0x21, 0x03, 0x65};
     const Bytes restoreDone = {0x02, 0x5A, 0x39, 0x51, 0x51, 0x22, 0x21, 0x30, 0x03, 0x50};

@@ -128,33 +128,66 @@ TEST_F(MonitorFixture, PortHandedOutTwiceLivesUntilTheLastClose) {
     EXPECT_TRUE(languageMonitor().ports.empty());
 }
 
-TEST_F(MonitorFixture, ShutdownDestroysPortsWithoutClosingThemBeneath) {
-    openPort(u"A", u"P");
-    openPort(u"B", u"P");
-    table->pfnShutdown(monitor);
-    monitor = nullptr;
-    EXPECT_EQ(spm.countOf(PortEntry::ClosePort), 0u);
-    EXPECT_EQ(spm.openPorts(), 2u);
-    processDetach();  // the monitor is gone already: nothing more to release
-}
+// Every way a port with a started document goes away: what is closed
+// beneath, and whether the document's printer handle is given back. The
+// spooler's own calls (ClosePort, Shutdown) close it; process detach runs
+// under the loader lock and calls nothing outside the module, and an ending
+// process releases nothing at all.
+TEST_F(MonitorFixture, EachEndOfAPortClosesWhatItShould) {
+    enum class End { ClosePort, Shutdown, Unload, ProcessEnd };
+    const struct {
+        const char* name;
+        std::size_t closedBeneath;
+        End end;
+        bool printerClosed;
+        bool released;
+    } cases[] = {
+        {"ClosePort", 1, End::ClosePort, true, true},
+        {"Shutdown", 0, End::Shutdown, true, true},
+        {"unload (FreeLibrary, dlclose)", 0, End::Unload, false, true},
+        {"process end", 0, End::ProcessEnd, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        standin::reset();
+        standin::SoftwarePortMonitor beneath;
+        HANDLE older = monitor;
+        ASSERT_NE(InitializePrintMonitor2(nullptr, &monitor), nullptr);  // the one detach releases
+        WideString portName(u"LPT1:"), printerName(u"Card Printer"), docName(u"doc");
+        HANDLE port = nullptr;
+        ASSERT_EQ(table->pfnOpenPortEx(monitor, beneath.monitorHandle(), portName.data(), printerName.data(),
+                                       &port, beneath.table()),
+                  TRUE);
+        DOC_INFO_1 info{docName.data(), nullptr, nullptr};
+        ASSERT_EQ(table->pfnStartDocPort(port, printerName.data(), 7, 1, reinterpret_cast<LPBYTE>(&info)), TRUE);
+        const HANDLE printer = static_cast<MonitorPort*>(port)->printerHandle;
+        ASSERT_NE(printer, nullptr);
+        standin::clearCalls();
 
-TEST_F(MonitorFixture, ProcessDetachReleasesTheLastMonitorAndItsPorts) {
-    HANDLE older = nullptr;
-    // A newer monitor takes over the module-wide reference.
-    ASSERT_NE(InitializePrintMonitor2(nullptr, &older), nullptr);
-    std::swap(older, monitor);  // the fixture's monitor is now the newer one
-    openPort();
-    auto* port = static_cast<MonitorPort*>(languageMonitor().ports[0].get());
-    port->printerHandle = reinterpret_cast<HANDLE>(0x4242);
-    processDetach();
-    monitor = nullptr;  // released by the detach
-    EXPECT_EQ(spm.countOf(PortEntry::ClosePort), 0u);
-    // A printer handle still open when its port goes away is closed.
-    const auto closed = standin::callsNamed("ClosePrinter");
-    ASSERT_EQ(closed.size(), 1u);
-    EXPECT_EQ(closed[0].handle, reinterpret_cast<HANDLE>(0x4242));
-    processDetach();  // a second detach releases nothing
-    table->pfnShutdown(older);
+        switch (c.end) {
+            case End::ClosePort: EXPECT_EQ(table->pfnClosePort(port), TRUE); break;
+            case End::Shutdown: table->pfnShutdown(monitor); break;
+            case End::Unload: processDetach(DetachReason::Unload); break;
+            case End::ProcessEnd: processDetach(DetachReason::ProcessEnd); break;
+        }
+        EXPECT_EQ(beneath.countOf(PortEntry::ClosePort), c.closedBeneath);
+        const auto calls = standin::calls();
+        if (c.printerClosed) {
+            ASSERT_EQ(calls.size(), 1u);
+            EXPECT_EQ(calls[0].name, "ClosePrinter");
+            EXPECT_EQ(calls[0].handle, printer);
+        } else {
+            EXPECT_TRUE(calls.empty()) << calls.front().name;
+        }
+        if (c.end == End::ClosePort) {
+            EXPECT_TRUE(languageMonitor().ports.empty());
+            table->pfnShutdown(monitor);
+        } else if (!c.released) {
+            table->pfnShutdown(monitor);  // what an ending process would have taken along
+        }
+        processDetach();  // nothing is left to release
+        monitor = older;
+    }
 }
 
 }  // namespace

@@ -3,15 +3,23 @@
 // thread that set it.
 #include "allocation_failure.h"
 
+#include "standin/platform_standin.h"
+
 #include <cstdlib>
 #include <new>
 
 namespace {
 
 thread_local std::size_t tFailFrom = 0;  // 0: never fail
+thread_local std::size_t tCountdown = 0;  // 0: off; else allocations to go, the last one fails
+thread_local bool tFired = false;
 
 void* allocate(std::size_t size) {
     if (tFailFrom != 0 && size >= tFailFrom) throw std::bad_alloc();
+    if (tCountdown != 0 && !kestrova::standin::outsideTheModule() && --tCountdown == 0) {
+        tFired = true;
+        throw std::bad_alloc();
+    }
     void* block = std::malloc(size == 0 ? 1 : size);
     if (block == nullptr) throw std::bad_alloc();
     return block;
@@ -24,6 +32,15 @@ namespace kestrova::testing {
 FailLargeAllocations::FailLargeAllocations(std::size_t minBytes) : previous_(tFailFrom) { tFailFrom = minBytes; }
 
 FailLargeAllocations::~FailLargeAllocations() { tFailFrom = previous_; }
+
+FailAllocationNumber::FailAllocationNumber(std::size_t n) {
+    tCountdown = n;
+    tFired = false;
+}
+
+FailAllocationNumber::~FailAllocationNumber() { tCountdown = 0; }
+
+bool FailAllocationNumber::fired() const { return tFired; }
 
 }  // namespace kestrova::testing
 

@@ -18,4 +18,18 @@ private:
     std::size_t previous_;
 };
 
+// While alive, the `n`th allocation (1-based) that the module makes on this
+// thread from now on throws std::bad_alloc; the world around the module
+// (standin::OutsideTheModule) is not counted and never fails.
+class FailAllocationNumber {
+public:
+    explicit FailAllocationNumber(std::size_t n);
+    ~FailAllocationNumber();
+    FailAllocationNumber(const FailAllocationNumber&) = delete;
+    FailAllocationNumber& operator=(const FailAllocationNumber&) = delete;
+
+    // Whether the failure came: false when the module made fewer allocations.
+    bool fired() const;
+};
+
 }  // namespace kestrova::testing

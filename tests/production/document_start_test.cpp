@@ -195,6 +195,16 @@ TEST_F(DocumentStartTest, WriteThatCannotBeStoredFailsUntilTheNextDocument) {
     EXPECT_EQ(table->pfnWritePort(handle, reinterpret_cast<LPBYTE>(job.data()), 5, &written), FALSE);
     EXPECT_EQ(written, 0u);
 
+    // Nor is what was stored printed or the job reported printed: the spooler sees the failure.
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(table->pfnEndDocPort(handle), FALSE);
+    EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(machine.frames(), 0u);
+    EXPECT_TRUE(standin::callsNamed("SetJobW").empty());
+    EXPECT_EQ(standin::callsNamed("ClosePrinter").size(), 1u);
+    EXPECT_EQ(spm.countOf(PortEntry::EndDocPort), 1u);
+    EXPECT_NE(standin::debugOutput().find(u"not printed"), WideString::npos);
+
     ASSERT_EQ(startDoc(), TRUE);
     write(job);
     EXPECT_EQ(buffered(), job);

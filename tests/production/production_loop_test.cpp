@@ -198,10 +198,12 @@ std::vector<Halt> halts() {
          code::UnexpectedReply, upToSetup, twoCards, personalised({0, 1})},
         {"NakToJobSetup", [](Rig r) { r.machine.script(command::JobSetup, MachineResponse::nak(0x02)); },
          0x1502, upToSetup, twoCards, personalised({0, 1})},
-        // A restore after personalisation counts the card as finished.
+        // A card whose personalisation failed is spoiled, not finished: it
+        // is made again after the restore.
         {"PersonalizeCompletesWithAnError",
          [](Rig r) { r.machine.script(command::Personalize, MachineResponse::ack('5')); }, 53,
-         upToSetup + "Pp", "p" + kCardLetters, personalised({0, 1})},
+         upToSetup + "Pp", twoCards, personalised({0, 0, 1})},
+        // A restore after a good personalisation counts the card as finished.
         {"NakToEject", [](Rig r) { r.machine.script(command::Eject, MachineResponse::nak(1)); }, 5377,
          upToSetup + "PppE", "p" + kCardLetters, personalised({0, 1})},
     };

@@ -29,6 +29,16 @@ FaultPlan plan(const std::string& option) {
 
 class MachineFaultsTest : public VirtualClockTest {};
 
+// A card taken in, loaded and set up, its personalisation acknowledged.
+void startPersonalisation(MachineDriver& driver) {
+    ASSERT_TRUE(driver.send(command::PreLoad).acks(command::PreLoad));
+    ASSERT_TRUE(driver.pollUntilDone().completes(command::PreLoad));
+    ASSERT_TRUE(driver.send(command::Load).acks(command::Load));
+    ASSERT_TRUE(driver.pollUntilDone().completes(command::Load));
+    ASSERT_TRUE(driver.send(command::JobSetup, bytesOf(kSetup)).completes(command::JobSetup));
+    ASSERT_TRUE(driver.send(command::Personalize, bytesOf(kCard)).acks(command::Personalize));
+}
+
 TEST_F(MachineFaultsTest, EachFaultChangesTheAnswerToItsCommand) {
     struct Case {
         const char* option;
@@ -88,12 +98,7 @@ TEST_F(MachineFaultsTest, AFailedCompletionStillEndsTheOperation) {
     MachineSimulator machine(MachineDurations::instant(), plan("fail:personalize:3"));
     MachineDriver driver(machine);
     driver.restore();
-    ASSERT_TRUE(driver.send(command::PreLoad).acks(command::PreLoad));
-    ASSERT_TRUE(driver.pollUntilDone().completes(command::PreLoad));
-    ASSERT_TRUE(driver.send(command::Load).acks(command::Load));
-    ASSERT_TRUE(driver.pollUntilDone().completes(command::Load));
-    ASSERT_TRUE(driver.send(command::JobSetup, bytesOf(kSetup)).completes(command::JobSetup));
-    ASSERT_TRUE(driver.send(command::Personalize, bytesOf(kCard)).acks(command::Personalize));
+    ASSERT_NO_FATAL_FAILURE(startPersonalisation(driver));
     EXPECT_TRUE(driver.pollUntilDone().completes(command::Personalize, '3'));
     // The spoiled card is logged as such and goes to the reject bin.
     ASSERT_EQ(machine.personalisedCards().size(), 1u);
@@ -102,6 +107,32 @@ TEST_F(MachineFaultsTest, AFailedCompletionStillEndsTheOperation) {
     EXPECT_EQ(machine.status().cardsRejected, 1u);
     EXPECT_EQ(machine.status().cardsDelivered, 0u);
     EXPECT_FALSE(machine.personalisedCards()[0].delivered);
+}
+
+TEST_F(MachineFaultsTest, APersonalisationWhoseReportIsDamagedIsLoggedAsLost) {
+    // Only a reply the host cannot read loses the report; a silent poll is
+    // not taken at all, and a split reply still arrives whole.
+    struct Case {
+        const char* fault;
+        bool lost;
+    } cases[] = {{"badcheck:poll", true}, {"stray:poll", true}, {"split:poll:20", false}, {"silent:poll", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        MachineSimulator machine(MachineDurations::instant());
+        MachineDriver driver(machine);
+        driver.restore();
+        ASSERT_NO_FATAL_FAILURE(startPersonalisation(driver));
+        const std::size_t personalizeFrame = machine.status().framesReceived;
+        machine.setFaults(plan(c.fault));
+        if (driver.send(command::Poll).bytes.empty()) driver.send(command::Poll);
+        const auto log = machine.personalisedCards();
+        ASSERT_EQ(log.size(), 1u);
+        EXPECT_EQ(log[0].completionLost, c.lost);
+        EXPECT_EQ(log[0].personalizeFrame, personalizeFrame);
+        // Reported, even if unread: a restore sends the card to the exit.
+        driver.restore();
+        EXPECT_TRUE(machine.personalisedCards()[0].delivered);
+    }
 }
 
 TEST_F(MachineFaultsTest, AJammedCardHoldsTheMachineUntilARestore) {
@@ -152,6 +183,7 @@ TEST_F(MachineFaultsTest, FaultsStrikeTheCardsTheirWhenNames) {
         {"nak:preload:1@3", {3}},
         {"nak:preload:1@*2", {2, 4, 6}},
         {"nak:preload:1@*", {1, 2, 3, 4, 5, 6}},
+        {"nak:preload:1@?1", {1, 2, 3, 4, 5, 6}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.option);

@@ -31,6 +31,7 @@ TEST(FaultPlanParsing, ReadsEveryKindOfFault) {
         {"badcheck:!", FaultKind::BadCheck, command::Restore, 0, FaultWhen::Mode::Once, 0},
         {"stray:eject@2", FaultKind::Stray, command::Eject, 0, FaultWhen::Mode::Card, 2},
         {"split:w", FaultKind::Split, command::ModuleInfo, 0, FaultWhen::Mode::Once, 0},
+        {"badcheck:poll@?40", FaultKind::BadCheck, command::Poll, 0, FaultWhen::Mode::Chance, 40},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.option);
@@ -76,6 +77,7 @@ TEST(FaultPlanParsing, ExplainsWhatIsWrong) {
         {"fail:load:33", "one character"},
         {"silent:load@0", "card number N (from 1)"},
         {"silent:load@*x", "after '@'"},
+        {"silent:load@?0", "?N for a chance of 1 in N"},
         {"jam:x", "cards delivered before the jam"},
         {"jam:1:middle", "'load' or 'eject'"},
         {"jam:1@2", "not by '@'"},

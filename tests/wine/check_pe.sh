@@ -1,16 +1,24 @@
 #!/usr/bin/env bash
-# What a built Windows file shows to objdump: the machine type of its
-# architecture, the module's one export InitializePrintMonitor2, and imports
-# of system DLLs only (libgcc, libstdc++ and winpthread are linked in).
-# These checks need no Windows runtime, so they run on every machine.
+# What a built Windows file shows to objdump and windres: the machine type of
+# its architecture, the module's one export InitializePrintMonitor2, and
+# imports of system DLLs only (libgcc, libstdc++ and winpthread are linked
+# in); our stand-in winspool.drv's exports; and of the files `make windows`
+# ships, that they are stripped, their debug information beside them, and
+# that their version resource carries the project's version. These checks
+# need no Windows runtime, so they run on every machine.
 #   check_pe.sh module x86|x64 KestrovaLM.dll...
 #   check_pe.sh program x86|x64 kestrova.exe...
+#   check_pe.sh standin x86|x64 winspool.drv
+#   check_pe.sh release VERSION FILE...
 #   check_pe.sh stdcall-guard X86_BUILD
 # stdcall-guard: the x86 module's link runs without stdcall fix-ups, and
 # such a link refuses an import declared with the wrong calling convention
 # (by default ld binds _SetJobW to _SetJobW@20 with only a warning).
 set -euo pipefail
-usage() { echo "usage: check_pe.sh module|program x86|x64 FILE... | check_pe.sh stdcall-guard X86_BUILD" >&2; exit 2; }
+usage() {
+  echo "usage: check_pe.sh module|program|standin x86|x64 FILE... | release VERSION FILE... | stdcall-guard X86_BUILD" >&2
+  exit 2
+}
 kind="${1:-}"; shift || usage
 objdump=x86_64-w64-mingw32-objdump  # reads the 32-bit format too
 
@@ -38,10 +46,34 @@ if [ "$kind" = stdcall-guard ]; then
   exit 0
 fi
 
+if [ "$kind" = release ]; then
+  version="${1:?version}"; shift
+  IFS=. read -r major minor patch <<<"$version"
+  status=0
+  for file in "$@"; do
+    problems=""
+    if "$objdump" -h "$file" | grep -q " \.debug_"; then problems+=" carries debug sections;"; fi
+    if ! "$objdump" -h "$file" | grep -q " \.gnu_debuglink"; then problems+=" has no .gnu_debuglink;"; fi
+    if ! "$objdump" -h "$file.debug" 2>/dev/null | grep -q " \.debug_info"; then problems+=" $file.debug holds no debug information;"; fi
+    resource=$(x86_64-w64-mingw32-windres -i "$file" -O rc 2>/dev/null || true)
+    for wanted in "FILEVERSION $major, $minor, $patch, 0" "PRODUCTVERSION $major, $minor, $patch, 0" \
+                  "VALUE \"FileVersion\", \"$version\"" "VALUE \"ProductVersion\", \"$version\""; do
+      grep -qF "$wanted" <<<"$resource" || problems+=" its version resource lacks '$wanted';"
+    done
+    if [ -n "$problems" ]; then
+      echo "$file:$problems"; status=1
+    else
+      echo "$file: $(stat -c %s "$file") bytes stripped, version $version; $(stat -c %s "$file.debug") bytes of debug information beside it"
+    fi
+  done
+  exit $status
+fi
+
 arch="${1:-}"; shift || usage
 case "$kind" in
   module) allowed='^(kernel32\.dll|msvcrt\.dll|ucrtbase\.dll|api-ms-win-crt-.*\.dll|winspool\.drv)$' ;;
-  program) allowed='^(kernel32\.dll|msvcrt\.dll|ucrtbase\.dll|api-ms-win-crt-.*\.dll|winspool\.drv|ws2_32\.dll)$' ;;
+  program) allowed='^(kernel32\.dll|msvcrt\.dll|ucrtbase\.dll|api-ms-win-crt-.*\.dll|winspool\.drv|ws2_32\.dll|advapi32\.dll)$' ;;
+  standin) allowed='^(kernel32\.dll|msvcrt\.dll)$' ;;
   *) usage ;;
 esac
 case "$arch" in
@@ -63,11 +95,15 @@ for file in "$@"; do
   if [ -n "$foreign" ]; then
     echo "$file: imports non-system DLLs: $(tr '\n' ' ' <<<"$foreign")"; file_status=1
   fi
-  if [ "$kind" = module ]; then
-    exports=$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^[[:space:]]*\[ *[0-9]*\] //p' <<<"$headers")
-    if [ "$exports" != InitializePrintMonitor2 ]; then
-      echo "$file: exports '$(tr '\n' ' ' <<<"$exports")', not just InitializePrintMonitor2"; file_status=1
-    fi
+  exports=$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^[[:space:]]*\[ *[0-9]*\] //p' <<<"$headers" | sort)
+  if [ "$kind" = module ] && [ "$exports" != InitializePrintMonitor2 ]; then
+    echo "$file: exports '$(tr '\n' ' ' <<<"$exports")', not just InitializePrintMonitor2"; file_status=1
+  fi
+  # Undecorated, as the module's import library asks for them.
+  standin_exports=$(printf '%s\n' ClosePrinter KestrovaStandinFail KestrovaStandinRecord KestrovaStandinReportAtExit \
+    KestrovaStandinReset OpenPrinterW SetJobW)
+  if [ "$kind" = standin ] && [ "$exports" != "$standin_exports" ]; then
+    echo "$file: exports '$(tr '\n' ' ' <<<"$exports")', not the stand-in's '$(tr '\n' ' ' <<<"$standin_exports")'"; file_status=1
   fi
   [ $file_status -eq 0 ] && echo "$file: $format, imports $(tr '\n' ' ' <<<"$imports")"
   [ $file_status -eq 0 ] || status=1

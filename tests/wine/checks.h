@@ -1,8 +1,10 @@
 // A small tally of named checks: a failed one is printed at once, the
-// summary ends the run with "N passed, M failed".
+// summary ends the run with "N passed, M failed". Checks may come from
+// several threads.
 #pragma once
 
 #include <cstdio>
+#include <mutex>
 #include <string>
 
 namespace kestrova::wine_check {
@@ -12,6 +14,7 @@ public:
     explicit Checks(std::string label) : label_(std::move(label)) {}
 
     bool expect(bool ok, const std::string& what) {
+        std::lock_guard<std::mutex> guard(lock_);
         if (ok) {
             ++passed_;
         } else {
@@ -24,12 +27,7 @@ public:
     template <typename A, typename B>
     bool equal(const A& actual, const B& expected, const std::string& what) {
         const bool ok = actual == expected;
-        if (!ok) {
-            expect(false, what + " (got " + shown(actual) + ", expected " + shown(expected) + ")");
-        } else {
-            ++passed_;
-        }
-        return ok;
+        return expect(ok, ok ? what : what + " (got " + shown(actual) + ", expected " + shown(expected) + ")");
     }
 
     int failed() const { return failed_; }
@@ -44,6 +42,7 @@ private:
     }
 
     std::string label_;
+    std::mutex lock_;
     int passed_ = 0;
     int failed_ = 0;
 };

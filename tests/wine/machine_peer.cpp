@@ -1,5 +1,11 @@
 #include "tests/wine/machine_peer.h"
 
+#include "simulator/fault_plan.h"
+#include "simulator/frame_trace.h"
+
+#include <chrono>
+#include <thread>
+
 namespace kestrova::wine_check {
 
 namespace {
@@ -8,7 +14,36 @@ std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.e
 
 }  // namespace
 
-MachinePeer::MachinePeer() : machine_(simulator::MachineDurations::instant()), peer_(machine_) {}
+MachinePeer::MachinePeer() : machine_(simulator::MachineDurations::instant()), peer_(machine_) {
+    peer_.line().setObserver([this](bool fromHost, const Bytes& frame) {
+        const std::string meaning =
+            fromHost ? simulator::describeRequest(frame) : simulator::describeReply(frame);
+        std::lock_guard<std::mutex> guard(recordLock_);
+        frameRecord_ += (fromHost ? "-> " : "<- ") + simulator::hexBytes(frame) + "  " + meaning + "\n";
+    });
+}
+
+bool MachinePeer::setFaults(const std::string& faults) {
+    const simulator::FaultPlanParse parsed = simulator::parseFaultPlan(faults);
+    if (!parsed.plan) return false;
+    machine_.setFaults(*parsed.plan);
+    return true;
+}
+
+bool MachinePeer::waitForFaults(std::size_t count) const {
+    // Real time: the module's own clock may be virtual.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (machine_.firedFaults().size() < count) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+std::string MachinePeer::frameRecord() const {
+    std::lock_guard<std::mutex> guard(recordLock_);
+    return frameRecord_;
+}
 
 std::vector<CardTexts> MachinePeer::cards() const {
     std::vector<CardTexts> out;

@@ -35,10 +35,27 @@ private:
     std::string error_;
 };
 
-// Makes the spooler calls fail the way they do under Wine, where no printer
-// exists: OpenPrinterW returns FALSE (ERROR_INVALID_PRINTER_NAME). Under
-// Windows and Wine this does nothing: the real winspool decides.
-void preparePlatform();
+// The spooler client calls the module makes (OpenPrinterW, SetJobW,
+// ClosePrinter) reach a stand-in of ours on every host: the platform
+// stand-in library natively, our winspool.drv under Wine (run.sh sets
+// WINEDLLOVERRIDES="winspool.drv=n" and puts it beside the program). Both
+// record the calls as the same lines of text (spooler_call_text.h).
+//
+// Finds the stand-in and starts it afresh (no calls, all succeed, handles
+// from 0x1000); false, with the reason, if the real winspool.drv is loaded.
+bool startSpoolerStandin(std::string& why);
+// From now on the named call fails with `error` as its last error, or
+// succeeds again with `fails` false.
+void setSpoolerCallFails(const char* name, bool fails, DWORD error = 0);
+// Every spooler call since the start, one line each.
+std::string spoolerCallRecord();
+// When the process ends, the spooler calls made from now on are written to
+// standard output by the stand-in (under Wine; natively nothing).
+void reportSpoolerCallsAtExit();
+
+// Makes the module's pauses pass at once where the host has a virtual
+// clock (natively); under Wine they are real.
+void useFastestClock();
 
 // Runs `work` on a new thread whose stack reserve is `stackBytes` and waits
 // for it; false if the thread could not be started.

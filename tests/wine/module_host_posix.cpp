@@ -1,6 +1,7 @@
 #include "tests/wine/module_host.h"
 
 #include "standin/platform_standin.h"
+#include "tests/wine/spooler_call_text.h"
 
 #include <dlfcn.h>
 #include <pthread.h>
@@ -23,15 +24,34 @@ bool Module::unload() {
     return closed == 0;
 }
 
-void preparePlatform() {
+bool startSpoolerStandin(std::string& /*why*/) {
+    // Starts the calls afresh; the clock stays as it was.
+    const standin::ClockMode mode = standin::clockMode();
     standin::reset();
-    // What OpenPrinterW does under Wine for a printer that does not exist.
-    constexpr DWORD kInvalidPrinterName = 1801;
-    standin::setOpenPrinterResult(FALSE);
-    standin::setOpenPrinterError(kInvalidPrinterName);
-    standin::setSetJobResult(FALSE);
-    standin::setClosePrinterResult(FALSE);
-    // Same sequence of calls as under Wine, without waiting for the pauses.
+    standin::setClockMode(mode);
+    standin::setRecordSleeps(false);
+    return true;
+}
+
+void setSpoolerCallFails(const char* name, bool fails, DWORD error) {
+    const BOOL result = fails ? FALSE : TRUE;
+    const std::string call = name;
+    if (call == "OpenPrinterW") {
+        standin::setOpenPrinterResult(result);
+        standin::setOpenPrinterError(error);
+    } else if (call == "SetJobW") {
+        standin::setSetJobResult(result);
+    } else if (call == "ClosePrinter") {
+        standin::setClosePrinterResult(result);
+    }
+}
+
+std::string spoolerCallRecord() { return spoolerCallRecord(standin::calls()); }
+
+void reportSpoolerCallsAtExit() { standin::reportSpoolerCallsAtExit(); }
+
+void useFastestClock() {
+    standin::setRecordSleeps(false);
     standin::setClockMode(standin::ClockMode::Virtual);
 }
 

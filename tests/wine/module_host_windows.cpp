@@ -23,7 +23,63 @@ bool Module::unload() {
     return freed != FALSE;
 }
 
-void preparePlatform() {}
+namespace {
+
+// The stand-in's own exports (winspool_standin.cpp).
+struct SpoolerStandin {
+    void (*reset)() = nullptr;
+    void (*fail)(const char* name, int fails, DWORD error) = nullptr;
+    DWORD (*record)(char* buffer, DWORD size) = nullptr;
+    void (*reportAtExit)() = nullptr;
+};
+SpoolerStandin gStandin;
+
+template <typename Function>
+void find(HMODULE library, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+}
+
+}  // namespace
+
+bool startSpoolerStandin(std::string& why) {
+    // Held for the whole run: the record outlives the module under test.
+    HMODULE library = LoadLibraryA("winspool.drv");
+    if (library == nullptr) {
+        why = "winspool.drv does not load (error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    find(library, "KestrovaStandinReset", gStandin.reset);
+    find(library, "KestrovaStandinFail", gStandin.fail);
+    find(library, "KestrovaStandinRecord", gStandin.record);
+    find(library, "KestrovaStandinReportAtExit", gStandin.reportAtExit);
+    if (gStandin.reset == nullptr || gStandin.fail == nullptr || gStandin.record == nullptr ||
+        gStandin.reportAtExit == nullptr) {
+        why = "the winspool.drv loaded is not our stand-in (WINEDLLOVERRIDES=\"winspool.drv=n\" and the "
+              "stand-in beside the program)";
+        gStandin = SpoolerStandin();
+        return false;
+    }
+    gStandin.reset();
+    return true;
+}
+
+void setSpoolerCallFails(const char* name, bool fails, DWORD error) {
+    if (gStandin.fail != nullptr) gStandin.fail(name, fails ? 1 : 0, error);
+}
+
+std::string spoolerCallRecord() {
+    if (gStandin.record == nullptr) return {};
+    std::string text(gStandin.record(nullptr, 0), '\0');
+    const DWORD length = gStandin.record(text.data(), static_cast<DWORD>(text.size()));
+    if (length < text.size()) text.resize(length);
+    return text;
+}
+
+void reportSpoolerCallsAtExit() {
+    if (gStandin.reportAtExit != nullptr) gStandin.reportAtExit();
+}
+
+void useFastestClock() {}
 
 namespace {
 

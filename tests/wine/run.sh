@@ -1,11 +1,19 @@
 #!/usr/bin/env bash
 # The Windows modules on a Windows runtime. In a fresh throw-away Wine
-# prefix the spooler check runs against the x86 and the x64 KestrovaLM.dll;
-# their status documents are compared byte for byte with those of the Linux
-# module after the same steps; kestrova.exe prints a job through each DLL,
-# with a restore from a second thread; and the depth at which the XML reader
-# exhausts a 1 MiB thread stack is measured and set against the request
-# nesting bound (64 levels), which must stay well below it.
+# prefix the spooler check runs against the x86 and the x64 KestrovaLM.dll,
+# the very files `make windows` ships. Their spooler calls go to our own
+# winspool.drv (tests/wine/winspool_standin.cpp), which Wine loads instead
+# of its own (WINEDLLOVERRIDES="winspool.drv=n"): its OpenPrinterW succeeds
+# and it records every call, so the module's whole production path runs. A
+# table of production scenarios runs the same way against the Linux module;
+# the spooler call records, frame records and status documents of each DLL
+# are compared byte for byte with the Linux module's. The module's detach as
+# the process ends is checked with a document started. kestrova.exe prints a
+# job through each DLL against Wine's own winspool.drv, with a restore from a
+# second thread; kestrova.exe install and uninstall run against Wine's
+# spooler (install_check.sh); and the depth at which the XML reader exhausts
+# a 1 MiB thread stack is measured and set against the request nesting bound
+# (64 levels), which must stay well below it.
 #
 # Some machines cannot run 32-bit programs at all (a kernel without IA-32
 # emulation). There the prefix is made with Wine's 64-bit loader, every x64
@@ -14,7 +22,8 @@
 #
 #   tests/wine/run.sh NATIVE_BUILD X86_BUILD X64_BUILD
 #
-# Quiet unless something fails; ends with "wine: N passed, M failed".
+# Quiet unless something fails (and for the notes on where Wine is not
+# Windows); ends with "wine: N passed, M failed".
 set -euo pipefail
 
 native_build=$(realpath "${1:?native build directory}")
@@ -29,8 +38,8 @@ required_reader_depth=$((4 * nesting_bound))
 deep_request_levels=10000
 
 for file in "$native_build/tests/wine/spooler_check" "$native_build/libKestrovaLM.so" \
-            "$x86_build/tests/wine/spooler_check.exe" "$x86_build/KestrovaLM.dll" \
-            "$x64_build/tests/wine/spooler_check.exe" "$x64_build/KestrovaLM.dll" \
+            "$x86_build/tests/wine/spooler_check.exe" "$x86_build/KestrovaLM.dll" "$x86_build/tests/wine/winspool.drv" \
+            "$x64_build/tests/wine/spooler_check.exe" "$x64_build/KestrovaLM.dll" "$x64_build/tests/wine/winspool.drv" \
             "$x86_build/tool/kestrova.exe" "$x64_build/tool/kestrova.exe"; do
   [ -f "$file" ] || { echo "run.sh: $file is missing (make windows, and spooler_check in the native build)" >&2; exit 2; }
 done
@@ -39,7 +48,10 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/kestrova-wine.XXXXXX")
 export WINEPREFIX="$work/prefix"
 export WINEARCH=win64            # runs the 32-bit module through WoW64 as well
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"  # no Mono or Gecko prompts
+no_prompts="mscoree,mshtml=;winemenubuilder.exe=d"  # no Mono or Gecko prompts
+export WINEDLLOVERRIDES="$no_prompts"
+# Our winspool.drv beside the program, never Wine's.
+standin_overrides="winspool.drv=n;$no_prompts"
 unset DISPLAY WAYLAND_DISPLAY
 
 cleanup() {
@@ -117,32 +129,51 @@ if ! boot_output=$(timeout 300 "${wine_command[@]}" wineboot --init 2>&1); then
 fi
 wineserver -w >/dev/null 2>&1 || true
 
+# The module's detach as the process ends with a document started: the
+# stand-in reports every spooler call made meanwhile (there must be none).
+expected_exit_report=$'document started\nspooler calls while the process ended: none'
+check_exit_report() {
+  local label="$1" output="$2"
+  if [ "$output" = "$expected_exit_report" ]; then pass; else fail "$label: the process ended with a document started:"$'\n'"$output"; fi
+}
+
 # The reference: the same steps against the Linux module.
 mkdir -p "$work/linux/out"
 output=$(cd "$work/linux" && timeout 120 "$native_build/tests/wine/spooler_check" \
   --module "$native_build/libKestrovaLM.so" --out out --label linux 2>&1) || true
 tally linux "$output"
+output=$(cd "$work/linux" && timeout 60 "$native_build/tests/wine/spooler_check" \
+  --module "$native_build/libKestrovaLM.so" --exit-in-document 2>&1) || true
+check_exit_report linux "$output"
+references=$(cd "$work/linux/out" && ls)
+[ -n "$references" ] || fail "linux: the spooler check left no records"
 
 for arch in $archs; do
   build=$x86_build
   [ "$arch" = x64 ] && build=$x64_build
   dir="$work/$arch"
   mkdir -p "$dir/out"
-  cp "$build/KestrovaLM.dll" "$build/tests/wine/spooler_check.exe" "$dir/"
+  cp "$build/KestrovaLM.dll" "$build/tests/wine/spooler_check.exe" "$build/tests/wine/winspool.drv" "$dir/"
   # The module reads spool\drivers\W32X86\3\KestrovaLM.cfg from this directory.
   # (The C runtime under Wine ends its lines with CR LF.)
-  output=$(cd "$dir" && timeout 300 "${wine_command[@]}" spooler_check.exe --module KestrovaLM.dll --out out --label "$arch" 2>&1 |
-    tr -d '\r') || true
+  output=$(cd "$dir" && WINEDLLOVERRIDES="$standin_overrides" timeout 300 "${wine_command[@]}" spooler_check.exe \
+    --module KestrovaLM.dll --out out --label "$arch" 2>&1 | tr -d '\r') || true
   tally "$arch" "$output"
+  output=$(cd "$dir" && WINEDLLOVERRIDES="$standin_overrides" timeout 60 "${wine_command[@]}" spooler_check.exe \
+    --module KestrovaLM.dll --exit-in-document 2>&1 | tr -d '\r') || true
+  check_exit_report "$arch" "$output"
 
-  documents=0
-  for reference in "$work/linux/out"/*.xml; do
-    [ -e "$reference" ] || continue
-    documents=$((documents + 1))
-    name=$(basename "$reference")
-    if cmp -s "$reference" "$dir/out/$name"; then pass; else fail "$arch: $name differs from the Linux module's"; fi
+  # Every record the Linux module left, byte for byte, and no other.
+  for name in $references; do
+    if cmp -s "$work/linux/out/$name" "$dir/out/$name"; then
+      pass
+    else
+      fail "$arch: $name differs from the Linux module's"
+      diff <(cat -v "$work/linux/out/$name") <(cat -v "$dir/out/$name" 2>&1) | head -n 8 || true
+    fi
   done
-  if [ "$documents" -gt 0 ]; then pass; else fail "$arch: no status documents to compare"; fi
+  extra=$(cd "$dir/out" && ls | grep -vxF -f <(printf '%s\n' $references) || true)
+  if [ -z "$extra" ]; then pass; else fail "$arch: records the Linux module did not leave: $extra"; fi
 
   # kestrova.exe prints through the DLL from one thread while a second one
   # sends get_info, and the restore that ends a halt, through
@@ -153,12 +184,19 @@ for arch in $archs; do
   output=$(cd "$dir" && timeout 120 "${wine_command[@]}" kestrova.exe print --fast --quiet --module KestrovaLM.dll \
     --faults nak:load:7@1 --restore-after 300 two-cards.txt 2>&1 | tr -d '\r') || rc=$?
   if [ $rc -eq 0 ] && grep -q "^summary: 2 of 2 cards produced" <<<"$output" &&
-     grep -q "^restore sent (sw_error_code 0)" <<<"$output"; then
+     grep -q "^restore sent .*(sw_error_code 0)$" <<<"$output"; then
     pass
   else
     fail "$arch: kestrova.exe print (exit $rc):"$'\n'"$output"
   fi
 done
+
+# Install and uninstall against Wine's spooler, with the x64 kestrova.exe
+# (the prefix's spooler is 64-bit).
+runs_x86=no
+[ "$archs" = x64 ] || runs_x86=yes
+output=$("$(dirname "$0")/install_check.sh" "$x64_build" "$x86_build" "$work" "$runs_x86" "${wine_command[@]}" 2>&1) || true
+tally install "$output"
 
 # Whether the reader gets through LEVELS on a 1 MiB thread in this build:
 # 0 it did, 1 the stack ran out, 2 the probe itself failed.

@@ -5,15 +5,16 @@
 // against the Linux module, so that the two builds can be compared byte for
 // byte (the status documents go to --out).
 //
-// Under Wine no printer exists: OpenPrinterW fails, so StartDocPort reports
-// failure, the port monitor's StartDocPort is never called for the jobs, and
-// at the end of production SetJobW and ClosePrinter get a printer handle
-// that was never opened and fail, which the module ignores: the spooler
-// calls run on their failure paths. The production path itself still runs in
-// full: every card goes to the machine. The native build makes its stand-in
-// spooler calls fail the same way.
+// The spooler client calls the module makes go to a stand-in of ours that
+// records them and whose OpenPrinterW succeeds: under Wine our winspool.drv
+// (run.sh puts it beside the program and selects it with WINEDLLOVERRIDES),
+// natively the platform stand-in. A table of production scenarios
+// (production_scenarios.h) runs through the module's whole document path;
+// their spooler call records, frame records and status documents go to
+// --out as well.
 //
 //   spooler_check --module PATH --out DIR [--label NAME]   the whole check
+//   spooler_check --module PATH --exit-in-document         the process ends with a document started
 //   spooler_check --reader-depth N                         depth probe (see reader_probe.h)
 #include "tests/wine/reader_probe.h"
 #include "tests/wine/spooler_session.h"
@@ -29,6 +30,7 @@ using namespace kestrova::wine_check;
 int usage() {
     std::fprintf(stderr,
                  "usage: spooler_check --module PATH --out DIR [--label NAME]\n"
+                 "       spooler_check --module PATH --exit-in-document\n"
                  "       spooler_check --reader-depth LEVELS\n");
     return 2;
 }
@@ -40,6 +42,7 @@ int main(int argc, char** argv) {
     std::string outDir;
     std::string label = "spooler_check";
     long readerDepth = -1;
+    bool exitInDocument = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -49,6 +52,8 @@ int main(int argc, char** argv) {
             outDir = argv[++i];
         } else if (arg == "--label" && hasValue) {
             label = argv[++i];
+        } else if (arg == "--exit-in-document") {
+            exitInDocument = true;
         } else if (arg == "--reader-depth" && hasValue) {
             readerDepth = std::strtol(argv[++i], nullptr, 10);
         } else {
@@ -56,6 +61,7 @@ int main(int argc, char** argv) {
         }
     }
     if (readerDepth >= 0) return probeReaderDepth(static_cast<std::size_t>(readerDepth));
+    if (exitInDocument && !modulePath.empty()) return runExitInDocument(modulePath);
     if (modulePath.empty() || outDir.empty()) return usage();
 
     Checks checks(label);

@@ -6,13 +6,16 @@
 #include "standin/software_port_monitor.h"
 #include "tests/wine/machine_peer.h"
 #include "tests/wine/module_host.h"
+#include "tests/wine/port_requests.h"
+#include "tests/wine/production_scenarios.h"
 #include "tests/wine/reader_probe.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,49 +26,9 @@ namespace {
 using standin::PortEntry;
 using standin::SoftwarePortMonitor;
 
-// The configuration file, relative to the current directory as the module
-// looks for it (spool\drivers\W32X86\3\KestrovaLM.cfg on Windows).
-const char* const kConfigDirectory = "spool/drivers/W32X86/3";
-const char* const kConfigFile = "spool/drivers/W32X86/3/KestrovaLM.cfg";
-const char* const kConfig =
-    "<KestrovaLM>\n"
-    "  <replace-coordinates>\n"
-    "    <horizontal><rule value=\"100\" replace_with=\"120\"/></horizontal>\n"
-    "    <vertical><rule value=\"200\" replace_with=\"210\"/></vertical>\n"
-    "  </replace-coordinates>\n"
-    "</KestrovaLM>\n";
-
-// Two items at x 100 / y 200 (replaced by the rules) and x 300 / y 250.
-const char* const kFirstJob =
-    "<SX856 SY540 X100 Y200 F1 CI5 X300 Y250 F2 CI3>\r\n"
-    "<ANNA SMITH\r\n0001>\r\n"
-    "<BEN JONES\r\n0002>\r\n";
-const char* const kFirstJobSetup = "06SZX85606SZY540";
-const char* const kFirstJobCards[] = {
-    "A012002101050ANNA SMITH;0300025020300001",
-    "A012002101050BEN JONES;0300025020300002",
-};
-// The same layout without a configuration file: nothing is replaced.
-const char* const kSecondJob = "<SX856 SY540 X100 Y200 F1 CI5><CARLA DIAZ>";
-const char* const kSecondJobCard = "A010002001050CARLA DIAZ";
-
 // Deep enough for the reader to exhaust a 1 MiB stack (run.sh shows that
 // with the probe), small enough for the request size bound: opening tags only.
 constexpr int kDeepLevels = 10000;
-
-WideString wide(const std::string& text) { return wideFromAscii(text.c_str()); }
-
-// The module's UTF-16 text as ASCII (for matching; '?' beyond ASCII).
-std::string ascii(const std::vector<std::uint8_t>& utf16le) {
-    std::string out;
-    for (std::size_t i = 0; i + 1 < utf16le.size(); i += 2) {
-        const unsigned unit = utf16le[i] | (utf16le[i + 1] << 8);
-        out.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
-    }
-    return out;
-}
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 std::string nested(const std::string& command, std::size_t depth) {
     // kx_api is the first level; depth - 1 further levels below it.
@@ -74,14 +37,6 @@ std::string nested(const std::string& command, std::size_t depth) {
     for (std::size_t i = 1; i < depth; ++i) text += "</n>";
     return text + "</kx_api>";
 }
-
-struct ControlReply {
-    BOOL result = FALSE;
-    DWORD returned = 0;
-    DWORD lastError = 0;
-    std::vector<std::uint8_t> bytes;  // what the module wrote, *returned bytes of it
-    std::string text;
-};
 
 class Spooler {
 public:
@@ -185,64 +140,16 @@ public:
         return checks_.expect(opened == TRUE && port_ != nullptr, "OpenPortEx opens the port over the port monitor");
     }
 
-    // StartDocPort, the job's bytes in small WritePort calls, EndDocPort.
-    void print(std::uint32_t jobId, const std::string& job, const char* what) {
-        WideString docName = wide(what);
-        DOC_INFO_1 info{docName.data(), nullptr, nullptr};
-        const std::size_t startsBefore = spm_.countOf(PortEntry::StartDocPort);
-        const BOOL started = table_->pfnStartDocPort(port_, printerName_.data(), jobId, 1,
-                                                     reinterpret_cast<LPBYTE>(&info));
-        // Wine has no printer of this name: OpenPrinterW fails, and with it
-        // StartDocPort, before the port monitor is asked.
-        checks_.equal(started, FALSE, std::string(what) + ": StartDocPort fails as OpenPrinterW finds no printer");
-        checks_.equal(spm_.countOf(PortEntry::StartDocPort), startsBefore,
-                      std::string(what) + ": the port monitor's StartDocPort is not called");
-
-        bool written = true;
-        for (std::size_t at = 0; at < job.size(); at += 7) {
-            std::string piece = job.substr(at, 7);
-            DWORD count = 0;
-            written = written &&
-                      table_->pfnWritePort(port_, reinterpret_cast<LPBYTE>(piece.data()),
-                                           static_cast<DWORD>(piece.size()), &count) == TRUE &&
-                      count == piece.size();
-        }
-        checks_.expect(written, std::string(what) + ": WritePort takes every byte");
-
-        const std::size_t endsBefore = spm_.countOf(PortEntry::EndDocPort);
-        const BOOL ended = table_->pfnEndDocPort(port_);
-        checks_.equal(ended, TRUE, std::string(what) + ": EndDocPort returns the port monitor's result");
-        checks_.equal(spm_.countOf(PortEntry::EndDocPort), endsBefore + 1,
-                      std::string(what) + ": the port monitor's EndDocPort ends production");
-    }
-
     ControlReply request(const std::string& document, DWORD outBytes = 64 * 1024) {
-        WideString valueName = wide(document);
-        return requestUnits(valueName, outBytes);
-    }
-
-    ControlReply requestUnits(WideString& valueName, DWORD outBytes = 64 * 1024) {
-        ControlReply reply;
-        std::vector<WCHAR> out(outBytes / sizeof(WCHAR) + 1, WCHAR(0x2A2A));
-        DWORD returned = 0xFFFFFFFF;
-        SetLastError(0);
-        reply.result = table_->pfnGetPrinterDataFromPort(port_, 0, valueName.data(), nullptr, 0, out.data(),
-                                                         outBytes, &returned);
-        reply.lastError = GetLastError();
-        reply.returned = returned;
-        if (reply.result == TRUE && returned <= outBytes) {
-            const auto* bytes = reinterpret_cast<const std::uint8_t*>(out.data());
-            reply.bytes.assign(bytes, bytes + returned);
-        }
-        reply.text = ascii(reply.bytes);
-        return reply;
+        return wine_check::request(*table_, port_, document, outBytes);
     }
 
     void save(const std::string& outDir, const std::string& name, const ControlReply& reply) {
-        std::ofstream file(outDir + "/" + name + ".xml", std::ios::binary);
-        file.write(reinterpret_cast<const char*>(reply.bytes.data()), static_cast<std::streamsize>(reply.bytes.size()));
-        checks_.expect(file.good(), "the document " + name + " is saved");
+        checks_.expect(saveDocument(outDir, name, reply), "the document " + name + " is saved");
     }
+
+    const MONITOR2& table() const { return *table_; }
+    HANDLE monitor() const { return monitor_; }
 
     void closeAndShutdown() {
         const std::size_t closesBefore = spm_.countOf(PortEntry::ClosePort);
@@ -253,20 +160,31 @@ public:
         port_ = nullptr;
     }
 
-    // Unloading the module (DLL_PROCESS_DETACH) releases the monitor it
-    // created last, with its open port, without closing the port beneath.
-    void checkProcessDetach() {
+    // Unloading the module (process detach under FreeLibrary, the
+    // destructor under dlclose) releases the monitor it created last, with a
+    // port whose document is started: nothing is closed beneath and no
+    // spooler call is made while the loader lock is held.
+    void checkProcessDetach(const std::string& outDir) {
+        std::string why;
+        if (!checks_.expect(startSpoolerStandin(why), "detach: the spooler stand-in: " + why)) return;
         HANDLE monitor = nullptr;
         LPMONITOR2 table = initialize_(nullptr, &monitor);
         HANDLE port = nullptr;
         const bool opened = table != nullptr &&
                             table->pfnOpenPortEx(monitor, spm_.monitorHandle(), portName_.data(),
                                                  printerName_.data(), &port, spm_.table()) == TRUE;
-        checks_.expect(opened, "a port opens on a monitor that is never shut down");
+        if (!checks_.expect(opened, "detach: a port opens on a monitor that is never shut down")) return;
+        WideString docName = wide("card job");
+        DOC_INFO_1 info{docName.data(), nullptr, nullptr};
+        checks_.equal(table->pfnStartDocPort(port, printerName_.data(), 90, 1, reinterpret_cast<LPBYTE>(&info)),
+                      TRUE, "detach: the port's document is started");
+        const std::string before = spoolerCallRecord();
         const std::size_t closesBefore = spm_.countOf(PortEntry::ClosePort);
-        checks_.expect(module_.unload(), "the module unloads");
-        checks_.equal(spm_.countOf(PortEntry::ClosePort), closesBefore,
-                      "process detach closes nothing beneath");
+        checks_.expect(module_.unload(), "detach: the module unloads");
+        checks_.equal(spm_.countOf(PortEntry::ClosePort), closesBefore, "detach: nothing is closed beneath");
+        const std::string record = spoolerCallRecord();
+        checks_.equal(record.substr(before.size()), std::string(), "detach: no spooler call");
+        checks_.expect(saveFile(outDir, "process_detach.calls", record), "detach: the record is saved");
     }
 
     SoftwarePortMonitor& portMonitor() { return spm_; }
@@ -285,45 +203,6 @@ private:
     WideString printerName_ = wide("Kestrova Card Printer");
 };
 
-void writeConfig(Checks& checks) {
-    std::error_code error;
-    std::filesystem::create_directories(kConfigDirectory, error);
-    std::ofstream file(kConfigFile, std::ios::binary);
-    file << kConfig;
-    checks.expect(file.good(), std::string("the configuration file is written to ") + kConfigFile);
-}
-
-void removeConfig() {
-    std::error_code error;
-    std::filesystem::remove(kConfigFile, error);
-}
-
-void checkJobs(Spooler& spooler, Checks& checks) {
-    writeConfig(checks);
-    spooler.print(7, kFirstJob, "first job");
-    const std::vector<CardTexts> cards = spooler.machine().cards();
-    if (checks.equal(cards.size(), std::size_t{2}, "first job: cards personalised")) {
-        for (std::size_t i = 0; i < 2; ++i) {
-            checks.equal(cards[i].setup, std::string(kFirstJobSetup), "first job: JobSetup payload");
-            checks.equal(cards[i].personalisation, std::string(kFirstJobCards[i]),
-                         "first job: Personalize payload, coordinates replaced by the configuration file");
-        }
-    }
-    // A new port starts by restoring the machine.
-    checks.expect(spooler.machine().commandLetters().rfind("p!", 0) == 0, "the first exchanges are Poll, Restore");
-}
-
-void checkSecondJob(Spooler& spooler, Checks& checks) {
-    removeConfig();
-    spooler.machine().clearLog();
-    spooler.print(8, kSecondJob, "second job");
-    const std::vector<CardTexts> cards = spooler.machine().cards();
-    if (checks.equal(cards.size(), std::size_t{1}, "second job: cards personalised")) {
-        checks.equal(cards[0].personalisation, std::string(kSecondJobCard),
-                     "second job: without the file nothing is replaced");
-    }
-}
-
 void checkControl(Spooler& spooler, Checks& checks, const std::string& outDir) {
     ControlReply info = spooler.request("<kx_api><command value=\"get_info\"/></kx_api>");
     checks.equal(info.result, TRUE, "get_info succeeds");
@@ -331,12 +210,12 @@ void checkControl(Spooler& spooler, Checks& checks, const std::string& outDir) {
     checks.expect(info.text.rfind("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<kx_api>\n", 0) == 0,
                   "get_info: declaration and root");
     checks.expect(contains(info.text, "<to_produce value=\"0\"/>"), "get_info: no card left");
-    checks.expect(contains(info.text, "<state value=\"Ready\"/>"), "get_info: the machine is ready");
+    checks.expect(contains(info.text, "<state value=\"Unknown\"/>"), "get_info: a new port knows no state");
     checks.expect(contains(info.text, "<hw_error_code value=\"0\"/>"), "get_info: no hardware error");
     checks.expect(contains(info.text, "<module_info>"), "get_info: the machine's module information");
     checks.expect(contains(info.text, "<sw_error_code value=\"0\"/>\n   </result>\n</kx_api>\n"),
                   "get_info: sw_error_code closes the result");
-    spooler.save(outDir, "get_info_after_job", info);
+    spooler.save(outDir, "get_info_new_port", info);
 
     // Too small by one byte: the size needed comes back with the error.
     ControlReply tight = spooler.request("<kx_api><command value=\"get_info\"/></kx_api>", info.returned - 1);
@@ -413,23 +292,52 @@ void checkNesting(Spooler& spooler, Checks& checks) {
 }  // namespace
 
 void runSpoolerCheck(const std::string& modulePath, const std::string& outDir, Checks& checks) {
-    preparePlatform();
-    removeConfig();
+    std::string why;
+    if (!checks.expect(startSpoolerStandin(why), "the spooler stand-in: " + why)) return;
+    removeConfiguration();
     Spooler spooler(modulePath, checks);
     if (!spooler.load()) return;
     spooler.checkExports();
     spooler.checkTable();
     spooler.checkNullHandles();
+    runProductionScenarios(spooler.table(), spooler.monitor(), outDir, checks);
     if (!spooler.openPort()) return;
-    checkJobs(spooler, checks);
     checkControl(spooler, checks, outDir);
-    checkSecondJob(spooler, checks);
-    ControlReply info = spooler.request("<kx_api><command value=\"get_info\"/></kx_api>");
-    spooler.save(outDir, "get_info_after_second_job", info);
     checkNesting(spooler, checks);
     spooler.closeAndShutdown();
-    spooler.checkProcessDetach();
-    removeConfig();
+    spooler.checkProcessDetach(outDir);
+}
+
+int runExitInDocument(const std::string& modulePath) {
+    std::string why;
+    if (!startSpoolerStandin(why)) {
+        std::fprintf(stderr, "%s\n", why.c_str());
+        return 1;
+    }
+    // Released only if the document does not start: the process ends with it started.
+    auto module = std::make_unique<Module>(modulePath);
+    auto beneath = std::make_unique<SoftwarePortMonitor>();
+    HANDLE monitor = nullptr;
+    HANDLE port = nullptr;
+    LPMONITOR2 table = module->initialize() != nullptr ? module->initialize()(nullptr, &monitor) : nullptr;
+    WideString portName = wide("KESTROVA1:");
+    WideString printerName = wide("Kestrova Card Printer");
+    WideString docName = wide("card job");
+    DOC_INFO_1 info{docName.data(), nullptr, nullptr};
+    if (table == nullptr ||
+        table->pfnOpenPortEx(monitor, beneath->monitorHandle(), portName.data(), printerName.data(), &port,
+                             beneath->table()) != TRUE ||
+        table->pfnStartDocPort(port, printerName.data(), 7, 1, reinterpret_cast<LPBYTE>(&info)) != TRUE) {
+        std::fprintf(stderr, "the document does not start: %s\n", module->error().c_str());
+        return 1;
+    }
+    std::printf("document started\n");
+    std::fflush(stdout);
+    reportSpoolerCallsAtExit();
+    // Never destroyed: a destructor run by exit() would unload the module first.
+    static_cast<void>(module.release());
+    static_cast<void>(beneath.release());
+    std::exit(0);
 }
 
 }  // namespace kestrova::wine_check

@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# kestrova.exe install and uninstall against Wine's spooler, in the prefix
+# run.sh has made (WINEPREFIX and the rest of the environment come from
+# there): every refusal with its exit status and nothing changed, the
+# install (the DLL copied into system32, AddMonitorW, Wine's spooler loading
+# the DLL and calling InitializePrintMonitor2), a driver's language monitor
+# set and taken away again, and no registry key left after the uninstall.
+# Where Wine's spooler is not Windows', a "note:" line says so.
+#
+#   tests/wine/install_check.sh X64_BUILD X86_BUILD WORK RUNS_X86 WINE_COMMAND...
+#
+# Ends with "install: N passed, M failed".
+set -uo pipefail
+
+x64_build=$1
+x86_build=$2
+work=$3
+runs_x86=$4
+shift 4
+wine_command=("$@")
+
+passed=0
+failed=0
+output=""   # what the last kestrova.exe said, shown with a failure
+status=0
+# expect WHAT COMMAND...: passes when the command succeeds.
+expect() {
+  local what=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "install: FAILED: $what"
+    [ -z "$output" ] || sed 's/^/    /' <<<"$output"
+  fi
+}
+note() { echo "wine: note: $*"; }
+
+# The tool alone in its folder: the DLL is given with --dll, so that Wine's
+# loader cannot find a copy beside the program instead of the installed one.
+dir="$work/installer"
+mkdir -p "$dir"
+cp "$x64_build/tool/kestrova.exe" "$dir/"
+cp "$x64_build/KestrovaLM.dll" "$work/KestrovaLM-x64.dll"
+cp "$x86_build/KestrovaLM.dll" "$work/KestrovaLM-x86.dll"
+system32="$WINEPREFIX/drive_c/windows/system32"
+monitors='HKLM\System\CurrentControlSet\Control\Print\Monitors\KestrovaLM'
+driver="Kestrova Test Card Printer"
+driver_key="HKLM\\System\\CurrentControlSet\\Control\\Print\\Environments\\Windows x64\\Drivers\\Version-3\\$driver"
+
+# Runs kestrova.exe in its folder: $status, and $output with both streams.
+tool() {
+  status=0
+  (cd "$dir" && timeout 120 "${wine_command[@]}" kestrova.exe "$@") >"$work/tool.out" 2>&1 || status=$?
+  output=$(tr -d '\r' <"$work/tool.out")
+}
+wine_run() { "${wine_command[@]}" "$@" 2>/dev/null | tr -d '\r'; }
+registered() { "${wine_command[@]}" reg query "$monitors" >/dev/null 2>&1; }
+driver_monitor() { wine_run reg query "$driver_key" /v Monitor | sed -n 's/^ *Monitor *REG_SZ *//p'; }
+nothing_installed() { ! registered && [ ! -e "$system32/KestrovaLM.dll" ]; }
+says() { grep -q -- "$1" <<<"$output"; }
+# expect_status STATUS WHAT ARGS...
+expect_status() {
+  local want=$1 what=$2
+  shift 2
+  tool "$@"
+  expect "$what (exit $status, expected $want)" test "$status" -eq "$want"
+}
+
+expect_status 7 "install with no KestrovaLM.dll beside kestrova.exe: the DLL is missing" install
+expect_status 6 "install of the x86 DLL into the 64-bit spooler: wrong bitness" install --dll ../KestrovaLM-x86.dll
+expect_status 10 "install for a driver that does not exist" install --dll ../KestrovaLM-x64.dll --driver "No Such Driver"
+expect "a refused install changes nothing" nothing_installed
+
+# The install, with the traces of Wine's loader and spooler.
+trace="$work/install-trace.txt"
+WINEDEBUG=+loaddll,+localspl tool install --dll ../KestrovaLM-x64.dll
+mv "$work/tool.out" "$trace"
+output=$(grep -v '^[0-9a-f]*:\(trace\|fixme\|err\|warn\):' "$trace" | tr -d '\r')
+expect "install (exit $status)" test "$status" -eq 0
+expect "install reports AddMonitorW" \
+  says '^registered the monitor KestrovaLM: AddMonitorW(MONITOR_INFO_2 KestrovaLM, "Windows x64", KestrovaLM.dll)$'
+expect "the shipped DLL is copied into system32 unchanged" cmp -s "$system32/KestrovaLM.dll" "$x64_build/KestrovaLM.dll"
+expect "Monitors\\KestrovaLM names KestrovaLM.dll" grep -q "REG_SZ *KestrovaLM.dll" <(wine_run reg query "$monitors" /v Driver)
+output=$(grep -i "kestrovalm" "$trace" | head -12)
+expect "Wine's spooler loads the installed DLL as native" \
+  grep -qi 'Loaded L"C:\\\\windows\\\\system32\\\\KestrovaLM.dll" at [0-9A-F]*: native' "$trace"
+expect "Wine's spooler calls InitializePrintMonitor2 and takes the MONITOR2" grep -q \
+  'MONITOR2 from L"KestrovaLM.dll",InitializePrintMonitor2(L"System\\\\CurrentControlSet\\\\Control\\\\Print\\\\Monitors\\\\KestrovaLM")' \
+  "$trace"
+listed=$(tr -d '\r' <"$trace" | sed -n 's/^the spooler lists it: //p')
+expect "EnumMonitorsW lists the monitor" test -n "$listed"
+note "Wine's spooler runs inside the calling program: AddMonitorW loaded KestrovaLM.dll into kestrova.exe and called InitializePrintMonitor2 there (Windows: in spoolsv.exe)"
+note "Wine's EnumMonitorsW lists: $listed (Windows lists the environment it was added for, \"Windows x64\")"
+note "not elevated (exit 5) is not checked: Wine runs every program elevated"
+
+expect_status 8 "a second install: installed already" install --dll ../KestrovaLM-x64.dll
+expect_status 0 "uninstall" uninstall
+expect "uninstall removes the registration and the DLL" nothing_installed
+
+# A printer driver, registered as Wine's AddPrinterDriverExW leaves one.
+drivers="$system32/spool/drivers/x64/3"
+mkdir -p "$drivers"
+printf 'driver\n' >"$drivers/cardui.dll"
+printf '*PPD-Adobe: "4.3"\n' >"$drivers/card.ppd"
+printf 'REGEDIT4\n\n[%s]\n"Driver"="cardui.dll"\n"Configuration File"="cardui.dll"\n"Data File"="card.ppd"\n"Version"=dword:00000003\n' \
+  "${driver_key/HKLM/HKEY_LOCAL_MACHINE}" >"$dir/driver.reg"
+(cd "$dir" && "${wine_command[@]}" reg import driver.reg >/dev/null 2>&1)
+expect_status 0 "install --driver" install --dll ../KestrovaLM-x64.dll --driver "$driver"
+expect "the driver's language monitor is KestrovaLM" test "$(driver_monitor)" = KestrovaLM
+expect_status 9 "uninstall while a driver uses the monitor: still in use" uninstall
+expect "a refused uninstall changes nothing" test -e "$system32/KestrovaLM.dll"
+expect "a refused uninstall leaves the monitor registered" registered
+expect_status 0 "uninstall --driver" uninstall --driver "$driver"
+expect "the driver has no language monitor again" test -z "$(driver_monitor)"
+expect "uninstall --driver removes the registration and the DLL" nothing_installed
+output=$(wine_run reg query 'HKLM\System\CurrentControlSet\Control' /s | grep -i kestrovalm)
+expect "no registry key or value names KestrovaLM after the uninstall" test -z "$output"
+expect_status 0 "uninstall with nothing installed" uninstall
+expect "uninstall with nothing installed says so" says "nothing to remove"
+note "Wine's AddPrinterDriverExW takes any monitor name and its DeleteMonitorW removes a monitor a driver still names; kestrova checks both itself"
+
+if [ "$runs_x86" = yes ]; then
+  cp "$x86_build/tool/kestrova.exe" "$dir/kestrova.exe"
+  expect_status 6 "the x86 kestrova.exe on 64-bit Windows: wrong bitness" install --dll ../KestrovaLM-x86.dll
+fi
+
+echo "install: $passed passed, $failed failed"
