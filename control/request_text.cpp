@@ -17,13 +17,6 @@ bool isAttributeNameUnit(TreeChar c) {
     return isNameUnit(c) && c != L'!' && c != L'<' && c != L'=';
 }
 
-int digitValue(TreeChar c, bool hex) {
-    if (c >= L'0' && c <= L'9') return static_cast<int>(c - L'0');
-    if (hex && c >= L'a' && c <= L'f') return static_cast<int>(c - L'a') + 10;
-    if (hex && c >= L'A' && c <= L'F') return static_cast<int>(c - L'A') + 10;
-    return -1;
-}
-
 // Walks the text as the reader's parser does, but with a depth counter in
 // place of its recursion, copying it and rewriting numeric references where
 // the reader would expand them (text and attribute values; not comments,
@@ -188,7 +181,8 @@ private:
         if (hex) ++k;
         const std::size_t firstDigit = k;
         std::uint32_t value = 0;
-        for (int d = digitValue(peek(k), hex); d >= 0; d = digitValue(peek(k), hex)) {
+        const auto digitAt = [&](std::size_t i) { return referenceDigit(static_cast<std::uint32_t>(peek(i)), hex); };
+        for (int d = digitAt(k); d >= 0; d = digitAt(k)) {
             value = value * (hex ? 16U : 10U) + static_cast<std::uint32_t>(d);
             if (value > 0x10FFFF) return false;  // also keeps the sum from overflowing
             ++k;

@@ -32,13 +32,6 @@ bool isPublicIdCharacter(std::uint32_t c) {
 constexpr std::string_view kAttributeTypes[] = {"CDATA",  "ID",       "IDREF",   "IDREFS",
                                                 "ENTITY", "ENTITIES", "NMTOKEN", "NMTOKENS"};
 
-int digitValue(std::uint32_t c, bool hex) {
-    if (c >= '0' && c <= '9') return static_cast<int>(c - '0');
-    if (hex && c >= 'a' && c <= 'f') return static_cast<int>(c - 'a') + 10;
-    if (hex && c >= 'A' && c <= 'F') return static_cast<int>(c - 'A') + 10;
-    return -1;
-}
-
 // One pass over the text; each production returns false where the text
 // leaves the grammar, with `at_` at that point.
 class DocumentCheck {
@@ -134,7 +127,7 @@ private:
             const bool hex = literal("x");
             std::uint32_t value = 0;
             const std::size_t firstDigit = at_;
-            for (int d = digitValue(unit(), hex); d >= 0; d = digitValue(unit(), hex)) {
+            for (int d = referenceDigit(unit(), hex); d >= 0; d = referenceDigit(unit(), hex)) {
                 value = value * (hex ? 16U : 10U) + static_cast<std::uint32_t>(d);
                 if (value > 0x10FFFF) return false;
                 ++at_;
@@ -149,14 +142,16 @@ private:
         return (predefined || anyEntity) && literal(";");
     }
 
-    bool attributeValue() {
+    // A quoted literal in which `forbidden` may not stand and every '&'
+    // starts a reference (to any entity where `anyEntity`).
+    bool literalWithReferences(std::uint32_t forbidden, bool anyEntity) {
         const std::uint32_t quote = unit();
         if (quote != '"' && quote != '\'') return false;
         ++at_;
         for (std::uint32_t c = unit(); c != quote; c = unit()) {
-            if (c == 0 || c == '<') return false;
+            if (c == 0 || c == forbidden) return false;
             if (c == '&') {
-                if (!reference(false)) return false;
+                if (!reference(anyEntity)) return false;
             } else {
                 ++at_;
             }
@@ -164,6 +159,8 @@ private:
         ++at_;
         return true;
     }
+
+    bool attributeValue() { return literalWithReferences('<', false); }
 
     // --- the document --------------------------------------------------------
 
@@ -475,20 +472,7 @@ private:
 
     // A parameter entity reference may not stand inside a declaration of the
     // internal subset; general entity references are kept, not expanded.
-    bool entityValue() {
-        const std::uint32_t quote = unit();
-        ++at_;
-        for (std::uint32_t c = unit(); c != quote; c = unit()) {
-            if (c == 0 || c == '%') return false;
-            if (c == '&') {
-                if (!reference(true)) return false;
-            } else {
-                ++at_;
-            }
-        }
-        ++at_;
-        return true;
-    }
+    bool entityValue() { return literalWithReferences('%', true); }
 
     Units text_;
     std::size_t at_ = 0;

@@ -9,6 +9,13 @@ bool isXmlCharacter(std::uint32_t c) {
            (c >= 0x10000 && c <= 0x10FFFF);
 }
 
+int referenceDigit(std::uint32_t c, bool hex) {
+    if (c >= '0' && c <= '9') return static_cast<int>(c - '0');
+    if (hex && c >= 'a' && c <= 'f') return static_cast<int>(c - 'a') + 10;
+    if (hex && c >= 'A' && c <= 'F') return static_cast<int>(c - 'A') + 10;
+    return -1;
+}
+
 TreeString xmlCharactersOnly(const TreeString& text) {
     const auto valueAt = [&text](std::size_t i) {
         return static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<TreeChar>>(text[i]));

@@ -14,6 +14,9 @@ namespace kestrova {
 // as a character reference.
 bool isXmlCharacter(std::uint32_t codePoint);
 
+// The value of a digit of a character reference (`hex` for "&#x"), or -1.
+int referenceDigit(std::uint32_t c, bool hex);
+
 constexpr TreeChar kReplacementCharacter = 0xFFFD;
 
 // `text` with every unit that stands for no XML character (a control
