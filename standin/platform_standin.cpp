@@ -47,10 +47,10 @@ std::atomic<std::uint64_t> gSleepCount{0};
 std::atomic<std::uint64_t> gSleptMs{0};
 
 thread_local DWORD tLastError = 0;
-thread_local int tOutsideTheModule = 0;
 thread_local std::function<void(DWORD)> tSleepHook;
 thread_local std::uint64_t tSleepCount = 0;
 thread_local std::uint64_t tSleptMs = 0;
+thread_local std::uint64_t tMovedClockMs = 0;
 
 struct ClockLimit {
     std::mutex lock;
@@ -205,7 +205,12 @@ std::uint64_t sleepCount() { return gSleepCount.load(); }
 std::uint64_t sleptMs() { return gSleptMs.load(); }
 std::uint64_t threadSleepCount() { return tSleepCount; }
 std::uint64_t threadSleptMs() { return tSleptMs; }
-void advanceVirtualClock(std::uint64_t ms) { gVirtualMs += ms; }
+void advanceVirtualClock(std::uint64_t ms) {
+    gVirtualMs += ms;
+    tMovedClockMs += ms;
+}
+
+std::uint64_t threadMovedClockMs() { return tMovedClockMs; }
 
 void setVirtualClockLimit(std::uint64_t ms) {
     ClockLimit& c = clockLimit();
@@ -231,10 +236,6 @@ bool waitingAtVirtualClockLimit() {
 }
 
 void setThreadSleepHook(std::function<void(DWORD)> hook) { tSleepHook = std::move(hook); }
-
-OutsideTheModule::OutsideTheModule() { ++tOutsideTheModule; }
-OutsideTheModule::~OutsideTheModule() { --tOutsideTheModule; }
-bool outsideTheModule() { return tOutsideTheModule > 0; }
 
 }  // namespace kestrova::standin
 
@@ -300,6 +301,7 @@ VOID WINAPI Sleep(DWORD dwMilliseconds) {
         } else {
             gVirtualMs += dwMilliseconds;
         }
+        tMovedClockMs += dwMilliseconds;
         // Lets another thread waiting for a port lock get in between cycles.
         std::this_thread::yield();
     } else {

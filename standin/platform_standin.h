@@ -6,6 +6,7 @@
 
 #include "platform/platform_calls.h"
 #include "platform/wide_string.h"
+#include "standin/outside_the_module.h"
 
 #include <cstdint>
 #include <functional>
@@ -98,6 +99,9 @@ std::uint64_t threadSleepCount();
 std::uint64_t threadSleptMs();
 // Advances the virtual clock without a Sleep call (for peers that wait).
 void advanceVirtualClock(std::uint64_t ms);
+// Virtual milliseconds the calling thread has moved the clock on by (its
+// Sleeps and its peers' waits), since it started.
+std::uint64_t threadMovedClockMs();
 
 // A limit for the virtual clock, so that a watcher can act at an exact
 // virtual moment: Sleep calls of the threads that hold at it carry the clock
@@ -115,19 +119,5 @@ bool waitingAtVirtualClockLimit();
 // removes it): a test acts between two production cycles, on the production
 // thread itself, at an exact point.
 void setThreadSleepHook(std::function<void(DWORD milliseconds)> hook);
-
-// Marks the calling thread as running the world around the module (the
-// stand-in calls, the software port monitor and what is behind it) while
-// alive. A test that makes the module's memory run out leaves those
-// allocations alone: a real spooler or port monitor does not throw into the
-// module.
-class OutsideTheModule {
-public:
-    OutsideTheModule();
-    ~OutsideTheModule();
-    OutsideTheModule(const OutsideTheModule&) = delete;
-    OutsideTheModule& operator=(const OutsideTheModule&) = delete;
-};
-bool outsideTheModule();
 
 }  // namespace kestrova::standin

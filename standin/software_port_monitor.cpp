@@ -1,6 +1,7 @@
 #include "standin/software_port_monitor.h"
 
 #include "platform/platform_calls.h"
+#include "standin/outside_the_module.h"
 #include "standin/platform_standin.h"
 
 #include <algorithm>

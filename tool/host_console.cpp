@@ -48,6 +48,7 @@ void holdThisThreadAtClockLimit() {}
 void setClockLimit(std::optional<std::uint64_t>) {}
 std::optional<std::uint64_t> clockLimit() { return std::nullopt; }
 bool waitingAtClockLimit() { return false; }
+std::uint64_t thisThreadMovedClockMs() { return 0; }
 #else
 bool virtualClockAvailable() { return true; }
 
@@ -69,6 +70,8 @@ std::optional<std::uint64_t> clockLimit() {
 }
 
 bool waitingAtClockLimit() { return standin::waitingAtVirtualClockLimit(); }
+
+std::uint64_t thisThreadMovedClockMs() { return standin::threadMovedClockMs(); }
 
 std::vector<std::string> spoolerCalls() {
     std::vector<std::string> out;

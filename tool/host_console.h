@@ -23,6 +23,8 @@ bool virtualClockAvailable();
 void selectClock(bool virtualClock);
 bool virtualClockActive();
 std::uint64_t platformNowMs();
+// Virtual time the calling thread has moved the clock on by; 0 on the real clock.
+std::uint64_t thisThreadMovedClockMs();
 
 // The virtual clock's limit (see ProductionClock); nothing on the real clock.
 // The calling thread's pauses stop at the limit from now on.

@@ -252,9 +252,11 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
     simulator::setThreadTraceTag("ctl");
 
     auto request = [&](const std::string& command) {
-        const std::uint64_t sentAt = host::platformNowMs();
+        // Only the time this thread moved the clock on by: a request that
+        // waited for a cycle to end does not count that cycle as its own.
+        const std::uint64_t movedBefore = host::thisThreadMovedClockMs();
         const ControlAnswer answer = spooler.control(utf16FromUtf8(controlRequestText(command)));
-        clock.allowFor(host::platformNowMs() - std::min(host::platformNowMs(), sentAt));
+        clock.allowFor(host::thisThreadMovedClockMs() - movedBefore);
         return answer.result == TRUE ? readResultDocument(utf8FromUtf16(answer.text)) : ResultValues();
     };
     auto nextStatus = Clock::now();

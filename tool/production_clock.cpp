@@ -31,6 +31,7 @@ void ProductionClock::onRead() {
     if (!leashed_) return;
     // Only ever further: the tool may have let the clock go beyond.
     const std::lock_guard<std::mutex> guard(moving_);
+    toolMsSinceRead_ = 0;
     if (!leashed_) return;
     const auto limit = host::clockLimit();
     if (limit && *limit < now + slackMs_) host::setClockLimit(now + slackMs_);
@@ -46,8 +47,12 @@ void ProductionClock::runTo(std::uint64_t ms) {
 void ProductionClock::allowFor(std::uint64_t ms) {
     const std::lock_guard<std::mutex> guard(moving_);
     if (!leashed_ || ms == 0) return;
+    toolMsSinceRead_ += ms;
+    // Never further than that: a limit moved on by every request would let a
+    // halt run past its restore time.
+    const std::uint64_t allowed = lastProductionReadMs_ + slackMs_ + toolMsSinceRead_;
     const auto limit = host::clockLimit();
-    if (limit) host::setClockLimit(*limit + ms);
+    if (limit && *limit < allowed) host::setClockLimit(allowed);
 }
 
 void ProductionClock::letGo() { runTo(host::platformNowMs() + slackMs_); }

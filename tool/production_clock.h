@@ -43,9 +43,9 @@ public:
     // Lets the clock run `slack` past now: production goes on.
     void letGo();
     // Time the tool's own requests spent on the clock (their exchanges pause
-    // and read too) was not production's: the leash moves on by as much, so
-    // that production never waits at it half-way through a cycle, holding
-    // the port that the tool's next request needs.
+    // and read too) was not production's: the leash is `slack` plus that time
+    // since production's last read, so that production never waits at it
+    // half-way through a cycle, holding the port the next request needs.
     void allowFor(std::uint64_t ms);
     // No leash any more.
     void unleash();
@@ -57,6 +57,7 @@ private:
     std::atomic<std::uint64_t> lastProductionReadMs_{0};
     // The leash is read and moved from two threads; no move may undo another.
     std::mutex moving_;
+    std::uint64_t toolMsSinceRead_ = 0;
 };
 
 }  // namespace kestrova::tool
