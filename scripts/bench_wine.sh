@@ -14,22 +14,7 @@ mkdir -p "${3:?results directory}"
 results=$(realpath "$3")
 cap_mib=${4:-3072}
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/kestrova-bench-wine.XXXXXX")
-export WINEPREFIX="$work/prefix"
-export WINEARCH=win64
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-unset DISPLAY WAYLAND_DISPLAY
-
-cleanup() {
-  # Ends this prefix's wineserver (and anything it still runs), nothing else.
-  wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-wine32_loader=${KESTROVA_WINE32_LOADER:-/usr/lib/wine/wine}
-wine64_loader=${KESTROVA_WINE64_LOADER:-/usr/lib/wine/wine64}
+source "$(dirname "$0")/../tests/wine/wine_prefix.sh" bench_wine.sh
 
 # Which machine gave the figure goes with it into the report.
 machine="$(uname -m) Linux $(uname -r), $(nproc) CPUs"
@@ -57,18 +42,10 @@ skipped() {
   record "$arch" "$machine" "$results/largest_job_wine_$arch.json" - "$why"
 }
 
-archs="x86 x64"
-rc=0
-probe_output=$("$wine32_loader" --version 2>&1) || rc=$?
-if [ $rc -ne 0 ]; then
-  if [ $rc -eq 126 ] || grep -qi "exec format error" <<<"$probe_output"; then
-    archs="x64"
-    machine="$machine, no 32-bit programs"
-    skipped x86 "this machine cannot run 32-bit programs"
-  else
-    echo "bench_wine.sh: Wine's 32-bit loader does not start (exit $rc): $probe_output" >&2
-    exit 1
-  fi
+archs=$wine_archs
+if [ "$archs" = x64 ]; then
+  machine="$machine, no 32-bit programs"
+  skipped x86 "this machine cannot run 32-bit programs"
 fi
 for arch in $archs; do
   build=$x86_build
@@ -78,19 +55,7 @@ for arch in $archs; do
   done
 done
 
-if [ "$archs" = x64 ]; then
-  export WINELOADER="$wine64_loader"
-  wine_command=("$wine64_loader")
-else
-  wine_command=(wine)
-fi
-
-if ! boot_output=$(timeout 300 "${wine_command[@]}" wineboot --init 2>&1); then
-  echo "bench_wine.sh: wineboot failed with ${wine_command[*]}:" >&2
-  tail -n 20 <<<"$boot_output" >&2
-  exit 1
-fi
-wineserver -w >/dev/null 2>&1 || true
+boot_wine_prefix
 
 status=0
 for arch in $archs; do

@@ -44,22 +44,9 @@ for file in "$native_build/tests/wine/spooler_check" "$native_build/libKestrovaL
   [ -f "$file" ] || { echo "run.sh: $file is missing (make windows, and spooler_check in the native build)" >&2; exit 2; }
 done
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/kestrova-wine.XXXXXX")
-export WINEPREFIX="$work/prefix"
-export WINEARCH=win64            # runs the 32-bit module through WoW64 as well
-export WINEDEBUG=-all
-no_prompts="mscoree,mshtml=;winemenubuilder.exe=d"  # no Mono or Gecko prompts
-export WINEDLLOVERRIDES="$no_prompts"
+source "$(dirname "$0")/wine_prefix.sh" run.sh
 # Our winspool.drv beside the program, never Wine's.
 standin_overrides="winspool.drv=n;$no_prompts"
-unset DISPLAY WAYLAND_DISPLAY
-
-cleanup() {
-  # Ends this prefix's wineserver (and anything it still runs), nothing else.
-  wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
 
 passed=0
 failed=0
@@ -79,55 +66,9 @@ tally() {
   failed=$((failed + $(sed -E 's/.*passed, ([0-9]+) failed/\1/' <<<"$summary")))
 }
 
-# Wine's two loaders as Debian installs them (wine32:i386 and wine64).
-wine32_loader=${KESTROVA_WINE32_LOADER:-/usr/lib/wine/wine}
-wine64_loader=${KESTROVA_WINE64_LOADER:-/usr/lib/wine/wine64}
-
-# Whether Wine starts at all, before a prefix is built: the 64-bit loader
-# is what every check needs.
-if [ ! -x "$wine64_loader" ]; then
-  echo "run.sh: Wine's 64-bit loader $wine64_loader is missing (the wine64 package: scripts/setup.sh wine)" >&2
-  exit 1
-fi
-if ! version=$("$wine64_loader" --version 2>&1); then
-  echo "run.sh: Wine's 64-bit loader does not start: $version" >&2
-  exit 1
-fi
-
-# Whether this machine runs 32-bit programs: one run of the 32-bit loader.
-# A kernel without IA-32 emulation refuses it with "Exec format error".
-archs="x86 x64"
-if [ ! -x "$wine32_loader" ]; then
-  echo "run.sh: Wine's 32-bit loader $wine32_loader is missing (the wine32:i386 package: scripts/setup.sh wine)" >&2
-  exit 1
-fi
-rc=0
-probe_output=$("$wine32_loader" --version 2>&1) || rc=$?
-if [ $rc -ne 0 ]; then
-  if [ $rc -eq 126 ] || grep -qi "exec format error" <<<"$probe_output"; then
-    archs="x64"
-    echo "wine: x86 skipped: this machine cannot run 32-bit programs"
-  else
-    echo "run.sh: Wine's 32-bit loader does not start (exit $rc): $probe_output" >&2
-    exit 1
-  fi
-fi
-
-# Where 32-bit programs run, the launcher picks the 32-bit loader, which
-# hands 64-bit programs on; elsewhere the 64-bit loader runs everything.
-if [ "$archs" = x64 ]; then
-  export WINELOADER="$wine64_loader"
-  wine_command=("$wine64_loader")
-else
-  wine_command=(wine)
-fi
-
-if ! boot_output=$(timeout 300 "${wine_command[@]}" wineboot --init 2>&1); then
-  echo "run.sh: wineboot failed with ${wine_command[*]}:" >&2
-  tail -n 20 <<<"$boot_output" >&2
-  exit 1
-fi
-wineserver -w >/dev/null 2>&1 || true
+archs=$wine_archs
+[ "$archs" = x64 ] && echo "wine: x86 skipped: this machine cannot run 32-bit programs"
+boot_wine_prefix
 
 # The module's detach as the process ends with a document started: the
 # stand-in reports every spooler call made meanwhile (there must be none).
