@@ -48,10 +48,7 @@ BOOL startDocPort(MonitorPort& port, LPWSTR pPrinterName, DWORD jobId, DWORD lev
     port.jobInfo.clear();
     // A document started again without an EndDocPort still holds the
     // previous handle; the field is about to be overwritten.
-    if (port.printerHandle != nullptr) {
-        ClosePrinter(port.printerHandle);
-        port.printerHandle = nullptr;
-    }
+    port.releasePrinter();
     PRINTER_DEFAULTSW defaults{nullptr, nullptr, PRINTER_ALL_ACCESS};
     // The spooler asks GetLastError why a document did not start: what
     // follows a failure (closing, the debugger text) must not overwrite the
@@ -65,8 +62,7 @@ BOOL startDocPort(MonitorPort& port, LPWSTR pPrinterName, DWORD jobId, DWORD lev
         } else {
             failure = GetLastError();
             // No document will end, so nothing else would close it.
-            ClosePrinter(port.printerHandle);
-            port.printerHandle = nullptr;
+            port.releasePrinter();
         }
     } else {
         failure = GetLastError();

@@ -22,6 +22,10 @@ MonitorPort::~MonitorPort() = default;
 
 void MonitorPort::closePrinter() {
     std::lock_guard<std::mutex> guard(portLock);
+    releasePrinter();
+}
+
+void MonitorPort::releasePrinter() {
     if (printerHandle == nullptr) return;
     ClosePrinter(printerHandle);
     printerHandle = nullptr;

@@ -44,6 +44,8 @@ public:
     // Closes the printer handle a started document still holds (ClosePort
     // and Shutdown; destroying the port closes nothing).
     void closePrinter();
+    // The same, for a caller that holds portLock.
+    void releasePrinter();
 
     // portLock for a control request. While production runs, the request
     // goes early in a pause between two cycles: one that comes later than

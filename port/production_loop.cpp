@@ -108,10 +108,9 @@ BOOL finishJob(MonitorPort& port) {
         SetJobW(port.printerHandle, port.jobInfo.jobId, 0, nullptr, JOB_CONTROL_DELETE);
         ClosePrinter(port.printerHandle);
         port.printerHandle = nullptr;
-    } else if (port.printerHandle != nullptr) {
+    } else {
         // The job stays in the spooler, but this document's handle is done with.
-        ClosePrinter(port.printerHandle);
-        port.printerHandle = nullptr;
+        port.releasePrinter();
     }
     port.jobInfo.clear();
     return ended;
@@ -137,10 +136,7 @@ BOOL refuseJob(MonitorPort& port, const WCHAR* why, DWORD lastError, bool stoppe
     }
     port.jobStream.reset();
     port.portMonitor->pfnEndDocPort(port.portHandle);
-    if (port.printerHandle != nullptr) {
-        ClosePrinter(port.printerHandle);
-        port.printerHandle = nullptr;
-    }
+    port.releasePrinter();
     port.jobInfo.clear();
     OutputDebugStringW(why);
     SetLastError(lastError);
