@@ -3,29 +3,70 @@
 #   scripts/setup.sh build      compiler, CMake, Boost, GoogleTest, Google Benchmark
 #   scripts/setup.sh fuzz       clang with libFuzzer and the sanitizer runtimes
 #   scripts/setup.sh windows    MinGW-w64 cross compilers (posix thread model)
-#   scripts/setup.sh wine       Wine with 32- and 64-bit support
+#   scripts/setup.sh wine       Wine: 64-bit, and 32-bit where this machine runs 32-bit programs
 #   scripts/setup.sh dist       zip, for the release archive
 #   scripts/setup.sh preview    an SVG renderer and fonts, to check card previews as pictures
+#
+# A package registry that answers with an error (a mirror mid-sync, say) is
+# asked again a few times with a pause. If the index update still fails, the
+# install is tried with the indexes that did arrive; only a failed install
+# fails the step, with the registry's own complaint.
+#   KESTROVA_APT_ATTEMPTS (default 4) and KESTROVA_APT_PAUSE (seconds, default 20)
+#   KESTROVA_APT_LISTS    where apt keeps its indexes (default /var/lib/apt/lists)
 set -euo pipefail
+source "$(dirname "$0")/ia32_probe.sh"
+
+attempts=${KESTROVA_APT_ATTEMPTS:-4}
+pause=${KESTROVA_APT_PAUSE:-20}
+apt_lists=${KESTROVA_APT_LISTS:-/var/lib/apt/lists}
+
+# wine32:i386 only where something can run it: a kernel without IA-32
+# emulation refuses every 32-bit program, and an i386 index that is
+# mid-sync would only fail the step for nothing.
+wine_packages() {
+  # An unanswered probe (its reason already on stderr) counts as no.
+  if [ "$(runs_32bit_programs)" = yes ]; then echo "wine wine32:i386 wine64"; else echo "wine wine64"; fi
+}
 
 packages_for() {
   case "$1" in
     build) echo "cmake make g++ libboost-dev googletest libgtest-dev libbenchmark-dev" ;;
     fuzz) echo "clang libclang-rt-14-dev" ;;
     windows) echo "g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64" ;;
-    wine) echo "wine wine32:i386 wine64" ;;
+    wine) wine_packages ;;
     dist) echo "zip" ;;
     preview) echo "librsvg2-bin fonts-dejavu-core python3" ;;
     *) echo "setup.sh: unknown set '$1' (build, fuzz, windows, wine, dist, preview)" >&2; exit 2 ;;
   esac
 }
 
+# Runs an apt-get command up to $attempts times; on failure leaves the
+# registry's complaint (its E: and W: lines, or the last lines) in $complaint.
+complaint=
+apt_with_retries() {
+  local what="$1" attempt=1 output
+  shift
+  while :; do
+    if output=$("$@" 2>&1); then
+      return 0
+    fi
+    complaint=$(grep -E '^(E|W|Err):' <<<"$output" | tail -n 4 || true)
+    [ -n "$complaint" ] || complaint=$(tail -n 4 <<<"$output")
+    if [ "$attempt" -ge "$attempts" ]; then
+      return 1
+    fi
+    echo "setup.sh: $what failed (attempt $attempt of $attempts), again in ${pause} s:" >&2
+    sed 's/^/  /' <<<"$complaint" >&2
+    sleep "$pause"
+    attempt=$((attempt + 1))
+  done
+}
+
+sets=("${@:-build}")
 missing=()
-for set in "${@:-build}"; do
-  if [ "$set" = wine ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-    if [ "$(id -u)" -eq 0 ]; then dpkg --add-architecture i386; rm -f /var/lib/apt/lists/.kestrova-updated; fi
-  fi
-  for pkg in $(packages_for "$set"); do
+for set in "${sets[@]}"; do
+  packages=$(packages_for "$set")
+  for pkg in $packages; do
     if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "ok installed"; then
       missing+=("$pkg")
     fi
@@ -38,10 +79,25 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "setup.sh: missing packages: ${missing[*]} (run as root, or install them)" >&2
   exit 1
 fi
-echo "setup.sh: installing ${missing[*]}"
-stamp=/var/lib/apt/lists/.kestrova-updated
-if [ ! -e "$stamp" ]; then
-  apt-get update -qq
-  touch "$stamp"
+
+stamp="$apt_lists/.kestrova-updated"
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  rm -f "$stamp"
 fi
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+
+echo "setup.sh: installing ${missing[*]}"
+if [ ! -e "$stamp" ]; then
+  if apt_with_retries "apt-get update" apt-get update -qq; then
+    touch "$stamp"
+  else
+    echo "setup.sh: apt-get update still fails after $attempts attempts; installing with the indexes that arrived:" >&2
+    sed 's/^/  /' <<<"$complaint" >&2
+  fi
+fi
+if ! apt_with_retries "apt-get install" env DEBIAN_FRONTEND=noninteractive \
+     apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
+  echo "setup.sh: could not install ${missing[*]} after $attempts attempts; the package registry said:" >&2
+  sed 's/^/  /' <<<"$complaint" >&2
+  exit 1
+fi

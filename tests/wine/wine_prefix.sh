@@ -39,20 +39,23 @@ if ! wine_version=$("$wine64_loader" --version 2>&1); then
   exit 1
 fi
 
-# Whether this machine runs 32-bit programs: one run of the 32-bit loader.
-# A kernel without IA-32 emulation refuses it with "Exec format error".
-wine_archs="x86 x64"
-if [ ! -x "$wine32_loader" ]; then
-  echo "$wine_who: Wine's 32-bit loader $wine32_loader is missing (the wine32:i386 package: scripts/setup.sh wine)" >&2
+# Whether this machine runs 32-bit programs, asked of the kernel as
+# scripts/setup.sh asks it (which installs Wine's 32-bit loader only where
+# the answer is yes). Where it is, the 32-bit loader must be there and start.
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/ia32_probe.sh"
+if ! runs_32bit=$(runs_32bit_programs); then
+  echo "$wine_who: cannot tell whether this machine runs 32-bit programs" >&2
   exit 1
 fi
-wine_probe_rc=0
-wine_probe_output=$("$wine32_loader" --version 2>&1) || wine_probe_rc=$?
-if [ $wine_probe_rc -ne 0 ]; then
-  if [ $wine_probe_rc -eq 126 ] || grep -qi "exec format error" <<<"$wine_probe_output"; then
-    wine_archs="x64"
-  else
-    echo "$wine_who: Wine's 32-bit loader does not start (exit $wine_probe_rc): $wine_probe_output" >&2
+wine_archs="x64"
+if [ "$runs_32bit" = yes ]; then
+  wine_archs="x86 x64"
+  if [ ! -x "$wine32_loader" ]; then
+    echo "$wine_who: Wine's 32-bit loader $wine32_loader is missing (the wine32:i386 package: scripts/setup.sh wine)" >&2
+    exit 1
+  fi
+  if ! wine_probe_output=$("$wine32_loader" --version 2>&1); then
+    echo "$wine_who: Wine's 32-bit loader does not start: $wine_probe_output" >&2
     exit 1
   fi
 fi
