@@ -62,7 +62,7 @@ private:
 // Everything a handled request does under portLock; returns the error value.
 std::int32_t carryOut(MonitorPort& port, const TreeString& command, ControlTree& tree) {
     if (command == L"delete_job") {
-        port.deleteQueuedCards();
+        port.deleteJob();
         return 0;
     }
 
