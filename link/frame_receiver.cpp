@@ -17,4 +17,9 @@ int FrameReceiver::push(std::uint8_t byte) {
 
 int FrameReceiver::complete(LinkFrame& frame) const { return decode(buffer_.data(), buffer_.size(), frame); }
 
+void FrameReceiver::reset() {
+    buffer_.clear();
+    check_ = 0;
+}
+
 }  // namespace kestrova

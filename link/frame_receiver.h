@@ -28,6 +28,11 @@ public:
     // Fills the record from the bytes received (call after push() gave 0).
     int complete(LinkFrame& frame) const;
 
+    // Ready for the next reply; the storage stays.
+    void reset();
+    // Room for a reply of kCapacity bytes, so that receiving allocates nothing.
+    void reserve() { buffer_.reserve(kCapacity); }
+
 private:
     Bytes buffer_;
     std::uint8_t check_ = 0;  // XOR of the bytes at offsets 1 .. size-3

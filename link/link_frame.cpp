@@ -8,29 +8,9 @@ bool needsEscape(std::uint8_t byte) {
     return byte == frame_byte::SOH || byte == frame_byte::STX || byte == frame_byte::ETX;
 }
 
-}  // namespace
-
-void LinkFrame::clear() {
-    address = MachineAddress{};
-    sequence = 0;
-    command = 0;
-    payload.clear();  // keeps its storage for the next frame
-    answeredCommand = 0;
-    rejectCode = 0;
-    completionCode = 0;
-}
-
-Bytes encode(const LinkFrame& frame) {
-    return encodeRequest(frame.address, frame.sequence, frame.command, frame.payload);
-}
-
-Bytes encodeRequest(const MachineAddress& address, std::uint8_t sequence, std::uint8_t command, const Bytes& payload) {
-    return encodeWithFixedBytes(address, sequence, command, Bytes(), payload);
-}
-
-Bytes encodeWithFixedBytes(const MachineAddress& address, std::uint8_t sequence, std::uint8_t code,
-                           const Bytes& fixedBytes, const Bytes& payload) {
-    Bytes out;
+void encodeFrameInto(const MachineAddress& address, std::uint8_t sequence, std::uint8_t code,
+                     const Bytes& fixedBytes, const Bytes& payload, Bytes& out) {
+    out.clear();
     out.reserve(9 + fixedBytes.size() + 2 * payload.size());
     out.push_back(frame_byte::STX);
     std::uint8_t check = 0;
@@ -52,6 +32,36 @@ Bytes encodeWithFixedBytes(const MachineAddress& address, std::uint8_t sequence,
     }
     out.push_back(frame_byte::ETX);
     out.push_back(check);
+}
+
+}  // namespace
+
+void LinkFrame::clear() {
+    address = MachineAddress{};
+    sequence = 0;
+    command = 0;
+    payload.clear();  // keeps its storage for the next frame
+    answeredCommand = 0;
+    rejectCode = 0;
+    completionCode = 0;
+}
+
+Bytes encode(const LinkFrame& frame) {
+    return encodeRequest(frame.address, frame.sequence, frame.command, frame.payload);
+}
+
+void encodeInto(const LinkFrame& frame, Bytes& out) {
+    encodeFrameInto(frame.address, frame.sequence, frame.command, Bytes(), frame.payload, out);
+}
+
+Bytes encodeRequest(const MachineAddress& address, std::uint8_t sequence, std::uint8_t command, const Bytes& payload) {
+    return encodeWithFixedBytes(address, sequence, command, Bytes(), payload);
+}
+
+Bytes encodeWithFixedBytes(const MachineAddress& address, std::uint8_t sequence, std::uint8_t code,
+                           const Bytes& fixedBytes, const Bytes& payload) {
+    Bytes out;
+    encodeFrameInto(address, sequence, code, fixedBytes, payload, out);
     return out;
 }
 

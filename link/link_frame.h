@@ -44,6 +44,9 @@ constexpr int CheckMismatch = -3;
 
 // A request: the payload stuffed right after the code.
 Bytes encode(const LinkFrame& frame);
+// The same into `out`, which is emptied first and keeps its storage: nothing
+// is allocated when it already has room for 9 bytes and twice the payload.
+void encodeInto(const LinkFrame& frame, Bytes& out);
 Bytes encodeRequest(const MachineAddress& address, std::uint8_t sequence, std::uint8_t command,
                     const Bytes& payload = {});
 

@@ -17,7 +17,13 @@ constexpr std::size_t kMostBytesDrained = 64 * 1024;
 
 }  // namespace
 
-void LinkReply::clear() { *this = LinkReply(); }
+void LinkReply::clear() {
+    replyCode = 0;
+    answeredCommand = 0;
+    rejectCode = 0;
+    completionCode = 0;
+    replyPayload.clear();
+}
 
 COMMTIMEOUTS linkTimeouts() { return COMMTIMEOUTS{MAXDWORD, MAXDWORD, 1500, 0, 1500}; }
 
@@ -25,6 +31,14 @@ MachineAddress defaultMachineAddress() { return MachineAddress{'Z', '9', 'Q', 'Q
 
 LinkSession::LinkSession(const MONITOR2* monitor, HANDLE handle)
     : portMonitor(monitor), portHandle(handle), timeouts(linkTimeouts()), address(defaultMachineAddress()) {}
+
+void LinkSession::reserve(std::size_t largestPayload) {
+    // A stuffed byte takes two on the wire; the frame's payload also holds
+    // each reply's, decoded.
+    wire_.reserve(9 + 2 * largestPayload);
+    frame.payload.reserve(std::max(largestPayload, FrameReceiver::kCapacity));
+    receiver_.reserve();
+}
 
 std::int32_t LinkSession::exchange(std::uint8_t command, const Bytes& payload, LinkReply& reply) {
     Sleep(kExchangePauseMs);
@@ -56,7 +70,8 @@ std::int32_t LinkSession::exchange(std::uint8_t command, const Bytes& payload, L
 }
 
 std::int32_t LinkSession::transfer(const MONITOR2* table, LinkReply& reply) {
-    Bytes wire = encode(frame);
+    encodeInto(frame, wire_);
+    Bytes& wire = wire_;
     if (table == nullptr || table->pfnWritePort == nullptr) return exchange_result::WriteFailed;
     std::size_t sent = 0;
     while (sent < wire.size()) {
@@ -70,7 +85,8 @@ std::int32_t LinkSession::transfer(const MONITOR2* table, LinkReply& reply) {
 
     frame.clear();
     if (table->pfnReadPort == nullptr) return exchange_result::ReadFailed;
-    FrameReceiver receiver;
+    FrameReceiver& receiver = receiver_;
+    receiver.reset();
     for (;;) {
         // Endless bytes that never make a frame end the exchange like silence.
         if (receiver.full()) return exchange_result::ReadFailed;

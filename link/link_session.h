@@ -2,6 +2,7 @@
 #pragma once
 
 #include "link/bytes.h"
+#include "link/frame_receiver.h"
 #include "link/link_frame.h"
 #include "platform/spooler_monitor.h"
 
@@ -16,6 +17,7 @@ struct LinkReply {
     std::uint8_t completionCode = 0;
     Bytes replyPayload;
 
+    // Every field back to its initial value; the payload keeps its storage.
     void clear();
 };
 
@@ -35,7 +37,12 @@ public:
     LinkSession(const MONITOR2* portMonitor, HANDLE portHandle);
 
     // Sends one frame and reads one reply; the caller holds the port's portLock.
+    // Allocates nothing once reserve() has made room for the payload and
+    // `reply` has room for kCapacity bytes of reply payload.
     std::int32_t exchange(std::uint8_t command, const Bytes& payload, LinkReply& reply);
+    // Room for commands with payloads of up to `largestPayload` bytes and for
+    // any reply the receiver takes.
+    void reserve(std::size_t largestPayload);
 
     const MONITOR2* portMonitor;
     HANDLE portHandle;
@@ -50,6 +57,10 @@ public:
 private:
     std::int32_t transfer(const MONITOR2* table, LinkReply& reply);
     void drainLine(const MONITOR2* table);
+
+    // Reused from exchange to exchange.
+    Bytes wire_;
+    FrameReceiver receiver_;
 };
 
 }  // namespace kestrova

@@ -1,34 +1,41 @@
 // The port's one way to the machine: one exchange over its link, the reply
 // read by the link's interpretation, and a card the reply abandons taken off
 // the queue.
+#include "link/frame_receiver.h"
 #include "link/machine_command.h"
 #include "link/reply_interpretation.h"
 #include "port/monitor_port.h"
 
 #include <mutex>
-#include <utility>
 
 namespace kestrova {
 
 std::int32_t MonitorPort::machineExchange(std::uint8_t command, const Bytes& payload, std::uint8_t& replyCode,
                                           Bytes& replyPayload) {
-    replyCode = 0;
-    replyPayload.clear();
+    const std::int32_t result = machineExchange(command, payload, replyCode);
+    replyPayload = lastReply.replyPayload;
+    return result;
+}
+
+std::int32_t MonitorPort::machineExchange(std::uint8_t command, const Bytes& payload, std::uint8_t& replyCode) {
     // From the moment it goes out: a restore whose every reply is lost has
     // still emptied the machine, and the next reply of a restore decides.
     if (command == command::Restore) cardInMachine.restorePending = true;
-    LinkReply answer;
-    const std::int32_t linkResult = link.exchange(command, payload, answer);
-    replyCode = answer.replyCode;
-    replyPayload = std::move(answer.replyPayload);
+    const std::int32_t linkResult = link.exchange(command, payload, lastReply);
+    replyCode = lastReply.replyCode;
     if (linkResult != exchange_result::Ok) return linkResult;
 
-    const ReplyMeaning meaning = interpretReply(answer, machineState, hwErrorCode, cardInMachine);
+    const ReplyMeaning meaning = interpretReply(lastReply, machineState, hwErrorCode, cardInMachine);
     if (meaning.abandonsFrontCard) {
         std::lock_guard<std::mutex> guard(queueLock);
         if (jobQueue.size() != 0) jobQueue.popFront();
     }
     return meaning.result;
+}
+
+void MonitorPort::reserveExchanges(std::size_t largestPayload) {
+    link.reserve(largestPayload);
+    lastReply.replyPayload.reserve(FrameReceiver::kCapacity);
 }
 
 void MonitorPort::deleteQueuedCards() {

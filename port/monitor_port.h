@@ -38,6 +38,12 @@ public:
     // queue. The caller holds portLock.
     std::int32_t machineExchange(std::uint8_t command, const Bytes& payload, std::uint8_t& replyCode,
                                  Bytes& replyPayload);
+    // The same without the reply's payload (production reads none of it).
+    // Allocates nothing once reserveExchanges() has made room.
+    std::int32_t machineExchange(std::uint8_t command, const Bytes& payload, std::uint8_t& replyCode);
+    // Room for commands with payloads of up to `largestPayload` bytes and any
+    // reply. The caller holds portLock.
+    void reserveExchanges(std::size_t largestPayload);
     // Empties the queue of cards (a job that cannot be produced whole). The
     // caller holds portLock.
     void deleteQueuedCards();
@@ -89,6 +95,8 @@ public:
     bool documentDeleted = false;
     // Whether a restore gives up the card in the machine; guarded by portLock.
     CardInMachine cardInMachine;
+    // The last reply, its storage reused from exchange to exchange; guarded by portLock.
+    LinkReply lastReply;
     // Production's cycles, for lockBetweenCycles; changed under portLock.
     std::condition_variable cycleEnded;
     std::atomic<std::uint64_t> cyclesEnded{0};

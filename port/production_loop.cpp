@@ -7,8 +7,10 @@
 #include "platform/platform_calls.h"
 #include "platform/wide_string.h"
 #include "port/monitor_port.h"
+#include "production/job_record_store.h"
 #include "production/payload_texts.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <mutex>
 #include <new>
@@ -19,10 +21,26 @@ namespace {
 
 constexpr DWORD kCyclePauseMs = 90;
 
-// One cycle's exchanges, with the reply scratch reused from cycle to cycle.
+// One cycle's exchanges. Everything a cycle needs is reserved before the
+// first one (reserve()), so that producing a card allocates nothing: memory
+// can run out only before anything of the job has reached the machine.
 class CycleRunner {
 public:
     explicit CycleRunner(MonitorPort& port) : port_(port) {}
+
+    // Room for the largest card queued. The caller holds portLock.
+    void reserve() {
+        CardBounds largest;
+        {
+            std::lock_guard<std::mutex> queueGuard(port_.queueLock);
+            largest = port_.jobQueue.records.bounds();
+        }
+        const std::size_t payloadBound = payloadTextBound(largest.items, largest.textBytes);
+        port_.reserveExchanges(payloadBound);
+        port_.currentRecord.reserve(largest.textBytes, largest.lines);
+        setupText_.reserve(payloadBound);
+        personalisationText_.reserve(payloadBound);
+    }
 
     // A poll and, if the machine is ready for it, the step of the current
     // state. The caller holds portLock and has seen hwErrorCode at 0.
@@ -46,8 +64,11 @@ public:
                 loadCard();
                 break;
             case state::LoadComplete:
-                if (send(command::JobSetup, recordSetupText(port_.currentRecord))) {
-                    send(command::Personalize, personalisationText(port_.currentRecord));
+                writeRecordSetupText(port_.currentRecord, setupText_);
+                if (send(command::JobSetup, setupText_)) {
+                    writePersonalisationText(port_.currentRecord, personalisationText_);
+                    ++personalised_;
+                    send(command::Personalize, personalisationText_);
                 }
                 break;
             case state::PersonalizationComplete:
@@ -63,6 +84,11 @@ public:
         }
     }
 
+    // Whether anything of the job has gone to the machine.
+    bool exchanged() const { return exchanges_ != 0; }
+    // Personalize commands sent: from the first on, a card of the job may exist.
+    std::size_t personalised() const { return personalised_; }
+
 private:
     static const Bytes& noPayload() {
         static const Bytes empty;
@@ -71,15 +97,16 @@ private:
 
     // Every result becomes hwErrorCode; true when it is 0.
     bool send(std::uint8_t command, const Bytes& payload) {
-        port_.hwErrorCode = port_.machineExchange(command, payload, replyCode_, replyPayload_);
+        ++exchanges_;
+        port_.hwErrorCode = port_.machineExchange(command, payload, replyCode_);
         return port_.hwErrorCode == code::Success;
     }
 
     void loadCard() {
         {
-            // The queue may have been emptied since the cycle read its size.
+            // Into the reserved record: the copy allocates nothing.
             std::lock_guard<std::mutex> queueGuard(port_.queueLock);
-            port_.currentRecord = port_.jobQueue.size() != 0 ? port_.jobQueue.front() : JobRecord();
+            port_.jobQueue.copyFront(port_.currentRecord);
         }
         if (port_.currentRecord.items().empty()) {
             port_.hwErrorCode = code::CardWithoutItems;
@@ -96,7 +123,10 @@ private:
 
     MonitorPort& port_;
     std::uint8_t replyCode_ = 0;
-    Bytes replyPayload_;
+    Bytes setupText_;
+    Bytes personalisationText_;
+    std::size_t exchanges_ = 0;
+    std::size_t personalised_ = 0;
 };
 
 std::size_t cardsLeft(MonitorPort& port) {
@@ -123,15 +153,15 @@ BOOL finishJob(MonitorPort& port) {
 }
 
 constexpr WideText kDataNotStored("KestrovaLM: job not printed: its data could not be stored (out of memory)\n");
-constexpr WideText kMemoryRanOut("KestrovaLM: job not printed: memory ran out while it was produced\n");
-constexpr WideText kProductionFailed("KestrovaLM: job not printed: production failed\n");
+constexpr WideText kMemoryRanOut("KestrovaLM: job not printed: memory ran out before its first card\n");
+constexpr WideText kProductionFailed("KestrovaLM: job not printed: production failed before its first card\n");
 
-// A job that cannot be produced whole is not produced at all and not
-// reported printed: its cards are dropped (a card of it in the machine is
-// restored away before the next job's), the document beneath ends, the
-// printer handle is given back and the spooler sees FALSE with the reason in
-// the last error; the debugger hears why. Allocates nothing, as it also runs
-// when memory has run out. The caller holds portLock.
+// A job that cannot be produced whole, and of which no card has been made,
+// is not produced at all and not reported printed: its cards are dropped,
+// the document beneath ends, the printer handle is given back and the
+// spooler sees FALSE with the reason in the last error, so that the job can
+// be printed again whole; the debugger hears why. Allocates nothing, as it
+// also runs when memory has run out. The caller holds portLock.
 BOOL refuseJob(MonitorPort& port, const WCHAR* why, DWORD lastError, bool stoppedHalfWay) {
     port.deleteQueuedCards();
     if (stoppedHalfWay) {
@@ -146,6 +176,59 @@ BOOL refuseJob(MonitorPort& port, const WCHAR* why, DWORD lastError, bool stoppe
     port.jobInfo.clear();
     port.documentDeleted = false;
     OutputDebugStringW(why);
+    SetLastError(lastError);
+    return FALSE;
+}
+
+// A debugger line of fixed text and numbers, made without allocating.
+class DebugLine {
+public:
+    DebugLine& operator<<(const char* ascii) {
+        while (*ascii != '\0' && used_ + 2 < kUnits) text_[used_++] = static_cast<WCHAR>(*ascii++);
+        text_[used_] = 0;
+        return *this;
+    }
+    DebugLine& operator<<(std::size_t number) {
+        char digits[24];
+        std::size_t count = 0;
+        do {
+            digits[count++] = static_cast<char>('0' + number % 10);
+            number /= 10;
+        } while (number != 0);
+        while (count > 0 && used_ + 2 < kUnits) text_[used_++] = static_cast<WCHAR>(digits[--count]);
+        text_[used_] = 0;
+        return *this;
+    }
+    const WCHAR* text() const { return text_; }
+
+private:
+    static constexpr std::size_t kUnits = 200;
+    WCHAR text_[kUnits] = {};
+    std::size_t used_ = 0;
+};
+
+// Production failed after a card of the job may have been made. Offering
+// the job again would make those cards a second time, so the job is deleted
+// from the spooler's queue (not reported printed): the cards not made are
+// printed again only by whoever prints them as a job of their own. The
+// machine is restored before the next job (an exchange may have been cut
+// short), the spooler sees FALSE with the reason, and the debugger hears how
+// many cards were left. Allocates nothing. The caller holds portLock.
+BOOL abandonJob(MonitorPort& port, const char* why, DWORD lastError, std::size_t cardsInJob) {
+    const std::size_t ejected = cardsInJob - std::min(cardsInJob, cardsLeft(port));
+    port.deleteQueuedCards();
+    port.cardInMachine.orphaned = true;
+    port.machineState = state::Unknown;
+    port.jobStream.reset();
+    port.portMonitor->pfnEndDocPort(port.portHandle);
+    SetJobW(port.printerHandle, port.jobInfo.jobId, 0, nullptr, JOB_CONTROL_DELETE);
+    port.releasePrinter();
+    port.jobInfo.clear();
+    port.documentDeleted = false;
+    DebugLine line;
+    line << "KestrovaLM: job deleted, not printed again: " << why << " after a card was made; " << ejected
+         << " of its " << cardsInJob << " cards had been ejected\n";
+    OutputDebugStringW(line.text());
     SetLastError(lastError);
     return FALSE;
 }
@@ -170,6 +253,8 @@ private:
 
 BOOL produceJob(MonitorPort& port) {
     const ProducingMark mark(port);
+    CycleRunner cycle(port);
+    std::size_t cardsInJob = 0;
     try {
         {
             std::lock_guard<std::mutex> portGuard(port.portLock);
@@ -183,10 +268,14 @@ BOOL produceJob(MonitorPort& port) {
         {
             std::lock_guard<std::mutex> queueGuard(port.queueLock);
             splitJobStream(port.jobStream, port.jobQueue);
+            cardsInJob = port.jobQueue.size();
         }
         port.jobStream.reset();
+        {
+            std::lock_guard<std::mutex> portGuard(port.portLock);
+            cycle.reserve();
+        }
 
-        CycleRunner cycle(port);
         for (;;) {
             {
                 std::lock_guard<std::mutex> portGuard(port.portLock);
@@ -202,10 +291,16 @@ BOOL produceJob(MonitorPort& port) {
         }
     } catch (const std::bad_alloc&) {
         std::lock_guard<std::mutex> portGuard(port.portLock);
-        return refuseJob(port, kMemoryRanOut.text, ERROR_NOT_ENOUGH_MEMORY, true);
+        if (cycle.personalised() != 0) {
+            return abandonJob(port, "memory ran out", ERROR_NOT_ENOUGH_MEMORY, cardsInJob);
+        }
+        return refuseJob(port, kMemoryRanOut.text, ERROR_NOT_ENOUGH_MEMORY, cycle.exchanged());
     } catch (...) {
         std::lock_guard<std::mutex> portGuard(port.portLock);
-        return refuseJob(port, kProductionFailed.text, ERROR_INTERNAL_ERROR, true);
+        if (cycle.personalised() != 0) {
+            return abandonJob(port, "production failed", ERROR_INTERNAL_ERROR, cardsInJob);
+        }
+        return refuseJob(port, kProductionFailed.text, ERROR_INTERNAL_ERROR, cycle.exchanged());
     }
 }
 

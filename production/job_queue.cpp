@@ -52,6 +52,14 @@ void JobQueue::parseRecord(std::string_view text) {
 
 JobRecord JobQueue::front() const { return records.front(); }
 
+void JobQueue::copyFront(JobRecord& record) const {
+    if (records.empty()) {
+        record.refill(nullptr);
+        return;
+    }
+    records.copyInto(0, record);
+}
+
 void JobQueue::popFront() { records.pop_front(); }
 
 void JobQueue::clearRecords() { records.clear(); }

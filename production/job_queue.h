@@ -26,6 +26,9 @@ public:
 
     std::size_t size() const { return records.size(); }
     JobRecord front() const;  // the caller checks size() first
+    // The front card into `record`, reusing its storage; an empty record
+    // when no card is queued.
+    void copyFront(JobRecord& record) const;
     void popFront();
     void clearRecords();
 

@@ -50,6 +50,12 @@ JobRecord::JobRecord(std::shared_ptr<const CardLayout> layout, CardLines lines)
     if (!layout_) layout_ = emptyLayout();
 }
 
+CardLines& JobRecord::refill(const std::shared_ptr<const CardLayout>& layout) {
+    layout_ = layout ? layout : emptyLayout();
+    lines_.clear();
+    return lines_;
+}
+
 bool JobRecord::operator==(const JobRecord& o) const {
     return (layout_ == o.layout_ || *layout_ == *o.layout_) && lines_ == o.lines_;
 }

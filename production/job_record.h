@@ -74,6 +74,12 @@ public:
     const CardLines& lines() const { return lines_; }
     const std::shared_ptr<const CardLayout>& layout() const { return layout_; }
 
+    // Makes this record a card of `layout` (the empty layout for null) with
+    // no lines yet, to be filled through the reference; the storage of its
+    // lines stays, so a card of no more than reserve() allows allocates nothing.
+    CardLines& refill(const std::shared_ptr<const CardLayout>& layout);
+    void reserve(std::size_t textBytes, std::size_t lineCount) { lines_.reserve(textBytes, lineCount); }
+
     bool operator==(const JobRecord& other) const;
 
 private:

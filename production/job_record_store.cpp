@@ -70,6 +70,12 @@ const std::shared_ptr<const CardLayout>& JobRecordStore::layoutOf(std::uint64_t 
 }
 
 JobRecord JobRecordStore::operator[](std::size_t index) const {
+    JobRecord record;
+    copyInto(index, record);
+    return record;
+}
+
+void JobRecordStore::copyInto(std::size_t index, JobRecord& out) const {
     const std::uint64_t card = frontCard_ + index;
     const Block& block = blockOf(card);
     const std::uint8_t* at = block.card(card - block.firstCard);
@@ -83,7 +89,7 @@ JobRecord JobRecordStore::operator[](std::size_t index) const {
         text = getNumber(text, length);
         textBytes += length;
     }
-    CardLines lines;
+    CardLines& lines = out.refill(layoutOf(card));
     lines.reserve(textBytes, lineCount);
     for (std::size_t i = 0; i < lineCount; ++i) {
         std::size_t length = 0;
@@ -91,7 +97,6 @@ JobRecord JobRecordStore::operator[](std::size_t index) const {
         lines.push_back(std::string_view(reinterpret_cast<const char*>(text), length));
         text += length;
     }
-    return JobRecord(layoutOf(card), std::move(lines));
 }
 
 void JobRecordStore::append(const std::shared_ptr<const CardLayout>& layout, const CardLines& lines) {
@@ -122,6 +127,9 @@ void JobRecordStore::append(const std::shared_ptr<const CardLayout>& layout, con
     std::memcpy(block.bytes.get() + block.capacity - kOffsetBytes * block.cards, &start, kOffsetBytes);
     block.used = static_cast<std::uint32_t>(start + encoded);
     ++endCard_;
+    bounds_.textBytes = std::max(bounds_.textBytes, text.size());
+    bounds_.lines = std::max(bounds_.lines, lineCount);
+    bounds_.items = std::max(bounds_.items, layout ? layout->items.size() : 0);
 }
 
 void JobRecordStore::pop_front() {
@@ -143,6 +151,7 @@ void JobRecordStore::clear() {
     runs_.clear();
     frontCard_ = 0;
     endCard_ = 0;
+    bounds_ = CardBounds();
 }
 
 }  // namespace kestrova

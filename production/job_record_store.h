@@ -22,6 +22,14 @@
 
 namespace kestrova {
 
+// The largest card queued since a store was last empty, field by field:
+// what a copy of any of its cards, and a payload made from it, needs at most.
+struct CardBounds {
+    std::size_t textBytes = 0;
+    std::size_t lines = 0;
+    std::size_t items = 0;  // of its layout
+};
+
 class JobRecordStore {
 public:
     // The size of the job stream's chunks: a block takes the place of a
@@ -41,6 +49,10 @@ public:
     // A copy of the card at `index` (0 is the front); the caller checks size().
     JobRecord operator[](std::size_t index) const;
     JobRecord front() const { return (*this)[0]; }
+    // The same into `out`, reusing its storage (JobRecord::refill).
+    void copyInto(std::size_t index, JobRecord& out) const;
+
+    CardBounds bounds() const { return bounds_; }
 
     // Queues a card at the back. Throws std::bad_alloc when memory runs out
     // (the store is unchanged then) and std::length_error for a card whose
@@ -108,6 +120,7 @@ private:
     std::deque<LayoutRun> runs_;
     std::uint64_t frontCard_ = 0;
     std::uint64_t endCard_ = 0;
+    CardBounds bounds_;
 };
 
 }  // namespace kestrova

@@ -9,6 +9,7 @@
 #include "monitor/language_monitor.h"
 
 #include <functional>
+#include <new>
 #include <string>
 
 namespace kestrova::testing {
@@ -16,16 +17,7 @@ namespace {
 
 using standin::PortEntry;
 
-class AllOrNothingTest;
-
-struct Entry {
-    const char* name;
-    // Runs the entry (with what it needs around it) and arms the failure
-    // only around the entry itself; true when the failure came.
-    std::function<bool(AllOrNothingTest&, std::size_t failAt)> attempt;
-};
-
-class AllOrNothingTest : public LoopFixture, public ::testing::WithParamInterface<Entry> {
+class EntryFixture : public LoopFixture {
 public:
     using LoopFixture::endDoc;
     using LoopFixture::handle;
@@ -78,6 +70,17 @@ public:
         expectEverythingPaired();
     }
 };
+
+class AllOrNothingTest;
+
+struct Entry {
+    const char* name;
+    // Runs the entry (with what it needs around it) and arms the failure
+    // only around the entry itself; true when the failure came.
+    std::function<bool(AllOrNothingTest&, std::size_t failAt)> attempt;
+};
+
+class AllOrNothingTest : public EntryFixture, public ::testing::WithParamInterface<Entry> {};
 
 const Bytes kGetInfo = [] {
     const std::string request = "<kx_api><command value=\"get_info\"/></kx_api>";
@@ -183,6 +186,102 @@ TEST_P(AllOrNothingTest, RunsOutOfMemoryAtEveryAllocationInTurn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Entries, AllOrNothingTest, ::testing::ValuesIn(entries()), NamedCase());
+
+using ProductionMemoryTest = EntryFixture;
+
+// Everything production needs is taken before the first exchange: memory can
+// run out only while nothing of the job has reached the machine, so the job
+// left in the spooler can be printed again whole, and since no exchange was
+// cut short the machine need not be restored for it.
+TEST_F(ProductionMemoryTest, RunsOutOnlyBeforeAnythingReachesTheMachine) {
+    ASSERT_EQ(produce(cardJob(0)), TRUE);  // the machine restored once, then ready
+    constexpr std::size_t kMostAllocations = 5000;
+    std::size_t failAt = 1;
+    for (; failAt <= kMostAllocations; ++failAt) {
+        SCOPED_TRACE(::testing::Message() << "EndDocPort failing at allocation " << failAt);
+        begin(failAt);
+        const std::size_t frames = machine.frames();
+        const std::size_t setJobs = standin::callsNamed("SetJobW").size();
+        BOOL result = TRUE;
+        DWORD error = 0;
+        if (!failing(failAt, [&] {
+                result = endDoc();
+                error = GetLastError();
+            })) {
+            EXPECT_EQ(result, TRUE);
+            break;
+        }
+        EXPECT_EQ(result, FALSE);
+        EXPECT_EQ(error, ERROR_NOT_ENOUGH_MEMORY);
+        EXPECT_EQ(machine.frames(), frames) << "memory ran out after the job reached the machine: "
+                                            << machine.commandLetters().substr(frames);
+        EXPECT_EQ(standin::callsNamed("SetJobW").size(), setJobs) << "the job is not reported printed";
+
+        // The spooler prints it again: whole, each card once, no restore first.
+        const std::size_t again = machine.frames();
+        expectAFreshJobPrintsWhole(failAt);
+        EXPECT_EQ(machine.commandLetters().find('!', again), std::string::npos) << machine.commandLetters().substr(again);
+        if (HasFailure()) return;
+    }
+    EXPECT_LE(failAt, kMostAllocations) << "EndDocPort never got through";
+    RecordProperty("allocations_swept", static_cast<int>(failAt - 1));
+}
+
+// The port beneath, failing in a way no allocation can any more: it throws
+// at the first write after a Personalize went out.
+class FailingAfterPersonalize : public standin::PortPeer {
+public:
+    explicit FailingAfterPersonalize(standin::PortPeer& machine) : machine_(machine) {}
+    long onWrite(const std::uint8_t* data, std::size_t size) override {
+        if (armed && personalised_) {
+            armed = false;
+            throw std::bad_alloc();
+        }
+        if (size > 6 && data[6] == command::Personalize) personalised_ = true;
+        return machine_.onWrite(data, size);
+    }
+    long onRead(std::uint8_t* buffer, std::size_t size, const COMMTIMEOUTS& timeouts) override {
+        return machine_.onRead(buffer, size, timeouts);
+    }
+    bool armed = true;
+
+private:
+    standin::PortPeer& machine_;
+    bool personalised_ = false;
+};
+
+// Once a card may have been made, the job is never offered for a second run:
+// the spooler deletes it, and the cards that were made are made once only.
+TEST_F(ProductionMemoryTest, AFailureAfterACardWasMadeDeletesTheJob) {
+    FailingAfterPersonalize peer(machine);
+    spm.setPeer(&peer);
+    standin::setOpenPrinterResult(TRUE, reinterpret_cast<HANDLE>(0x4711));
+    ASSERT_EQ(startDoc(42), TRUE);
+    write("<SX856 SY540 X10 Y20 F1 CI3><FIRST 1><FIRST 2><FIRST 3>");
+    SetLastError(0);
+    EXPECT_EQ(endDoc(), FALSE);
+    EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
+    const auto setJobs = standin::callsNamed("SetJobW");
+    ASSERT_EQ(setJobs.size(), 1u);
+    EXPECT_EQ(setJobs[0].command, JOB_CONTROL_DELETE);
+    EXPECT_EQ(setJobs[0].jobId, 42u);
+    EXPECT_EQ(standin::callsNamed("ClosePrinter").size(), 1u);
+    EXPECT_EQ(spm.countOf(PortEntry::EndDocPort), 1u);
+    EXPECT_EQ(standin::debugOutput(),
+              u"KestrovaLM.cfg not found\nKestrovaLM: job deleted, not printed again: memory ran out after a card "
+              u"was made; 0 of its 3 cards had been ejected\n");
+
+    const std::size_t from = machine.frames();
+    EXPECT_EQ(produce("<SECOND 1><SECOND 2>"), TRUE);
+    const std::string letters = machine.commandLetters().substr(from);
+    EXPECT_LT(letters.find('!'), letters.find('L')) << "the card in the machine is restored away first: " << letters;
+    std::vector<std::string> personalised;
+    for (const Bytes& payload : machine.payloadsOf(command::Personalize)) {
+        const std::string text(payload.begin(), payload.end());
+        personalised.push_back(text.substr(text.find_first_of("FS")));
+    }
+    EXPECT_EQ(personalised, (std::vector<std::string>{"FIRST 1", "SECOND 1", "SECOND 2"}));
+}
 
 }  // namespace
 }  // namespace kestrova::testing
