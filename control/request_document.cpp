@@ -1,7 +1,6 @@
 #include "control/request_document.h"
 
 #include "control/request_text.h"
-#include "control/well_formed_xml.h"
 
 #include <boost/property_tree/xml_parser.hpp>
 
@@ -11,13 +10,12 @@
 namespace kestrova {
 
 std::optional<ControlTree> readRequestDocument(const WCHAR* text) {
-    const ScreenedRequest screened = screenRequestText(text);
-    if (screened.verdict != RequestVerdict::Accepted) return std::nullopt;
     // The reader takes much that is no XML document (several roots, text
     // beside the root, characters and names XML does not allow, repeated
     // attributes), and the answer echoes the request: such a text is not a
-    // control request. The screen has found its terminator within bounds.
-    if (firstXmlFault(text, std::char_traits<WCHAR>::length(text))) return std::nullopt;
+    // control request.
+    const ScreenedRequest screened = screenRequestText(text);
+    if (screened.verdict != RequestVerdict::Accepted) return std::nullopt;
     try {
         std::basic_istringstream<TreeChar> in(screened.text);
         ControlTree tree;

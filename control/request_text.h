@@ -1,11 +1,12 @@
 // Screening of a control request's text before the XML reader sees it.
 //
-// The reader recurses once per element level, so a deeply nested text would
-// exhaust the spooler thread's stack; and it turns numeric character
-// references into UTF-8 code units even in a wide tree. The screen bounds the
-// size and the nesting (walking the text the way the reader will, without
-// recursion) and replaces each numeric character reference by the UTF-16
-// units it stands for, so the tree holds the character the client meant.
+// The reader takes much that is no XML document, recurses once per element
+// level (a deeply nested text would exhaust the spooler thread's stack), and
+// turns numeric character references into UTF-8 code units even in a wide
+// tree. The screen bounds the size, finds lone surrogates, and reads the
+// text once (readRequestXml): well-formed, nested within bounds, and made
+// into the reader's text, each numeric character reference replaced by the
+// UTF-16 units it stands for, so the tree holds the character the client meant.
 #pragma once
 
 #include "control/wide_text.h"
@@ -24,7 +25,7 @@ enum class RequestVerdict {
     TooLarge,       // no terminating NUL within kMaxRequestUnits
     LoneSurrogate,  // a surrogate unit without its partner
     TooDeep,        // elements nested beyond kMaxRequestDepth
-    Malformed,      // the reader would refuse it, or a numeric reference names no XML character
+    Malformed,      // not a well-formed XML document (a numeric reference names no XML character, ...)
 };
 
 struct ScreenedRequest {

@@ -38,12 +38,56 @@ class DocumentCheck {
 public:
     explicit DocumentCheck(Units text) : text_(text) {}
 
+    // A request: the reader's text goes to `readerText`.
+    DocumentCheck(Units text, std::size_t maxDepth, TreeString& readerText)
+        : text_(text), request_(true), maxDepth_(maxDepth), readerText_(&readerText) {
+        readerText.clear();
+        readerText.reserve(text.size());
+    }
+
     std::optional<std::size_t> run() {
         if (!onlyXmlCharacters() || !document()) return at_;
+        passUpTo(text_.size());
         return std::nullopt;
     }
 
+    bool tooDeep() const { return tooDeep_; }
+
 private:
+    // --- the reader's text -------------------------------------------------------
+
+    // The units from where the reader's text stands up to `end` go over as they are.
+    void passUpTo(std::size_t end) {
+        if (readerText_ == nullptr) return;
+        for (; passed_ < end; ++passed_) readerText_->push_back(static_cast<TreeChar>(text_[passed_]));
+    }
+    // The units from where the reader's text stands up to `end` are left out.
+    void skipUpTo(std::size_t end) {
+        if (readerText_ != nullptr) passed_ = end;
+    }
+    // The character reference just read (from `start`) becomes what it names.
+    void replaceReference(std::size_t start, std::uint32_t c) {
+        if (readerText_ == nullptr) return;
+        passUpTo(start);
+        passed_ = at_;
+        TreeString& out = *readerText_;
+        switch (c) {
+            case '<': out += L"&lt;"; return;
+            case '>': out += L"&gt;"; return;
+            case '&': out += L"&amp;"; return;
+            case '"': out += L"&quot;"; return;
+            case '\'': out += L"&apos;"; return;
+            default: break;
+        }
+        if (c <= 0xFFFF) {
+            out.push_back(static_cast<TreeChar>(c));
+        } else {
+            const std::uint32_t offset = c - 0x10000;
+            out.push_back(static_cast<TreeChar>(0xD800 + (offset >> 10)));
+            out.push_back(static_cast<TreeChar>(0xDC00 + (offset & 0x3FF)));
+        }
+    }
+
     // 0 past the end: NUL is no XML character, so it never stands in the text.
     std::uint32_t unit(std::size_t ahead = 0) const {
         return at_ + ahead < text_.size() ? static_cast<std::uint32_t>(text_[at_ + ahead]) : 0;
@@ -122,7 +166,7 @@ private:
     // At '&': a character reference naming an XML character, or one of the
     // predefined entities (any name where `anyEntity`).
     bool reference(bool anyEntity) {
-        ++at_;
+        const std::size_t start = at_++;
         if (literal("#")) {
             const bool hex = literal("x");
             std::uint32_t value = 0;
@@ -132,11 +176,14 @@ private:
                 if (value > 0x10FFFF) return false;
                 ++at_;
             }
-            return at_ != firstDigit && isXmlCharacter(value) && literal(";");
+            if (at_ == firstDigit || !isXmlCharacter(value) || !literal(";")) return false;
+            // Comments, CDATA, instructions and the document type keep theirs: the reader expands none there.
+            if (!inDocumentType_) replaceReference(start, value);
+            return true;
         }
-        const std::size_t start = at_;
+        const std::size_t nameStart = at_;
         if (!name()) return false;
-        const Units entity = since(start);
+        const Units entity = since(nameStart);
         const bool predefined = same(entity, "lt") || same(entity, "gt") || same(entity, "amp") ||
                                 same(entity, "apos") || same(entity, "quot");
         return (predefined || anyEntity) && literal(";");
@@ -166,6 +213,7 @@ private:
 
     bool document() {
         if (unit() == 0xFEFF) ++at_;
+        if (request_) skipSpace();
         if (startsWith("<?xml") && isSpace(unit(5)) && !declaration()) return false;
         bool documentType = false;
         bool root = false;
@@ -285,6 +333,10 @@ private:
             if (literal("/>")) break;
             if (literal(">")) {
                 open.push_back(element);
+                if (open.size() > maxDepth_) {
+                    tooDeep_ = true;
+                    return false;
+                }
                 break;
             }
             const std::size_t attributeStart = at_;
@@ -308,6 +360,8 @@ private:
     // --- the document type -----------------------------------------------------
 
     bool documentTypeDeclaration() {
+        passUpTo(at_);
+        inDocumentType_ = true;
         at_ += 9;
         if (!skipSpace() || !name()) return false;
         if (skipSpace() && (startsWith("SYSTEM") || startsWith("PUBLIC"))) {
@@ -318,7 +372,10 @@ private:
             if (!internalSubset()) return false;
             skipSpace();
         }
-        return literal(">");
+        if (!literal(">")) return false;
+        inDocumentType_ = false;
+        skipUpTo(at_);
+        return true;
     }
 
     // SYSTEM "uri", or PUBLIC "id" followed by "uri" (optional for a notation).
@@ -477,12 +534,25 @@ private:
     Units text_;
     std::size_t at_ = 0;
     std::vector<Units> attributes_;
+    const bool request_ = false;
+    const std::size_t maxDepth_ = SIZE_MAX;
+    bool tooDeep_ = false;
+    bool inDocumentType_ = false;
+    TreeString* readerText_ = nullptr;
+    std::size_t passed_ = 0;  // the units before this are in the reader's text, or left out
 };
 
 }  // namespace
 
 std::optional<std::size_t> firstXmlFault(const WCHAR* units, std::size_t count) {
     return DocumentCheck(Units(units, count)).run();
+}
+
+RequestXml readRequestXml(const WCHAR* units, std::size_t count, std::size_t maxDepth, TreeString& readerText) {
+    DocumentCheck check(Units(units, count), maxDepth, readerText);
+    if (!check.run()) return RequestXml::WellFormed;
+    readerText.clear();
+    return check.tooDeep() ? RequestXml::TooDeep : RequestXml::NotWellFormed;
 }
 
 }  // namespace kestrova

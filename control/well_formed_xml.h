@@ -23,6 +23,7 @@
 // heap, so any depth costs one pass.
 #pragma once
 
+#include "control/wide_text.h"
 #include "platform/wide_string.h"
 #include "platform/windows_types.h"
 
@@ -36,5 +37,18 @@ namespace kestrova {
 std::optional<std::size_t> firstXmlFault(const WCHAR* units, std::size_t count);
 
 inline bool isWellFormedXml(const WideString& text) { return !firstXmlFault(text.data(), text.size()); }
+
+// A control request's one reading: the check above, in the same single pass
+// that makes the text the XML reader gets, so that the text read is the text
+// checked. Two differences from the check of an answer: white space may
+// stand before the XML declaration (clients send it, and the reader skips
+// it), and elements nest at most `maxDepth` deep. The reader's text is the
+// request without its document type declaration (the reader skips one by
+// counting brackets, blind to quotes, and keeps nothing of it), with each
+// numeric character reference in text and attribute values replaced by the
+// character it names (the reader would make UTF-8 of it), the markup
+// characters by the predefined entities.
+enum class RequestXml { WellFormed, NotWellFormed, TooDeep };
+RequestXml readRequestXml(const WCHAR* units, std::size_t count, std::size_t maxDepth, TreeString& readerText);
 
 }  // namespace kestrova

@@ -4,6 +4,7 @@
 #include "control_fixture.h"
 
 #include "control/request_text.h"
+#include "control/well_formed_xml.h"
 
 #include <functional>
 #include <ostream>
@@ -130,7 +131,45 @@ INSTANTIATE_TEST_SUITE_P(
         PassCase{"LessThanInAttribute", u"<kx_api><command value=\"pause\" x=\"<\"/></kx_api>"},
         PassCase{"DeclarationNotFirst", u"<!-- c --><?xml version=\"1.0\"?><kx_api><command value=\"pause\"/></kx_api>"},
         PassCase{"SecondDocumentType",
-                 u"<!DOCTYPE kx_api><!DOCTYPE kx_api><kx_api><command value=\"pause\"/></kx_api>"}), NamedCase());
+                 u"<!DOCTYPE kx_api><!DOCTYPE kx_api><kx_api><command value=\"pause\"/></kx_api>"},
+        // Names every parser reads: those of the fourth edition's tables.
+        PassCase{"NameBeyondTheBasicPlane", u"<kx_api><x \U0001F600a=\"1\">t</x><command value=\"get_info\"/></kx_api>"},
+        PassCase{"NameOfTheFifthEditionOnly", u"<kx_api><command value=\"get_info\"/><\u0218/></kx_api>"}),
+    NamedCase());
+
+// Requests clients send that are well-formed XML, answered as such.
+struct AnsweredCase {
+    const char* name;
+    WideString text;
+};
+void PrintTo(const AnsweredCase& c, std::ostream* os) { *os << c.name; }
+
+class Answered : public ControlFixture, public ::testing::WithParamInterface<AnsweredCase> {};
+
+TEST_P(Answered, WithAResultDocument) {
+    const ControlAnswer answer = request(GetParam().text);
+    ASSERT_EQ(answer.result, TRUE);
+    EXPECT_TRUE(spm.callsOf(PortEntry::GetPrinterDataFromPort).empty());
+    EXPECT_TRUE(isWellFormedXml(answer.document));
+    const std::string text = shown(answer.document);
+    EXPECT_NE(text.find("<command value=\"get_info\"/>"), std::string::npos) << text;
+    EXPECT_NE(text.find("<sw_error_code value="), std::string::npos) << text;
+    EXPECT_EQ(machine.countOf(command::ModuleInfo), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, Answered,
+    ::testing::Values(
+        AnsweredCase{"SpaceBeforeTheDeclaration",
+                     u"\r\n<?xml version=\"1.0\"?><kx_api><command value=\"get_info\"/></kx_api>"},
+        AnsweredCase{"ByteOrderMarkAndSpaceBeforeTheDeclaration",
+                     u"\uFEFF \t<?xml version='1.0' encoding='utf-16'?>\n<kx_api><command value='get_info'/></kx_api>"},
+        // Read once: the bracket in the literal is the literal's, and the
+        // reader never sees the document type.
+        AnsweredCase{"BracketInAnEntityValue",
+                     u"<!DOCTYPE kx_api [<!ENTITY x \"[\">]><kx_api><command value=\"get_info\"/>]</kx_api>"},
+        AnsweredCase{"LettersOfBothEditions", u"<kx_api><\u00E9l\u00E8ve \u0416=\"1\"/><command value=\"get_info\"/></kx_api>"}),
+    NamedCase());
 
 TEST_F(ControlFixture, PassThroughResultComesBackAsItIs) {
     spm.setResult(PortEntry::GetPrinterDataFromPort, 0x5A);
