@@ -8,7 +8,9 @@
 
 namespace kestrova {
 
-// The name characters of XML 1.0 by code point, ':' included.
+// The name characters that both XML 1.0 tables allow, that of the fourth
+// edition and the wider one of the fifth, ':' included: a name made of them
+// is read by every parser. None lies beyond U+FFFF.
 bool isNameStartCharacter(std::uint32_t c);
 bool isNameCharacter(std::uint32_t c);
 

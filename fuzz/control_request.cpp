@@ -6,7 +6,9 @@
 // beneath, unchanged, or a well-formed kx_api document of the monitor's own —
 // never both, never a byte past the buffer, and never an answer withheld
 // because it was not well-formed (the request screen and the text rule must
-// have kept it so before the check at the end).
+// have kept it so before the check at the end). Every answer is read by
+// Expat as well, whose older name tables refuse names beyond what both
+// editions of XML 1.0 allow.
 #include "control/well_formed_xml.h"
 #include "monitor/language_monitor.h"
 #include "platform/platform_calls.h"
@@ -17,6 +19,9 @@
 #include "simulator/simulator_peer.h"
 #include "standin/scripted_machine.h"
 #include "standin/software_port_monitor.h"
+#include "tool/text_encoding.h"
+
+#include <expat.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -63,8 +68,17 @@ struct Rig {
 
 const WideString kAnswerStart = u"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<kx_api";
 
+bool expatReads(const WideString& document) {
+    const std::string bytes = kestrova::tool::utf8FromUtf16(document);
+    XML_Parser parser = XML_ParserCreate("UTF-8");
+    const bool read = XML_Parse(parser, bytes.data(), static_cast<int>(bytes.size()), 1) == XML_STATUS_OK;
+    XML_ParserFree(parser);
+    return read;
+}
+
 bool wellFormed(const WideString& document) {
-    return document.compare(0, kAnswerStart.size(), kAnswerStart) == 0 && kestrova::isWellFormedXml(document);
+    return document.compare(0, kAnswerStart.size(), kAnswerStart) == 0 && kestrova::isWellFormedXml(document) &&
+           expatReads(document);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs when they are missing.
-#   scripts/setup.sh build      compiler, CMake, Boost, GoogleTest, Google Benchmark
+#   scripts/setup.sh build      compiler, CMake, Boost, GoogleTest, Google Benchmark, Expat (tests only)
 #   scripts/setup.sh fuzz       clang with libFuzzer and the sanitizer runtimes
 #   scripts/setup.sh windows    MinGW-w64 cross compilers (posix thread model)
 #   scripts/setup.sh wine       Wine: 64-bit, and 32-bit where this machine runs 32-bit programs
@@ -30,7 +30,7 @@ wine_packages() {
 
 packages_for() {
   case "$1" in
-    build) echo "cmake make g++ libboost-dev googletest libgtest-dev libbenchmark-dev" ;;
+    build) echo "cmake make g++ libboost-dev googletest libgtest-dev libbenchmark-dev libexpat1-dev" ;;
     fuzz) echo "clang libclang-rt-14-dev" ;;
     windows) echo "g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64" ;;
     wine) wine_packages ;;

@@ -57,7 +57,14 @@ INSTANTIATE_TEST_SUITE_P(
         DocumentCase{"FFFEInCdata", u"<a><![CDATA[\uFFFE]]></a>", false},
         DocumentCase{"LoneSurrogate", u"<a>\xDC00</a>", false},
         // Names and tags.
-        DocumentCase{"NamesWithColonDotsAndMarks", u"<p:a xml:lang='x' _.-\u00B7\u0300='1'><\u00E9\U00010000/></p:a>", true},
+        DocumentCase{"NamesWithColonDotsAndMarks", u"<p:a xml:lang='x' _.-\u00B7\u0300='1'><\u00E9\u0E01/></p:a>", true},
+        // Only names that both editions of XML 1.0 allow: nothing beyond
+        // U+FFFF, none of the letters only the fifth edition added.
+        DocumentCase{"NameBeyondTheBasicPlane", u"<a><\U00010000/></a>", false},
+        DocumentCase{"AttributeNameBeyondTheBasicPlane", u"<a x\U0001F600='1'/>", false},
+        DocumentCase{"NameStartOfTheFifthEditionOnly", u"<a><\u0218/></a>", false},
+        DocumentCase{"NameCharacterOfTheFifthEditionOnly", u"<a><x\u203F/></a>", false},
+        DocumentCase{"NonBasicPlaneInTextIsFine", u"<a b='\U0001F600'>\U00010000</a>", true},
         DocumentCase{"NameStartsWithADigit", u"<a><1a/></a>", false},
         DocumentCase{"NameStartsWithAHyphen", u"<a -b='1'/>", false},
         DocumentCase{"AttributeWithoutSpace", u"<a b='1'c='2'/>", false},

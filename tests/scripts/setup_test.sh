@@ -59,7 +59,7 @@ row() {
   echo "$updates" >"$dir/update"
   echo "$installs" >"$dir/install"
   : >"$dir/calls"
-  [ "$set" = build-installed ] && { printf '%s\n' cmake make g++ libboost-dev googletest libgtest-dev libbenchmark-dev >"$dir/installed"; set=build; }
+  [ "$set" = build-installed ] && { printf '%s\n' cmake make g++ libboost-dev googletest libgtest-dev libbenchmark-dev libexpat1-dev >"$dir/installed"; set=build; }
   PATH="$work/bin:$PATH" STANDIN="$dir" STANDIN_UID="$uid" KESTROVA_RUNS_32BIT="$runs32" \
     KESTROVA_APT_ATTEMPTS=3 KESTROVA_APT_PAUSE=0 KESTROVA_APT_LISTS="$dir/lists" \
     "$setup" "$set" >"$dir/stdout" 2>"$dir/stderr" || rc=$?
