@@ -38,7 +38,8 @@ public:
     ~RequestDocument() {
         // Looks at jobInfo again rather than trusting what open() saw.
         const MONITOR2* portMonitor = port_.portMonitor;
-        if (!started_ || port_.jobInfo.jobId != 0 || portMonitor->pfnEndDocPort == nullptr) return;
+        // A port closed meanwhile (abandoned) has no port beneath any more.
+        if (!started_ || port_.jobInfo.jobId != 0 || port_.abandoned || portMonitor->pfnEndDocPort == nullptr) return;
         portMonitor->pfnEndDocPort(port_.portHandle);
     }
     RequestDocument(const RequestDocument&) = delete;
@@ -46,7 +47,7 @@ public:
 
     void open(ControlTree& tree) {
         const MONITOR2* portMonitor = port_.portMonitor;
-        if (port_.jobInfo.jobId != 0 || portMonitor->pfnStartDocPort == nullptr) return;
+        if (port_.jobInfo.jobId != 0 || port_.abandoned || portMonitor->pfnStartDocPort == nullptr) return;
         WideString printerName = port_.printerName;  // NUL-terminated copy for the call
         started_ = true;
         if (portMonitor->pfnStartDocPort(port_.portHandle, printerName.data(), 0, 0, nullptr) == FALSE) {

@@ -1,8 +1,10 @@
 #include "monitor/language_monitor.h"
 
 #include "monitor/port_entries.h"
+#include "platform/platform_calls.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <new>
 
@@ -13,8 +15,9 @@ namespace {
 MONITOR2 gFunctionTable;                 // the one table, alive as long as the module
 LanguageMonitor* gLastMonitor = nullptr;  // released at process detach
 
-// Destroys the monitor's ports in list order without closing the ports
-// beneath, then the monitor.
+// Lets go of the monitor's ports in list order without closing the ports
+// beneath (a port an entry is still at work in goes when that entry leaves),
+// then destroys the monitor.
 void release(LanguageMonitor* monitor) {
     if (monitor == gLastMonitor) gLastMonitor = nullptr;
     for (auto& port : monitor->ports) port.reset();
@@ -25,8 +28,11 @@ VOID WINAPI shutdownEntry(HANDLE hMonitor) noexcept {
     if (hMonitor == nullptr) return;
     auto* monitor = static_cast<LanguageMonitor*>(hMonitor);
     try {
-        // The spooler's own thread: a document still started gives its printer back.
-        for (auto& port : monitor->ports) port->closePrinter();
+        // The spooler's own thread: a document still started gives its
+        // printer back. An entry stuck beneath does not hold the spooler's
+        // stop for longer than the bound, all ports together.
+        const auto deadline = std::chrono::steady_clock::now() + MonitorPort::kCloseWait;
+        for (auto& port : monitor->ports) closePrinterOfClosedPort(*port, deadline);
     } catch (...) {
         // A lock that cannot be taken leaves that handle to the spooler.
     }
@@ -47,6 +53,13 @@ void fillTable() {
 }
 
 }  // namespace
+
+void closePrinterOfClosedPort(MonitorPort& port, std::chrono::steady_clock::time_point deadline) {
+    static constexpr WideText kPortInUse(
+        "KestrovaLM: a port was closed while a call was still at work in it (a ReadPort beneath that does not "
+        "return); the port is released when that call returns\n");
+    if (!port.closePrinterBy(deadline)) OutputDebugStringW(kPortInUse.text);
+}
 
 MonitorPort* LanguageMonitor::findPort(const WideString& portName, const WideString& printerName) const {
     for (const auto& port : ports) {

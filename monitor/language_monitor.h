@@ -5,6 +5,7 @@
 #include "platform/spooler_monitor.h"
 #include "port/monitor_port.h"
 
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -20,8 +21,13 @@ public:
     bool removePort(MonitorPort* port);
 
     PMONITORINIT monitorInit;
-    std::vector<std::unique_ptr<MonitorPort>> ports;
+    std::vector<std::unique_ptr<MonitorPort, PortRelease>> ports;
 };
+
+// ClosePort and Shutdown: the printer handle of a document the spooler
+// started and never ended is given back, unless an entry stuck beneath holds
+// the port past `deadline`; the debugger hears of that.
+void closePrinterOfClosedPort(MonitorPort& port, std::chrono::steady_clock::time_point deadline);
 
 // Creates a monitor and fills the module's table; what the export returns.
 LPMONITOR2 initializePrintMonitor2(PMONITORINIT pMonitorInit, PHANDLE phMonitor);

@@ -6,6 +6,7 @@
 #include "platform/platform_calls.h"
 #include "port/production_loop.h"
 
+#include <chrono>
 #include <new>
 
 namespace kestrova {
@@ -13,6 +14,22 @@ namespace kestrova {
 namespace {
 
 MonitorPort* asPort(HANDLE hPort) { return static_cast<MonitorPort*>(hPort); }
+
+// An entry at work on a port holds it: closed meanwhile, the port lives on
+// until the entry leaves.
+class PortHold {
+public:
+    explicit PortHold(HANDLE hPort) : port_(asPort(hPort)) { port_->hold(); }
+    ~PortHold() {
+        if (port_->letGo()) delete port_;
+    }
+    PortHold(const PortHold&) = delete;
+    PortHold& operator=(const PortHold&) = delete;
+    MonitorPort& port() const { return *port_; }
+
+private:
+    MonitorPort* port_;
+};
 
 // Runs an entry's work; an exception becomes a failure result. Running out
 // of memory is the one failure the caller can be told about precisely.
@@ -54,10 +71,9 @@ BOOL WINAPI openPortExEntry(HANDLE hMonitor, HANDLE hMonitorPort, LPWSTR pPortNa
         HANDLE portHandle = nullptr;
         const BOOL opened = pMonitor2->pfnOpenPort(hMonitorPort, pPortName, &portHandle);
         if (opened != TRUE) return opened;
-        std::unique_ptr<MonitorPort> port;
+        std::unique_ptr<MonitorPort, PortRelease> port;
         try {
-            port = std::make_unique<MonitorPort>(monitor, hMonitorPort, portName, printerName, portHandle,
-                                                 pMonitor2);
+            port.reset(new MonitorPort(monitor, hMonitorPort, portName, printerName, portHandle, pMonitor2));
         } catch (...) {
             // No object for the port beneath: it is closed again, all or nothing.
             pMonitor2->pfnClosePort(portHandle);
@@ -81,7 +97,7 @@ BOOL WINAPI closePortEntry(HANDLE hPort) noexcept {
         const BOOL closed = port->portMonitor->pfnClosePort(port->portHandle);
         if (closed != TRUE) return closed;
         if (!port->monitor->lists(port)) return FALSE;
-        port->closePrinter();
+        closePrinterOfClosedPort(*port, std::chrono::steady_clock::now() + MonitorPort::kCloseWait);
         return port->monitor->removePort(port) ? TRUE : FALSE;
     });
 }
@@ -89,12 +105,14 @@ BOOL WINAPI closePortEntry(HANDLE hPort) noexcept {
 BOOL WINAPI startDocPortEntry(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level,
                               LPBYTE pDocInfo) noexcept {
     if (hPort == nullptr) return FALSE;
-    return guarded([&] { return startDocPort(*asPort(hPort), pPrinterName, JobId, Level, pDocInfo); });
+    const PortHold hold(hPort);
+    return guarded([&] { return startDocPort(hold.port(), pPrinterName, JobId, Level, pDocInfo); });
 }
 
 BOOL WINAPI writePortEntry(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) noexcept {
     if (hPort == nullptr) return FALSE;
-    return guarded([&] { return writePort(*asPort(hPort), pBuffer, cbBuf, pcbWritten); });
+    const PortHold hold(hPort);
+    return guarded([&] { return writePort(hold.port(), pBuffer, cbBuf, pcbWritten); });
 }
 
 BOOL WINAPI readPortEntry(HANDLE hPort, LPBYTE /*pBuffer*/, DWORD /*cbBuffer*/, LPDWORD pcbRead) noexcept {
@@ -106,15 +124,17 @@ BOOL WINAPI readPortEntry(HANDLE hPort, LPBYTE /*pBuffer*/, DWORD /*cbBuffer*/, 
 
 BOOL WINAPI endDocPortEntry(HANDLE hPort) noexcept {
     if (hPort == nullptr) return FALSE;
-    return guarded([&] { return produceJob(*asPort(hPort)); });
+    const PortHold hold(hPort);
+    return guarded([&] { return produceJob(hold.port()); });
 }
 
 BOOL WINAPI getPrinterDataFromPortEntry(HANDLE hPort, DWORD ControlID, LPWSTR pValueName, LPWSTR lpInBuffer,
                                         DWORD cbInBuffer, LPWSTR lpOutBuffer, DWORD cbOutBuffer,
                                         LPDWORD lpcbReturned) noexcept {
     if (hPort == nullptr) return FALSE;
+    const PortHold hold(hPort);
     return guarded([&] {
-        return getPrinterDataFromPort(*asPort(hPort), ControlID, pValueName, lpInBuffer, cbInBuffer, lpOutBuffer,
+        return getPrinterDataFromPort(hold.port(), ControlID, pValueName, lpInBuffer, cbInBuffer, lpOutBuffer,
                                       cbOutBuffer, lpcbReturned);
     });
 }

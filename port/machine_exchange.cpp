@@ -18,6 +18,12 @@ std::int32_t MonitorPort::machineExchange(std::uint8_t command, const Bytes& pay
 }
 
 std::int32_t MonitorPort::machineExchange(std::uint8_t command, const Bytes& payload, std::uint8_t& replyCode) {
+    if (abandoned) {
+        // The port beneath is closed, or its monitor shut down.
+        lastReply.clear();
+        replyCode = 0;
+        return exchange_result::WriteFailed;
+    }
     // From the moment it goes out: a restore whose every reply is lost has
     // still emptied the machine, and the next reply of a restore decides.
     if (command == command::Restore) cardInMachine.restorePending = true;

@@ -2,6 +2,7 @@
 
 #include "platform/platform_calls.h"
 
+#include <thread>
 #include <utility>
 
 namespace kestrova {
@@ -20,9 +21,15 @@ MonitorPort::MonitorPort(LanguageMonitor* owner, HANDLE monitorPortHandle, WideS
 // lock, where calling into another module can deadlock the spooler.
 MonitorPort::~MonitorPort() = default;
 
-void MonitorPort::closePrinter() {
-    std::lock_guard<std::mutex> guard(portLock);
+bool MonitorPort::closePrinterBy(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock<std::mutex> guard(portLock, std::try_to_lock);
+    while (!guard.owns_lock()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        guard.try_lock();
+    }
     releasePrinter();
+    return true;
 }
 
 void MonitorPort::releasePrinter() {

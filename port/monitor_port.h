@@ -51,11 +51,28 @@ public:
     // the port, whether production has begun or its data is still coming in.
     // The caller holds portLock.
     void deleteJob();
-    // Closes the printer handle a started document still holds (ClosePort
-    // and Shutdown; destroying the port closes nothing).
-    void closePrinter();
-    // The same, for a caller that holds portLock.
+    // ClosePort and Shutdown: the printer handle of a document started and
+    // never ended is closed, if portLock can be had by `deadline` (destroying
+    // the port closes nothing). False when an entry held the lock all along,
+    // stuck in a ReadPort beneath that does not return: the handle is left to
+    // that entry, which gives it back on its way out.
+    bool closePrinterBy(std::chrono::steady_clock::time_point deadline);
+    // Longer than a request or a cycle holds the lock with a silent machine
+    // (three exchanges of a 1.5 s time-out each).
+    static constexpr std::chrono::seconds kCloseWait{5};
+    // Closes the printer handle; the caller holds portLock.
     void releasePrinter();
+
+    // Who holds the port: the monitor (from OpenPortEx until ClosePort or
+    // Shutdown lets it go) and each entry at work on it. The last to let go
+    // destroys it, so a port closed while an entry is still at work in it
+    // lives on until that entry leaves; letting go of it marks it abandoned.
+    void hold() { ++holders_; }
+    // True when this was the last hold: the caller destroys the port.
+    bool letGo() { return --holders_ == 0; }
+    // The spooler has closed the port or shut the monitor down: an entry
+    // still at work in it calls nothing more beneath and returns.
+    std::atomic<bool> abandoned{false};
 
     // portLock for a control request that exchanges with the machine. While
     // production runs, the request
@@ -105,6 +122,18 @@ public:
 
     // How often OpenPortEx has handed this port out and not yet had it closed.
     int openCount = 1;
+
+private:
+    std::atomic<int> holders_{1};
+};
+
+// The monitor's hold on a port: letting it go abandons the port, and
+// destroys it unless an entry is still at work in it.
+struct PortRelease {
+    void operator()(MonitorPort* port) const {
+        port->abandoned = true;
+        if (port->letGo()) delete port;
+    }
 };
 
 }  // namespace kestrova

@@ -233,6 +233,20 @@ BOOL abandonJob(MonitorPort& port, const char* why, DWORD lastError, std::size_t
     return FALSE;
 }
 
+// The spooler closed the port, or shut the monitor down, while this job was
+// held up in a ReadPort beneath: nothing more goes beneath, the job is not
+// reported printed, and the printer handle that ClosePort or Shutdown could
+// not close is given back. The caller holds portLock.
+BOOL leaveAbandonedPort(MonitorPort& port) {
+    port.deleteQueuedCards();
+    port.jobStream.reset();
+    port.releasePrinter();
+    port.jobInfo.clear();
+    port.documentDeleted = false;
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+}
+
 // Leaves no control request waiting for a cycle that will not come, however
 // production ends.
 class ProducingMark {
@@ -279,6 +293,7 @@ BOOL produceJob(MonitorPort& port) {
         for (;;) {
             {
                 std::lock_guard<std::mutex> portGuard(port.portLock);
+                if (port.abandoned) return leaveAbandonedPort(port);
                 // A job deleted while its data came in has just been queued.
                 if (port.documentDeleted) port.deleteQueuedCards();
                 // Read under portLock: a deletion between this reading and the
