@@ -136,9 +136,14 @@ int main(int argc, char** argv) {
     options.keepCompletions = arguments.has("keep-completions");
     const soak::SoakPlan plan = soak::drawPlan(options);
     std::size_t toDelete = 0;
-    for (const auto& job : plan.jobs) toDelete += job.deleteAfterMs ? 1 : 0;
+    std::size_t toDeleteDuringIntake = 0;
+    for (const auto& job : plan.jobs) {
+        toDelete += job.deleteAfterMs ? 1 : 0;
+        toDeleteDuringIntake += job.deleteDuringIntake ? 1 : 0;
+    }
     std::cout << "kestrova soak: seed " << options.seed << ", " << options.cards << " cards in " << plan.jobs.size()
-              << " jobs (" << toDelete << " to be deleted while they run), "
+              << " jobs (" << toDelete << " to be deleted while they run, " << toDeleteDuringIntake
+              << " while their data is written), "
               << (options.keepCompletions ? "no Poll reply damaged (no completion lost)" : "full fault mix") << "\n"
               << "machine durations (ms): restore " << plan.durations.restoreMs << ", preload "
               << plan.durations.preLoadMs << ", load " << plan.durations.loadMs << ", personalize "

@@ -82,6 +82,12 @@ std::optional<std::size_t> SoakClient::jobEnded() {
     return deletedAt_;
 }
 
+void SoakClient::deleteDuringIntake() {
+    ++totals_.deletions["during intake"];
+    send("delete_job");
+    deletedAt_ = machine_.status().framesReceived;
+}
+
 void SoakClient::betweenJobs() {
     const std::uint64_t roll = draw(rng_, 1, 10);
     if (roll <= 2) {

@@ -73,6 +73,8 @@ public:
     // The machine's count of frames received when the job's deletion took
     // effect, if it was deleted.
     std::optional<std::size_t> jobEnded();
+    // delete_job after jobStarted and before the job's EndDocPort.
+    void deleteDuringIntake();
     // Now and then a request while no job runs.
     void betweenJobs();
     // After the last job: a continue still owed to the machine, and a last look.

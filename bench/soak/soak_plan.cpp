@@ -13,6 +13,9 @@ constexpr std::uint64_t kLargestJob = 40;
 // One job in this many is deleted while it runs (never the last one, so
 // that the run ends with a job produced whole).
 constexpr std::uint64_t kDeleteOneIn = 4;
+// One job in this many of the others is deleted while its data is written
+// (drawn from a stream of its own, so that the other draws of a seed stay).
+constexpr std::uint64_t kDeleteDuringIntakeOneIn = 10;
 // About what a card takes, to place a deletion anywhere within its job.
 constexpr std::uint64_t kCardMsGuess = 5000;
 
@@ -86,6 +89,7 @@ Rng stream(std::uint64_t seed, Part part) {
 SoakPlan drawPlan(const SoakOptions& options) {
     SoakPlan plan;
     Rng jobs = stream(options.seed, Part::Jobs);
+    Rng intakeDeletions = stream(options.seed, Part::IntakeDeletions);
     for (std::size_t planned = 0; planned < options.cards;) {
         PlannedJob job;
         job.cards = static_cast<std::size_t>(
@@ -95,6 +99,8 @@ SoakPlan drawPlan(const SoakOptions& options) {
         job.chunk = static_cast<std::size_t>(draw(jobs, 1, 4096));
         if (planned < options.cards && chance(jobs, kDeleteOneIn)) {
             job.deleteAfterMs = draw(jobs, 0, job.cards * kCardMsGuess);
+        } else if (planned < options.cards) {
+            job.deleteDuringIntake = chance(intakeDeletions, kDeleteDuringIntakeOneIn);
         }
         plan.jobs.push_back(std::move(job));
     }

@@ -22,7 +22,7 @@ std::uint64_t draw(Rng& rng, std::uint64_t lo, std::uint64_t hi);
 // True with a chance of 1 in n.
 bool chance(Rng& rng, std::uint64_t n);
 // An independent stream of draws for each part of the run.
-enum class Part : std::uint64_t { Jobs = 1, Faults, Durations, Client };
+enum class Part : std::uint64_t { Jobs = 1, Faults, Durations, Client, IntakeDeletions };
 Rng stream(std::uint64_t seed, Part part);
 
 struct SoakOptions {
@@ -43,6 +43,8 @@ struct PlannedJob {
     std::size_t chunk = 0;  // bytes per WritePort
     // Virtual ms after its EndDocPort began; none: the job runs to its end.
     std::optional<std::uint64_t> deleteAfterMs;
+    // Deleted once its data is written, before EndDocPort: nothing of it is made.
+    bool deleteDuringIntake = false;
 };
 
 struct SoakPlan {

@@ -115,6 +115,7 @@ void printJobs(const SoakOptions& options, const SoakPlan& plan, tool::SpoolerHo
         job.cards = planned.cards;
         job.startFrame = machine.status().framesReceived;
         client.jobStarted(number, planned.cards, planned.deleteAfterMs);
+        if (planned.deleteDuringIntake) client.deleteDuringIntake();
         if (spooler.endDoc() != TRUE) violation(out, number, "EndDocPort returned FALSE");
         job.deletedAtFrame = client.jobEnded();
         out.jobs.push_back(job);
