@@ -6,11 +6,11 @@
 #include "link/machine_command.h"
 #include "platform/platform_calls.h"
 #include "platform/wide_string.h"
+#include "port/job_ending.h"
 #include "port/monitor_port.h"
 #include "production/job_record_store.h"
 #include "production/payload_texts.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <mutex>
 #include <new>
@@ -129,124 +129,6 @@ private:
     std::size_t personalised_ = 0;
 };
 
-std::size_t cardsLeft(MonitorPort& port) {
-    std::lock_guard<std::mutex> queueGuard(port.queueLock);
-    return port.jobQueue.size();
-}
-
-// Ends the document beneath and tells the spooler the job is done. The caller
-// holds portLock.
-BOOL finishJob(MonitorPort& port) {
-    const BOOL ended = port.portMonitor->pfnEndDocPort(port.portHandle);
-    if (ended == TRUE) {
-        SetJobW(port.printerHandle, port.jobInfo.jobId, 0, nullptr, JOB_CONTROL_LAST_PAGE_EJECTED);
-        SetJobW(port.printerHandle, port.jobInfo.jobId, 0, nullptr, JOB_CONTROL_DELETE);
-        ClosePrinter(port.printerHandle);
-        port.printerHandle = nullptr;
-    } else {
-        // The job stays in the spooler, but this document's handle is done with.
-        port.releasePrinter();
-    }
-    port.jobInfo.clear();
-    port.documentDeleted = false;
-    return ended;
-}
-
-constexpr WideText kDataNotStored("KestrovaLM: job not printed: its data could not be stored (out of memory)\n");
-constexpr WideText kMemoryRanOut("KestrovaLM: job not printed: memory ran out before its first card\n");
-constexpr WideText kProductionFailed("KestrovaLM: job not printed: production failed before its first card\n");
-
-// A job that cannot be produced whole, and of which no card has been made,
-// is not produced at all and not reported printed: its cards are dropped,
-// the document beneath ends, the printer handle is given back and the
-// spooler sees FALSE with the reason in the last error, so that the job can
-// be printed again whole; the debugger hears why. Allocates nothing, as it
-// also runs when memory has run out. The caller holds portLock.
-BOOL refuseJob(MonitorPort& port, const WCHAR* why, DWORD lastError, bool stoppedHalfWay) {
-    port.deleteQueuedCards();
-    if (stoppedHalfWay) {
-        // An exchange may have been cut short: what the machine did with
-        // this job's card is not known, so the next job restores it first.
-        port.cardInMachine.orphaned = true;
-        port.machineState = state::Unknown;
-    }
-    port.jobStream.reset();
-    port.portMonitor->pfnEndDocPort(port.portHandle);
-    port.releasePrinter();
-    port.jobInfo.clear();
-    port.documentDeleted = false;
-    OutputDebugStringW(why);
-    SetLastError(lastError);
-    return FALSE;
-}
-
-// A debugger line of fixed text and numbers, made without allocating.
-class DebugLine {
-public:
-    DebugLine& operator<<(const char* ascii) {
-        while (*ascii != '\0' && used_ + 2 < kUnits) text_[used_++] = static_cast<WCHAR>(*ascii++);
-        text_[used_] = 0;
-        return *this;
-    }
-    DebugLine& operator<<(std::size_t number) {
-        char digits[24];
-        std::size_t count = 0;
-        do {
-            digits[count++] = static_cast<char>('0' + number % 10);
-            number /= 10;
-        } while (number != 0);
-        while (count > 0 && used_ + 2 < kUnits) text_[used_++] = static_cast<WCHAR>(digits[--count]);
-        text_[used_] = 0;
-        return *this;
-    }
-    const WCHAR* text() const { return text_; }
-
-private:
-    static constexpr std::size_t kUnits = 200;
-    WCHAR text_[kUnits] = {};
-    std::size_t used_ = 0;
-};
-
-// Production failed after a card of the job may have been made. Offering
-// the job again would make those cards a second time, so the job is deleted
-// from the spooler's queue (not reported printed): the cards not made are
-// printed again only by whoever prints them as a job of their own. The
-// machine is restored before the next job (an exchange may have been cut
-// short), the spooler sees FALSE with the reason, and the debugger hears how
-// many cards were left. Allocates nothing. The caller holds portLock.
-BOOL abandonJob(MonitorPort& port, const char* why, DWORD lastError, std::size_t cardsInJob) {
-    const std::size_t ejected = cardsInJob - std::min(cardsInJob, cardsLeft(port));
-    port.deleteQueuedCards();
-    port.cardInMachine.orphaned = true;
-    port.machineState = state::Unknown;
-    port.jobStream.reset();
-    port.portMonitor->pfnEndDocPort(port.portHandle);
-    SetJobW(port.printerHandle, port.jobInfo.jobId, 0, nullptr, JOB_CONTROL_DELETE);
-    port.releasePrinter();
-    port.jobInfo.clear();
-    port.documentDeleted = false;
-    DebugLine line;
-    line << "KestrovaLM: job deleted, not printed again: " << why << " after a card was made; " << ejected
-         << " of its " << cardsInJob << " cards had been ejected\n";
-    OutputDebugStringW(line.text());
-    SetLastError(lastError);
-    return FALSE;
-}
-
-// The spooler closed the port, or shut the monitor down, while this job was
-// held up in a ReadPort beneath: nothing more goes beneath, the job is not
-// reported printed, and the printer handle that ClosePort or Shutdown could
-// not close is given back. The caller holds portLock.
-BOOL leaveAbandonedPort(MonitorPort& port) {
-    port.deleteQueuedCards();
-    port.jobStream.reset();
-    port.releasePrinter();
-    port.jobInfo.clear();
-    port.documentDeleted = false;
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-}
-
 // Leaves no control request waiting for a cycle that will not come, however
 // production ends.
 class ProducingMark {
@@ -276,7 +158,7 @@ BOOL produceJob(MonitorPort& port) {
             // deliver a run with cards missing, the last stored one possibly
             // cut. (A job deleted meanwhile is simply finished as deleted.)
             if (port.jobStream.failed() && !port.documentDeleted) {
-                return refuseJob(port, kDataNotStored.text, ERROR_NOT_ENOUGH_MEMORY, false);
+                return refuseJob(port, JobRefusal::DataNotStored, false);
             }
         }
         {
@@ -306,16 +188,12 @@ BOOL produceJob(MonitorPort& port) {
         }
     } catch (const std::bad_alloc&) {
         std::lock_guard<std::mutex> portGuard(port.portLock);
-        if (cycle.personalised() != 0) {
-            return abandonJob(port, "memory ran out", ERROR_NOT_ENOUGH_MEMORY, cardsInJob);
-        }
-        return refuseJob(port, kMemoryRanOut.text, ERROR_NOT_ENOUGH_MEMORY, cycle.exchanged());
+        if (cycle.personalised() != 0) return abandonJob(port, JobRefusal::MemoryRanOut, cardsInJob);
+        return refuseJob(port, JobRefusal::MemoryRanOut, cycle.exchanged());
     } catch (...) {
         std::lock_guard<std::mutex> portGuard(port.portLock);
-        if (cycle.personalised() != 0) {
-            return abandonJob(port, "production failed", ERROR_INTERNAL_ERROR, cardsInJob);
-        }
-        return refuseJob(port, kProductionFailed.text, ERROR_INTERNAL_ERROR, cycle.exchanged());
+        if (cycle.personalised() != 0) return abandonJob(port, JobRefusal::ProductionFailed, cardsInJob);
+        return refuseJob(port, JobRefusal::ProductionFailed, cycle.exchanged());
     }
 }
 
