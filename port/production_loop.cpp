@@ -5,7 +5,6 @@
 
 #include "link/machine_command.h"
 #include "platform/platform_calls.h"
-#include "platform/wide_string.h"
 #include "port/job_ending.h"
 #include "port/monitor_port.h"
 #include "production/job_record_store.h"
