@@ -42,6 +42,9 @@ constexpr std::uint64_t kFirstCycleAllowanceMs = 3000;
 constexpr auto kWatchStep = std::chrono::milliseconds(10);
 // On the virtual clock a halted loop lets hours pass in a moment: look often.
 constexpr auto kFastWatchStep = std::chrono::milliseconds(1);
+// Where the output is no terminal, a machine state change is shown once
+// nothing has been said for this long.
+constexpr auto kQuietSpell = std::chrono::seconds(2);
 
 struct PrintOptions {
     std::string jobPath;
@@ -289,6 +292,8 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
         return answer.result == TRUE ? readResultDocument(utf8FromUtf16(answer.text)) : ResultValues();
     };
     auto nextStatus = Clock::now();
+    bool progressShown = false;
+    auto lastProgressLine = Clock::now();
     bool halted = false;
     std::uint64_t haltedSince = 0;
     std::uint64_t haltSeenAtMs = 0;
@@ -330,11 +335,18 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
             clock.letGo();
             continue;
         }
+        const std::string stateBefore = report.machineState();
         const bool changed = report.noteStatus(status);
         if (showProgress) {
             console.status(report.progressLine());
-        } else if (changed && !options.quiet) {
+        } else if (!options.quiet &&
+                   (changed || !progressShown ||
+                    (report.machineState() != stateBefore && Clock::now() - lastProgressLine >= kQuietSpell))) {
+            // Not a terminal: the first status at once, then the changes that matter, and a
+            // new machine state when nothing has been said for a while (a card takes seconds).
             console.line(report.progressLine());
+            progressShown = true;
+            lastProgressLine = Clock::now();
         }
         // A deleted job only needs watching until production has ended.
         if (deleted) continue;

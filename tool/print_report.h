@@ -47,6 +47,8 @@ public:
     std::string cardInMachine() const;
 
     std::string progressLine() const;
+    // The machine state last reported; empty before the first report.
+    const std::string& machineState() const { return state_; }
     void summary(Console& console, BOOL endResult, bool deleted, std::uint64_t platformMs, std::uint64_t realMs,
                  bool virtualClock, const std::vector<std::string>& spoolerCalls) const;
 
