@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <set>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -383,6 +384,50 @@ TEST(ToolModule, LooksBesideTheToolAndForTheInstalledModuleOnly) {
     ASSERT_GT(n, 0);
     const std::string folder = std::string(self, static_cast<std::size_t>(n)).substr(0, std::string(self, static_cast<std::size_t>(n)).rfind('/'));
     EXPECT_EQ(candidates, (std::vector<std::string>{folder + "/libKestrovaLM.so", "libKestrovaLM.so"}));
+}
+
+}  // namespace
+}  // namespace kestrova::testing
+
+namespace kestrova::testing {
+namespace {
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Docs match the product: an example answer is the module's, and a measured
+// size stands with the date it was measured (docs/performance.md is written
+// by the benchmarks themselves).
+TEST(ToolDocs, ShowWhatTheProductDoesAndDateWhatWasMeasured) {
+    const ToolRun idle = kestrova({"control", "get_info"});
+    const auto state = linesWith(idle.out, "<state value=");
+    ASSERT_EQ(state.size(), 1u) << idle.out;
+    const std::string windows = readText(kSource + "/docs/windows.md");
+    const auto idleExample = windows.find("<to_produce value=\"0\"/>");
+    ASSERT_NE(idleExample, std::string::npos);
+    const auto shown = linesWith(windows.substr(idleExample, 200), "<state value=");
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown[0].substr(shown[0].find('<')), state[0].substr(state[0].find('<')));
+
+    const std::regex figure(R"(\b\d{1,3}(,\d{3})+ (bytes|MiB)\b|\b\d+\.\d+ (MB|KB)\b)");
+    const std::regex date(R"(\b20\d\d-\d\d-\d\d\b)");
+    for (const char* doc : {"/README.md", "/docs/tool.md", "/docs/windows.md", "/docs/security.md"}) {
+        const std::string text = readText(kSource + doc);
+        std::size_t start = 0;
+        while (start < text.size()) {
+            std::size_t end = text.find("\n\n", start);
+            if (end == std::string::npos) end = text.size();
+            const std::string paragraph = text.substr(start, end - start);
+            if (std::regex_search(paragraph, figure)) {
+                EXPECT_TRUE(std::regex_search(paragraph, date)) << doc << ": a figure without its date:\n" << paragraph;
+            }
+            start = end + 2;
+        }
+    }
 }
 
 }  // namespace

@@ -19,22 +19,9 @@ runs_x86=$4
 shift 4
 wine_command=("$@")
 
-passed=0
-failed=0
-output=""   # what the last kestrova.exe said, shown with a failure
+check_label=install
+source "$(dirname "$0")/expectations.sh"
 status=0
-# expect WHAT COMMAND...: passes when the command succeeds.
-expect() {
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "install: FAILED: $what"
-    [ -z "$output" ] || sed 's/^/    /' <<<"$output"
-  fi
-}
 note() { echo "wine: note: $*"; }
 
 # The tool alone in its folder: the DLL is given with --dll, so that Wine's

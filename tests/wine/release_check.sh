@@ -25,20 +25,8 @@ work=$3
 shift 3
 wine_command=("$@")
 
-passed=0
-failed=0
-output=""
-expect() {
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "release $arch: FAILED: $what"
-    [ -z "$output" ] || sed 's/^/    /' <<<"$output" | head -n 40
-  fi
-}
+check_label="release $arch"
+source "$(dirname "$0")/expectations.sh"
 finish() {
   echo "release $arch: $passed passed, $failed failed"
   exit 0
