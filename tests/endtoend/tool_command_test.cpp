@@ -363,6 +363,15 @@ TEST(ToolTexts, SayWhatTheyMean) {
     EXPECT_EQ(print.out.find(") ("), std::string::npos) << "doubled brackets: " << print.out;
     EXPECT_NE(print.out.find(" real; "), std::string::npos) << print.out;
 
+    // Output that is no terminal hears at once what the machine is doing, not
+    // only when the first card is done (real clock: the card takes seconds).
+    const ToolRun piped = kestrova({"print", "--durations", "all=300",
+                                    scratchFile("one-card.txt", "<SX856 SY540 X1 Y1 F1 CI3><ANNA>")});
+    EXPECT_EQ(piped.status, exit_code::Success) << piped.err;
+    const auto first = piped.out.find('\n') + 1;
+    EXPECT_EQ(piped.out.substr(first, piped.out.find('\n', first) - first).rfind("[....................] 0/1 cards, machine ", 0), 0u)
+        << piped.out;
+
     const ToolRun broken =
         kestrova({"print", "--fast", "--config", scratchFile("broken.cfg", "<KestrovaLM><replace"), kSampleJob});
     EXPECT_EQ(broken.status, exit_code::Success);
