@@ -51,9 +51,8 @@ for file in docs/tool.md docs/windows.md docs/security.md; do
   crlf "$file" "$root/docs/$(basename "$file")"
 done
 
-(cd "$root" && find . -type f ! -name SHA256SUMS.txt | sed 's|^\./||' | LC_ALL=C sort | xargs sha256sum) >"$root/SHA256SUMS.txt.lf"
-crlf "$root/SHA256SUMS.txt.lf" "$root/SHA256SUMS.txt"
-rm "$root/SHA256SUMS.txt.lf"
+sums=$(cd "$root" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | xargs sha256sum)
+printf '%s\n' "$sums" | sed 's/$/\r/' >"$root/SHA256SUMS.txt"
 
 # No extra attributes, and the source's date: the same commit gives the same zip.
 stamp=$(git log -1 --format=%cI 2>/dev/null || date -u +%Y-%m-%dT%H:%M:%SZ)

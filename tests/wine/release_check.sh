@@ -45,10 +45,15 @@ wine_run() { "${wine_command[@]}" "$@" 2>/dev/null | tr -d '\r'; }
 driver_monitor() { wine_run reg query "$driver_key" /v Monitor | sed -n 's/^ *Monitor *REG_SZ *//p'; }
 registered() { "${wine_command[@]}" reg query "$monitors" >/dev/null 2>&1; }
 not_registered() { ! registered; }
-# Runs one of the note's commands in $folder through cmd.exe: $rc and $output.
+# Runs one of the note's commands in $folder through cmd.exe, as the one
+# line of a batch file so that no quoting stands between the note and cmd:
+# $rc and $output.
 run_command() {
   rc=0
-  output=$(cd "$folder" && timeout 300 "${wine_command[@]}" cmd /c "$1" 2>&1 | tr -d '\r'; exit "${PIPESTATUS[0]}") || rc=$?
+  printf '%s\r\nexit /b %%errorlevel%%\r\n' "$1" >"$work/release-step.bat"
+  local batch
+  batch=$("${wine_command[@]}" winepath -w "$work/release-step.bat" 2>/dev/null | tr -d '\r')
+  output=$(cd "$folder" && timeout 300 "${wine_command[@]}" cmd /c "$batch" 2>&1 | tr -d '\r'; exit "${PIPESTATUS[0]}") || rc=$?
 }
 
 # A fresh folder: nothing of an earlier run.
@@ -95,7 +100,7 @@ expect "no file of the release holds the build's path $source_root" test -z "$ou
 # What the note and the docs point to is in the release.
 note=$(tr -d '\r' <"$root/INSTALL.txt")
 output=""
-for path in $(grep -oE '\b(examples|docs|x86|x64)\\[A-Za-z0-9_.\\-]+' <<<"$note" | sort -u); do
+for path in $(grep -oE '\b(examples|docs|x86|x64)\\[A-Za-z0-9_.\\-]*[A-Za-z0-9_]' <<<"$note" | sort -u); do
   [ -e "$root/${path//\\//}" ] || output+="$path "
 done
 for file in LICENSE.txt docs/tool.md docs/windows.md docs/security.md examples/sample-job.txt \
@@ -112,7 +117,12 @@ printf '*PPD-Adobe: "4.3"\n' >"$drivers/card.ppd"
 printf 'REGEDIT4\n\n[%s]\n"Driver"="cardui.dll"\n"Configuration File"="cardui.dll"\n"Data File"="card.ppd"\n"Version"=dword:00000003\n"Monitor"="%s"\n' \
   "${driver_key/HKLM/HKEY_LOCAL_MACHINE}" "$previous_monitor" >"$work/release-driver.reg"
 (cd "$work" && "${wine_command[@]}" reg import release-driver.reg >/dev/null 2>&1)
-# Windows' spooler runs; Wine's is started, so that the note's "net stop spooler" has one to stop.
+# Windows' spooler runs; Wine's is started, so that the note's "net stop
+# spooler" has one to stop, under a wineserver that stays between the
+# commands (otherwise it ends, services and all, after each program).
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w >/dev/null 2>&1 || true
+wineserver -p
 wine_run net start spooler >/dev/null
 
 spooler_bits=64
@@ -133,7 +143,8 @@ for command in "${commands[@]}"; do
     target=${BASH_REMATCH[1]}
     target=${target/\\x64/\\$folder_arch}
     folder=$("${wine_command[@]}" winepath -u "$target" 2>/dev/null | tr -d '\r')
-    expect "step $step: '$command' names the unpacked folder" test "$folder" = "$root/$folder_arch/" -o "$folder" = "$root/$folder_arch"
+    expect "step $step: '$command' names the unpacked folder ($folder)" \
+      test "$(realpath -m "$folder")" = "$(realpath -m "$root/$folder_arch")"
     continue
   fi
   if [ "$cross" = yes ] && [[ "$command" =~ ^kestrova\ (install|uninstall) ]]; then
@@ -172,6 +183,6 @@ done
 
 # Leave the prefix as run.sh made it: no spooler service, no release folder.
 wine_run net stop spooler >/dev/null
-wineserver -w >/dev/null 2>&1 || true
-rm -rf "$root"
+wineserver -k >/dev/null 2>&1 || true
+rm -rf "$root" "$work/release-step.bat"
 finish
