@@ -193,8 +193,6 @@ public:
 
     int install(const InstallRequest& request) {
         if (const auto refused = checkSetting()) return *refused;
-        const std::wstring source = request.dll.empty() ? programDirectory() + kDllName : wideText(request.dll);
-        if (const auto refused = checkDll(source)) return *refused;
         if (const auto refused = listMonitors()) return *refused;
         std::optional<DRIVER_INFO_3W> driver;
         if (!request.driver.empty()) {
@@ -214,6 +212,8 @@ public:
                            ". To install another DLL: kestrova uninstall, restart the spooler, kestrova install");
             return exit_code::AlreadyInstalled;
         }
+        const std::wstring source = request.dll.empty() ? programDirectory() + kDllName : wideText(request.dll);
+        if (const auto refused = checkDll(source)) return *refused;
 
         // Every check has passed: from here on each step is undone if a later one fails.
         const std::wstring target = systemDllPath();
