@@ -21,13 +21,17 @@ void LinkReply::clear() { *this = LinkReply(); }
 
 COMMTIMEOUTS linkTimeouts() { return COMMTIMEOUTS{MAXDWORD, MAXDWORD, 1500, 0, 1500}; }
 
+COMMTIMEOUTS waitingBytesTimeouts() { return COMMTIMEOUTS{MAXDWORD, 0, 0, 0, 1500}; }
+
 MachineAddress defaultMachineAddress() { return MachineAddress{'Z', '9', 'Q', 'Q'}; }
 
 LinkSession::LinkSession(const MONITOR2* monitor, HANDLE handle)
     : portMonitor(monitor), portHandle(handle), timeouts(linkTimeouts()), address(defaultMachineAddress()) {}
 
-std::int32_t LinkSession::exchange(std::uint8_t command, const Bytes& payload, LinkReply& reply) {
-    Sleep(kExchangePauseMs);
+void LinkSession::pauseBeforeExchange() { Sleep(kExchangePauseMs); }
+
+std::int32_t LinkSession::exchange(std::uint8_t command, const Bytes& payload, LinkReply& reply, Pause pause) {
+    if (pause == Pause::First) pauseBeforeExchange();
 
     frame.clear();
     reply.clear();
@@ -71,9 +75,12 @@ std::int32_t LinkSession::transfer(const MONITOR2* table, LinkReply& reply) {
     frame.clear();
     if (table->pfnReadPort == nullptr) return exchange_result::ReadFailed;
     FrameReceiver receiver;
+    const DWORD readingSince = GetTickCount();
     for (;;) {
-        // Endless bytes that never make a frame end the exchange like silence.
+        // Endless bytes that never make a frame end the exchange like silence,
+        // and so do bytes that come too slowly ever to make one in time.
         if (receiver.full()) return exchange_result::ReadFailed;
+        if (GetTickCount() - readingSince > kLongestReplyMs) return exchange_result::ReadFailed;
         std::uint8_t byte = 0;
         DWORD got = 0;
         const BOOL ok = table->pfnReadPort(portHandle, &byte, 1, &got);
@@ -88,6 +95,35 @@ std::int32_t LinkSession::transfer(const MONITOR2* table, LinkReply& reply) {
     reply.completionCode = frame.completionCode;
     reply.replyPayload = frame.payload;
     return exchange_result::Ok;
+}
+
+void LinkSession::readWaiting(std::vector<LinkReply>& waiting) {
+    waiting.clear();
+    // Only where the port monitor takes time-outs that return at once: with
+    // its own, each read would wait for a byte that is not coming.
+    const MONITOR2* table = portMonitor;
+    if (table == nullptr || table->pfnReadPort == nullptr || table->pfnSetPortTimeOuts == nullptr) return;
+    COMMTIMEOUTS atOnce = waitingBytesTimeouts();
+    if (table->pfnSetPortTimeOuts(portHandle, &atOnce, 0) != TRUE) return;
+    FrameReceiver receiver;
+    for (std::size_t read = 0; read < kMostBytesDrained; ++read) {
+        std::uint8_t byte = 0;
+        DWORD got = 0;
+        if (table->pfnReadPort(portHandle, &byte, 1, &got) != TRUE || got == 0) break;
+        // What does not make a frame is dropped; a frame ends one reply.
+        if (receiver.full()) receiver = FrameReceiver();
+        if (receiver.push(byte) != decode_result::Frame) continue;
+        LinkFrame found;
+        receiver.complete(found);
+        receiver = FrameReceiver();
+        LinkReply stale;
+        stale.replyCode = found.command;
+        stale.answeredCommand = found.answeredCommand;
+        stale.rejectCode = found.rejectCode;
+        stale.completionCode = found.completionCode;
+        stale.replyPayload = std::move(found.payload);
+        waiting.push_back(std::move(stale));
+    }
 }
 
 void LinkSession::drainLine(const MONITOR2* table) {

@@ -6,6 +6,7 @@
 #include "platform/spooler_monitor.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace kestrova {
 
@@ -28,6 +29,15 @@ constexpr std::int32_t ReadFailed = -2;
 constexpr std::uint8_t kSequenceRestart = 31;
 
 COMMTIMEOUTS linkTimeouts();
+// Time-outs under which a read returns at once with what is already there.
+COMMTIMEOUTS waitingBytesTimeouts();
+
+// The longest one exchange may read its reply, from the end of the write:
+// the first byte may take the whole read time-out (1.5 s), and 3.5 s carry
+// the longest reply the machine sends (ModuleInfo, eight entries of at most
+// 105 bytes, under 2 s even at 4800 baud). A peer that trickles one byte
+// just inside every read time-out is cut off here, not after 64 Ki reads.
+constexpr DWORD kLongestReplyMs = 5000;
 MachineAddress defaultMachineAddress();  // "Z9QQ"
 
 class LinkSession {
@@ -35,7 +45,18 @@ public:
     LinkSession(const MONITOR2* portMonitor, HANDLE portHandle);
 
     // Sends one frame and reads one reply; the caller holds the port's portLock.
-    std::int32_t exchange(std::uint8_t command, const Bytes& payload, LinkReply& reply);
+    // The link's pause before the frame comes first, unless the caller has
+    // taken it (pauseBeforeExchange).
+    enum class Pause { First, Taken };
+    std::int32_t exchange(std::uint8_t command, const Bytes& payload, LinkReply& reply, Pause pause = Pause::First);
+
+    void pauseBeforeExchange();
+    // Reads off what already waits on the line, so that it cannot pass for
+    // the reply to the next command: the whole frames among it, in the order
+    // they came, go to `waiting`; what makes no frame is dropped. Reads only
+    // where the port monitor takes time-outs under which a read returns at
+    // once; the next exchange sets the link's own time-outs again.
+    void readWaiting(std::vector<LinkReply>& waiting);
 
     const MONITOR2* portMonitor;
     HANDLE portHandle;

@@ -14,21 +14,41 @@ std::int32_t MonitorPort::machineExchange(std::uint8_t command, const Bytes& pay
                                           Bytes& replyPayload) {
     replyCode = 0;
     replyPayload.clear();
+    // A reply that came after its exchange had given up is read now, by the
+    // letter it carries, before it can pass for this command's answer. ENQ
+    // and EOT name no command and say nothing any more. A completion that
+    // failed halts as it would have in time: the command does not go out.
+    link.pauseBeforeExchange();
+    link.readWaiting(waitingReplies_);
+    std::int32_t lateFailure = code::Success;
+    for (const LinkReply& late : waitingReplies_) {
+        if (late.replyCode == reply::ENQ || late.replyCode == reply::EOT) continue;
+        const ReplyMeaning meaning = interpretReply(late, machineState, hwErrorCode, cardInMachine);
+        abandonFrontCard(meaning);
+        if (meaning.result != code::Success && late.replyCode != reply::ACK && late.replyCode != reply::NAK) {
+            lateFailure = meaning.result;
+        }
+    }
+    if (lateFailure != code::Success) return lateFailure;
+
     // From the moment it goes out: a restore whose every reply is lost has
     // still emptied the machine, and the next reply of a restore decides.
     if (command == command::Restore) cardInMachine.restorePending = true;
     LinkReply answer;
-    const std::int32_t linkResult = link.exchange(command, payload, answer);
+    const std::int32_t linkResult = link.exchange(command, payload, answer, LinkSession::Pause::Taken);
     replyCode = answer.replyCode;
     replyPayload = std::move(answer.replyPayload);
     if (linkResult != exchange_result::Ok) return linkResult;
 
     const ReplyMeaning meaning = interpretReply(answer, machineState, hwErrorCode, cardInMachine);
-    if (meaning.abandonsFrontCard) {
-        std::lock_guard<std::mutex> guard(queueLock);
-        if (jobQueue.size() != 0) jobQueue.popFront();
-    }
+    abandonFrontCard(meaning);
     return meaning.result;
+}
+
+void MonitorPort::abandonFrontCard(const ReplyMeaning& meaning) {
+    if (!meaning.abandonsFrontCard) return;
+    std::lock_guard<std::mutex> guard(queueLock);
+    if (jobQueue.size() != 0) jobQueue.popFront();
 }
 
 void MonitorPort::deleteQueuedCards() {

@@ -20,6 +20,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 namespace kestrova {
 
@@ -38,6 +39,8 @@ public:
     // queue. The caller holds portLock.
     std::int32_t machineExchange(std::uint8_t command, const Bytes& payload, std::uint8_t& replyCode,
                                  Bytes& replyPayload);
+    // A card a reply gives up leaves the queue. The caller holds portLock.
+    void abandonFrontCard(const ReplyMeaning& meaning);
     // Empties the queue of cards ("delete_job", or a job that cannot be
     // produced whole). The caller holds portLock.
     void deleteQueuedCards();
@@ -89,6 +92,10 @@ public:
 
     // How often OpenPortEx has handed this port out and not yet had it closed.
     int openCount = 1;
+
+private:
+    // Scratch for the replies found waiting before an exchange; guarded by portLock.
+    std::vector<LinkReply> waitingReplies_;
 };
 
 }  // namespace kestrova

@@ -36,7 +36,9 @@ public:
     void written(const std::uint8_t* data, std::size_t size);
     void read(const std::uint8_t* data, std::size_t size);
     // A read that brought nothing: the reply so far, if any, is given up.
-    void readNothing();
+    // A read that did not wait (what is already on the line is read off
+    // before a command goes out) is shown only when it drops bytes.
+    void readNothing(bool waited = true);
 
     std::size_t framesWritten() const;
     std::size_t framesRead() const;

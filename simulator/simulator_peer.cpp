@@ -3,11 +3,15 @@
 #include "simulator/machine_clock.h"
 #include "simulator/read_timeouts.h"
 
+#include <algorithm>
+
 namespace kestrova::simulator {
 
 SimulatorPeer::SimulatorPeer(MachineSimulator& machine) : line_(machine) {}
 
 long SimulatorPeer::onWrite(const std::uint8_t* data, std::size_t size) {
+    if (!writing_) exchangeStart_ = machine_clock::nowMs();
+    writing_ = true;
     return static_cast<long>(line_.receive(data, size));
 }
 
@@ -15,6 +19,17 @@ long SimulatorPeer::onRead(std::uint8_t* buffer, std::size_t size, const COMMTIM
     if (size == 0) return 0;
     std::uint64_t now = machine_clock::nowMs();
     const std::optional<std::uint64_t> wait = readWaitMs(timeouts, size);
+    // A read that does not wait looks at what is already there: it belongs to no exchange.
+    const bool waits = !wait || *wait > 0;
+    struct Span {
+        SimulatorPeer& peer;
+        bool counts;
+        ~Span() {
+            if (!counts) return;
+            peer.writing_ = false;
+            peer.longestExchangeMs_ = std::max(peer.longestExchangeMs_, machine_clock::nowMs() - peer.exchangeStart_);
+        }
+    } span{*this, waits};
     const std::uint64_t deadline = wait ? now + *wait : 0;
     for (;;) {
         const std::size_t got = line_.take(buffer, size, now);

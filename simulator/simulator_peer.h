@@ -16,9 +16,15 @@ public:
     long onRead(std::uint8_t* buffer, std::size_t size, const COMMTIMEOUTS& timeouts) override;
 
     MachineLine& line() { return line_; }
+    // The longest a frame's exchange held the port: from its first write to
+    // the end of the last read that waited for its reply (platform clock).
+    std::uint64_t longestExchangeMs() const { return longestExchangeMs_; }
 
 private:
     MachineLine line_;
+    bool writing_ = false;
+    std::uint64_t exchangeStart_ = 0;
+    std::uint64_t longestExchangeMs_ = 0;
 };
 
 }  // namespace kestrova::simulator

@@ -309,6 +309,9 @@ VOID WINAPI Sleep(DWORD dwMilliseconds) {
     }
 }
 
+// The platform clock, wrapping at 2^32 ms as the kernel's does.
+DWORD WINAPI GetTickCount(VOID) { return static_cast<DWORD>(nowMs()); }
+
 VOID WINAPI OutputDebugStringW(LPCWSTR lpOutputString) {
     const OutsideTheModule outside;
     PlatformCall call;
