@@ -5,7 +5,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 JOB        ?= examples/sample-job.txt
 
-.PHONY: all setup build demo test sanitize test-asan test-tsan bench clean preview-check soak
+.PHONY: all setup build demo test sanitize test-asan test-tsan bench clean preview-check soak fault-matrix
 
 all: build
 
@@ -69,6 +69,18 @@ SOAK_ARGS  ?=
 soak: setup $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS) --target kestrova_soak
 	$(BUILD)/bench/soak/kestrova_soak --cards $(SOAK_CARDS) --seed $(SOAK_SEED) $(SOAK_ARGS)
+
+# The fault matrix (bench/matrix, docs/tool.md): every single fault at every
+# step of a 3-card job and each control request at every cycle boundary,
+# through the real module against the simulated machine on the virtual
+# clock, each case judged by the card log audit; ends with "N passed, N
+# failed". PAIRS=1 runs every pair of single faults on a 2-card job instead.
+PAIRS ?=
+MATRIX_ARGS ?=
+
+fault-matrix: setup $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target kestrova_fault_matrix
+	$(BUILD)/bench/matrix/kestrova_fault_matrix $(if $(filter 1,$(PAIRS)),--pairs) $(MATRIX_ARGS)
 
 # Every bench/ program (Google Benchmark, JSON), then docs/performance.md
 # generated from the results.

@@ -87,7 +87,8 @@ public:
     // Production's cycles, for lockBetweenCycles; changed under portLock.
     std::condition_variable cycleEnded;
     std::atomic<std::uint64_t> cyclesEnded{0};
-    std::chrono::steady_clock::time_point lastCycleEnd;
+    // On the platform clock, like the pause itself (GetTickCount).
+    DWORD lastCycleEnd = 0;
     bool producing = false;
 
     // How often OpenPortEx has handed this port out and not yet had it closed.
