@@ -1,5 +1,6 @@
 #include "link/link_session.h"
 
+#include "link/frame_hunter.h"
 #include "link/frame_receiver.h"
 #include "platform/platform_calls.h"
 
@@ -52,10 +53,12 @@ std::int32_t LinkSession::exchange(std::uint8_t command, const Bytes& payload, L
 
     if (lineUnsettled) drainLine(table);
     // Set until this exchange has ended: running out of memory half-way (the
-    // one failure that is thrown, not returned) leaves it set.
+    // one failure that is thrown, not returned) leaves it set, and so does a
+    // reply given up while its bytes were still coming.
     lineUnsettled = true;
+    replyCutOff_ = false;
     const std::int32_t result = transfer(table, reply);
-    lineUnsettled = false;
+    lineUnsettled = replyCutOff_;
     return result;
 }
 
@@ -80,7 +83,10 @@ std::int32_t LinkSession::transfer(const MONITOR2* table, LinkReply& reply) {
         // Endless bytes that never make a frame end the exchange like silence,
         // and so do bytes that come too slowly ever to make one in time.
         if (receiver.full()) return exchange_result::ReadFailed;
-        if (GetTickCount() - readingSince > kLongestReplyMs) return exchange_result::ReadFailed;
+        if (GetTickCount() - readingSince > kLongestReplyMs) {
+            replyCutOff_ = true;
+            return exchange_result::ReadFailed;
+        }
         std::uint8_t byte = 0;
         DWORD got = 0;
         const BOOL ok = table->pfnReadPort(portHandle, &byte, 1, &got);
@@ -97,25 +103,33 @@ std::int32_t LinkSession::transfer(const MONITOR2* table, LinkReply& reply) {
     return exchange_result::Ok;
 }
 
-void LinkSession::readWaiting(std::vector<LinkReply>& waiting) {
+bool LinkSession::readWaiting(std::vector<LinkReply>& waiting) {
     waiting.clear();
-    // Only where the port monitor takes time-outs that return at once: with
-    // its own, each read would wait for a byte that is not coming.
+    // Only where the port monitor takes the time-outs asked for: with its
+    // own, each read might wait for a byte that is not coming. After a reply
+    // given up while it was still coming, the rest of it is waited for (the
+    // line going quiet for a read time-out ends that), within the bound on
+    // one reply; otherwise only what is already there is read.
     const MONITOR2* table = portMonitor;
-    if (table == nullptr || table->pfnReadPort == nullptr || table->pfnSetPortTimeOuts == nullptr) return;
-    COMMTIMEOUTS atOnce = waitingBytesTimeouts();
-    if (table->pfnSetPortTimeOuts(portHandle, &atOnce, 0) != TRUE) return;
-    FrameReceiver receiver;
+    if (table == nullptr || table->pfnReadPort == nullptr || table->pfnSetPortTimeOuts == nullptr) return true;
+    const bool settling = lineUnsettled;
+    COMMTIMEOUTS readTimeouts = settling ? timeouts : waitingBytesTimeouts();
+    if (table->pfnSetPortTimeOuts(portHandle, &readTimeouts, 0) != TRUE) return true;
+    lineUnsettled = false;
+    FrameHunter hunter;
+    LinkFrame found;
+    const DWORD since = GetTickCount();
     for (std::size_t read = 0; read < kMostBytesDrained; ++read) {
+        if (settling && GetTickCount() - since > kLongestReplyMs) {
+            // Still coming: a command sent now would have its answer behind it.
+            lineUnsettled = true;
+            return false;
+        }
         std::uint8_t byte = 0;
         DWORD got = 0;
         if (table->pfnReadPort(portHandle, &byte, 1, &got) != TRUE || got == 0) break;
-        // What does not make a frame is dropped; a frame ends one reply.
-        if (receiver.full()) receiver = FrameReceiver();
-        if (receiver.push(byte) != decode_result::Frame) continue;
-        LinkFrame found;
-        receiver.complete(found);
-        receiver = FrameReceiver();
+        // What makes no frame is dropped.
+        if (!hunter.push(byte, found)) continue;
         LinkReply stale;
         stale.replyCode = found.command;
         stale.answeredCommand = found.answeredCommand;
@@ -124,6 +138,7 @@ void LinkSession::readWaiting(std::vector<LinkReply>& waiting) {
         stale.replyPayload = std::move(found.payload);
         waiting.push_back(std::move(stale));
     }
+    return true;
 }
 
 void LinkSession::drainLine(const MONITOR2* table) {
@@ -131,7 +146,9 @@ void LinkSession::drainLine(const MONITOR2* table) {
     // whole one not read yet) must not pass for the answer to the next
     // command: read it away until the line is quiet for a read time-out.
     if (table != nullptr && table->pfnReadPort != nullptr) {
+        const DWORD since = GetTickCount();
         for (std::size_t drained = 0; drained < kMostBytesDrained; ++drained) {
+            if (GetTickCount() - since > kLongestReplyMs) break;
             std::uint8_t byte = 0;
             DWORD got = 0;
             if (table->pfnReadPort(portHandle, &byte, 1, &got) != TRUE || got == 0) break;

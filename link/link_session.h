@@ -52,11 +52,14 @@ public:
 
     void pauseBeforeExchange();
     // Reads off what already waits on the line, so that it cannot pass for
-    // the reply to the next command: the whole frames among it, in the order
-    // they came, go to `waiting`; what makes no frame is dropped. Reads only
-    // where the port monitor takes time-outs under which a read returns at
-    // once; the next exchange sets the link's own time-outs again.
-    void readWaiting(std::vector<LinkReply>& waiting);
+    // the reply to the next command: the whole frames among it (a frame may
+    // start after the rest of another), in the order they came, go to
+    // `waiting`; what makes no frame is dropped. Reads only where the port
+    // monitor takes time-outs under which a read returns at once; after a
+    // reply given up at the bound, waits for the rest of it, within the
+    // bound: false when it is still coming then, and no command should go
+    // out. The next exchange sets the link's own time-outs again.
+    bool readWaiting(std::vector<LinkReply>& waiting);
 
     const MONITOR2* portMonitor;
     HANDLE portHandle;
@@ -64,11 +67,14 @@ public:
     LinkFrame frame;
     MachineAddress address;
     std::uint8_t sequence = kSequenceRestart;
-    // An exchange ended by running out of memory may have left reply bytes
-    // on the line; the next exchange reads them away before it sends.
+    // An exchange ended by running out of memory, or one whose reply was
+    // given up at the bound while its bytes were still coming, may have left
+    // reply bytes on the line; the next exchange reads them away before it
+    // sends.
     bool lineUnsettled = false;
 
 private:
+    bool replyCutOff_ = false;
     std::int32_t transfer(const MONITOR2* table, LinkReply& reply);
     void drainLine(const MONITOR2* table);
 };

@@ -19,7 +19,7 @@ std::int32_t MonitorPort::machineExchange(std::uint8_t command, const Bytes& pay
     // and EOT name no command and say nothing any more. A completion that
     // failed halts as it would have in time: the command does not go out.
     link.pauseBeforeExchange();
-    link.readWaiting(waitingReplies_);
+    const bool lineQuiet = link.readWaiting(waitingReplies_);
     std::int32_t lateFailure = code::Success;
     for (const LinkReply& late : waitingReplies_) {
         if (late.replyCode == reply::ENQ || late.replyCode == reply::EOT) continue;
@@ -30,6 +30,9 @@ std::int32_t MonitorPort::machineExchange(std::uint8_t command, const Bytes& pay
         }
     }
     if (lateFailure != code::Success) return lateFailure;
+    // The rest of a reply given up at the bound is still coming: this one's
+    // answer would come behind it. Fails as a silent machine does.
+    if (!lineQuiet) return exchange_result::ReadFailed;
 
     // From the moment it goes out: a restore whose every reply is lost has
     // still emptied the machine, and the next reply of a restore decides.

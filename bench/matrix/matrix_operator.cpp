@@ -15,8 +15,10 @@ constexpr DWORD kLinkPauseMs = 10;
 constexpr std::uint64_t kLookEveryMs = 1000;
 // A card that halts this often is given up, as an operator would.
 constexpr std::size_t kHaltsBeforeDeleting = 3;
-constexpr std::uint64_t kJobAllowanceMs = 60000;
-constexpr std::uint64_t kCardAllowanceMs = 20000;
+// Room for a line that is busy for minutes (a trickled ModuleInfo reply
+// takes 165 s) on top of every halt and restore.
+constexpr std::uint64_t kJobAllowanceMs = 300000;
+constexpr std::uint64_t kCardAllowanceMs = 60000;
 constexpr std::size_t kContinueTries = 3;
 
 }  // namespace
@@ -50,7 +52,9 @@ void MatrixOperator::pause(DWORD ms) {
     if (now >= nextLook_ && !deletedAt_) {
         nextLook_ = now + kLookEveryMs;
         const tool::ResultValues status = send("get_info");
-        if (status.hwErrorCode.value_or(0) != 0) {
+        // A machine that does not answer get_info itself (sw_error_code) is
+        // not restored yet: the person waits for the line to come back.
+        if (status.hwErrorCode.value_or(0) != 0 && status.swErrorCode.value_or(0) == 0) {
             const std::size_t halts = ++halts_[{job_, status.toProduce.value_or(0)}];
             if (halts >= kHaltsBeforeDeleting) {
                 problem("the same card halted " + std::to_string(halts) + " times (hw_error_code " +

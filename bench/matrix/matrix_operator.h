@@ -1,6 +1,7 @@
 // The operator of a fault matrix case, acting as a person at the console
 // would: looks at get_info every second, restores the machine after a halt
-// (from a thread of its own, as a client program does), deletes the job when
+// once get_info reaches it (from a thread of its own, as a client program
+// does), deletes the job when
 // the same card has halted three times, and sends the case's own requests at
 // their cycle boundaries. It acts only in the production loop's pauses: the
 // spooler thread hands each request over and waits, so a case repeats exactly.

@@ -302,7 +302,7 @@ TEST_F(LinkSessionTest, WhatWaitsOnTheLineIsReadOffWithoutWaitingAndHandedBackFr
         {"nothing", {}, true, {}, 0},
         {"an ENQ", enqFrame(), true, {reply::ENQ}, 0},
         {"two replies", ackAndData, true, {reply::ACK, 'P'}, 0},
-        {"the rest of a reply: no frame", cutThenFrame, true, {}, 0},
+        {"the rest of a reply, then a reply", cutThenFrame, true, {'P'}, 0},
         {"a port monitor that refuses the time-outs", enqFrame(), false, {}, enqFrame().size()},
     };
     for (const Case& c : cases) {
