@@ -27,6 +27,18 @@ tool::ControlAnswer ControlDesk::send(const std::string& command) {
     return *answer_;
 }
 
+tool::ResultValues ControlDesk::ask(const std::string& command, std::string& problem) {
+    problem.clear();
+    const tool::ControlAnswer answer = send(command);
+    if (answer.result != TRUE) {
+        problem = command + " answered FALSE (error " + std::to_string(answer.lastError) + ")";
+        return {};
+    }
+    tool::ResultValues values = tool::readResultDocument(tool::utf8FromUtf16(answer.text));
+    if (!values.hasResult) problem = command + " answered with no result document";
+    return values;
+}
+
 void ControlDesk::serve() {
     simulator::setThreadTraceTag("ctl");
     std::unique_lock<std::mutex> guard(lock_);

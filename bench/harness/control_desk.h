@@ -22,6 +22,9 @@ public:
     ControlDesk& operator=(const ControlDesk&) = delete;
 
     tool::ControlAnswer send(const std::string& command);
+    // The same, read as a result document; `problem` says what was wrong
+    // with an answer that is FALSE or holds no result (empty otherwise).
+    tool::ResultValues ask(const std::string& command, std::string& problem);
 
 private:
     void serve();

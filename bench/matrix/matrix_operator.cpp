@@ -1,7 +1,6 @@
 #include "bench/matrix/matrix_operator.h"
 
 #include "standin/platform_standin.h"
-#include "tool/text_encoding.h"
 
 #include <algorithm>
 
@@ -111,13 +110,9 @@ void MatrixOperator::deleteJob() {
 }
 
 tool::ResultValues MatrixOperator::send(const std::string& command) {
-    const tool::ControlAnswer answer = desk_.send(command);
-    if (answer.result != TRUE) {
-        problem(command + " answered FALSE (error " + std::to_string(answer.lastError) + ")");
-        return {};
-    }
-    tool::ResultValues values = tool::readResultDocument(tool::utf8FromUtf16(answer.text));
-    if (!values.hasResult) problem(command + " answered with no result document");
+    std::string wrong;
+    tool::ResultValues values = desk_.ask(command, wrong);
+    if (!wrong.empty()) problem(wrong);
     return values;
 }
 

@@ -2,7 +2,6 @@
 
 #include "simulator/frame_trace.h"
 #include "standin/platform_standin.h"
-#include "tool/text_encoding.h"
 
 #include <utility>
 
@@ -142,13 +141,9 @@ void SoakClient::deleteJob() {
 
 tool::ResultValues SoakClient::send(const std::string& command) {
     ++totals_.requests[command];
-    const tool::ControlAnswer answer = desk_.send(command);
-    if (answer.result != TRUE) {
-        problem(command + " answered FALSE (error " + std::to_string(answer.lastError) + ")");
-        return {};
-    }
-    tool::ResultValues values = tool::readResultDocument(tool::utf8FromUtf16(answer.text));
-    if (!values.hasResult) problem(command + " answered with no result document");
+    std::string wrong;
+    tool::ResultValues values = desk_.ask(command, wrong);
+    if (!wrong.empty()) problem(wrong);
     return values;
 }
 

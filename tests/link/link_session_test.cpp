@@ -363,6 +363,18 @@ TEST_F(LinkSessionTest, AReplyThatTricklesIsGivenUpOnceItsReadingPassesTheBound)
             // The bound and at most one more read: not the 14 reads the reply would take.
             EXPECT_LE(took, 10 + kLongestReplyMs + c.gapMs);
             EXPECT_LT(trickle.pending.size(), info.size() - 3);
+            // The rest still comes: nothing may be sent until it has, and
+            // each wait for it stays within the bound.
+            EXPECT_TRUE(link.lineUnsettled);
+            std::vector<LinkReply> waiting;
+            std::size_t rounds = 1;
+            for (std::uint64_t before = standin::nowMs(); !link.readWaiting(waiting); before = standin::nowMs()) {
+                EXPECT_LE(standin::nowMs() - before, kLongestReplyMs + c.gapMs);
+                ++rounds;
+            }
+            EXPECT_GE(rounds, 2u);
+            EXPECT_TRUE(trickle.pending.empty());
+            EXPECT_FALSE(link.lineUnsettled);
         }
     }
     spm.setPeer(&peer);
