@@ -1,6 +1,7 @@
-// The port's one way to the machine: one exchange over its link, the reply
-// read by the link's interpretation, and a card the reply abandons taken off
-// the queue.
+// The port's one way to the machine: what already waits on the line read off
+// first (each whole frame by the letter it carries), one exchange over its
+// link, the reply read by the link's interpretation, and a card a reply
+// abandons taken off the queue.
 #include "link/machine_command.h"
 #include "link/reply_interpretation.h"
 #include "port/monitor_port.h"
@@ -66,6 +67,13 @@ void MonitorPort::deleteQueuedCards() {
         cardInMachine.orphaned = true;
         machineState = state::Unknown;
     }
+}
+
+void MonitorPort::deleteJob() {
+    deleteQueuedCards();
+    // During intake the queue is still empty: the mark keeps EndDocPort from
+    // producing the cards its data holds.
+    if (jobInfo.jobId != 0) documentDeleted = true;
 }
 
 }  // namespace kestrova

@@ -36,10 +36,7 @@ std::unique_lock<std::mutex> MonitorPort::lockBetweenCycles() {
     // lock leaves it at the start of the pause, free to go.
     const std::uint64_t seen = cyclesEnded.load();
     std::unique_lock<std::mutex> guard(portLock);
-    // The pause is the platform's Sleep, so its room is measured on the
-    // platform's clock: a request at the start of the pause goes at once,
-    // however late its thread got to run.
-    if (!producing || GetTickCount() - lastCycleEnd < static_cast<DWORD>(kRoomInPause.count())) return guard;
+    if (!producing || std::chrono::steady_clock::now() - lastCycleEnd < kRoomInPause) return guard;
     // Bounded in real time: a production loop whose pause does not end (its
     // host holds its Sleep) must not hold the request back for ever; after
     // the bound the request simply goes now, between two cycles as always.
@@ -49,7 +46,7 @@ std::unique_lock<std::mutex> MonitorPort::lockBetweenCycles() {
 
 void MonitorPort::cycleDone(bool stillProducing) {
     producing = stillProducing;
-    lastCycleEnd = GetTickCount();
+    lastCycleEnd = std::chrono::steady_clock::now();
     ++cyclesEnded;
     cycleEnded.notify_all();
 }
