@@ -92,6 +92,8 @@ const simulator::MachineDurations& onFreshVirtualClock(const simulator::MachineD
     standin::reset();
     standin::setClockMode(standin::ClockMode::Virtual);
     standin::setRecordSleeps(false);
+    // Requests are handed over at the pauses; nothing needs to slip in.
+    standin::setVirtualSleepYields(false);
     return durations;
 }
 

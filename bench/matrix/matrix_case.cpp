@@ -5,7 +5,10 @@
 #include "simulator/fault_plan.h"
 #include "simulator/option_text.h"
 #include "standin/platform_standin.h"
+#include "tool/control_document.h"
 #include "tool/text_encoding.h"
+
+#include <map>
 
 namespace kestrova::matrix {
 

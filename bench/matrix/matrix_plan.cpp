@@ -3,6 +3,8 @@
 #include "link/machine_command.h"
 #include "simulator/fault_plan.h"
 
+#include <algorithm>
+#include <cctype>
 #include <set>
 #include <string>
 #include <utility>
