@@ -5,6 +5,7 @@
 #include "platform/platform_calls.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace kestrova {
 
@@ -15,6 +16,15 @@ constexpr std::uint8_t kSequenceFirst = 32;
 constexpr std::uint8_t kSequenceLast = 254;
 // More than any reply could hold; a line that babbles on is left as it is.
 constexpr std::size_t kMostBytesDrained = 64 * 1024;
+
+// What the caller gets of a decoded reply frame; its payload is taken.
+void takeReply(LinkFrame& frame, LinkReply& reply) {
+    reply.replyCode = frame.command;
+    reply.answeredCommand = frame.answeredCommand;
+    reply.rejectCode = frame.rejectCode;
+    reply.completionCode = frame.completionCode;
+    reply.replyPayload = std::move(frame.payload);
+}
 
 }  // namespace
 
@@ -131,11 +141,7 @@ bool LinkSession::readWaiting(std::vector<LinkReply>& waiting) {
         // What makes no frame is dropped.
         if (!hunter.push(byte, found)) continue;
         LinkReply stale;
-        stale.replyCode = found.command;
-        stale.answeredCommand = found.answeredCommand;
-        stale.rejectCode = found.rejectCode;
-        stale.completionCode = found.completionCode;
-        stale.replyPayload = std::move(found.payload);
+        takeReply(found, stale);
         waiting.push_back(std::move(stale));
     }
     return true;
