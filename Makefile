@@ -153,11 +153,12 @@ windows: windows-setup
 	tests/wine/check_pe.sh stdcall-guard win-build-x86
 
 # Both DLLs under Wine in a throw-away prefix, compared with the Linux module,
-# and kestrova.exe install / uninstall against Wine's spooler.
-wine-test: windows $(BUILD)/CMakeCache.txt
+# kestrova.exe install / uninstall against Wine's spooler, and the release
+# zip unpacked afresh with its install note followed verbatim.
+wine-test: dist $(BUILD)/CMakeCache.txt
 	@scripts/setup.sh wine
 	cmake --build $(BUILD) -j $(JOBS) --target spooler_check KestrovaLM
-	tests/wine/run.sh $(BUILD) win-build-x86 win-build-x64
+	tests/wine/run.sh $(BUILD) win-build-x86 win-build-x64 $(DIST)/KestrovaLM-$(VERSION).zip
 
 # The largest job each DLL takes, under Wine (x86 only where this machine runs
 # 32-bit programs); the figures join docs/performance.md. A measurement, not a test.
@@ -169,8 +170,9 @@ bench-wine: windows
 	else echo "bench-wine: results in $(BENCH_RESULTS); make bench writes the whole report"; fi
 
 # The release: $(DIST)/KestrovaLM-$(VERSION)/ and its zip (both DLLs, both
-# kestrova.exe, the INF example, an install note), and a zip of the debug
-# information beside it.
+# kestrova.exe, an install note, the examples, the docs an administrator
+# needs, the licence, SHA-256 sums), and a zip of the debug information
+# beside it.
 dist: windows
 	@scripts/setup.sh dist
 	scripts/make_dist.sh $(VERSION) win-build-x86 win-build-x64 $(DIST)

@@ -20,7 +20,10 @@
 # check runs and the x86 checks are reported as skipped, never as passed;
 # the x86 DLL's static checks have already run in `make windows`.
 #
-#   tests/wine/run.sh NATIVE_BUILD X86_BUILD X64_BUILD
+# Then, per architecture, the release zip is unpacked into a fresh folder
+# and its install note followed verbatim (release_check.sh).
+#
+#   tests/wine/run.sh NATIVE_BUILD X86_BUILD X64_BUILD RELEASE_ZIP
 #
 # Quiet unless something fails (and for the notes on where Wine is not
 # Windows); ends with "wine: N passed, M failed".
@@ -29,6 +32,7 @@ set -euo pipefail
 native_build=$(realpath "${1:?native build directory}")
 x86_build=$(realpath "${2:?x86 build directory}")
 x64_build=$(realpath "${3:?x64 build directory}")
+release_zip=$(realpath "${4:?release zip (make dist)}")
 
 nesting_bound=64
 # The x86 reader must get through this many levels: the bound with room to spare.
@@ -40,8 +44,8 @@ deep_request_levels=10000
 for file in "$native_build/tests/wine/spooler_check" "$native_build/libKestrovaLM.so" \
             "$x86_build/tests/wine/spooler_check.exe" "$x86_build/KestrovaLM.dll" "$x86_build/tests/wine/winspool.drv" \
             "$x64_build/tests/wine/spooler_check.exe" "$x64_build/KestrovaLM.dll" "$x64_build/tests/wine/winspool.drv" \
-            "$x86_build/tool/kestrova.exe" "$x64_build/tool/kestrova.exe"; do
-  [ -f "$file" ] || { echo "run.sh: $file is missing (make windows, and spooler_check in the native build)" >&2; exit 2; }
+            "$x86_build/tool/kestrova.exe" "$x64_build/tool/kestrova.exe" "$release_zip"; do
+  [ -f "$file" ] || { echo "run.sh: $file is missing (make dist, and spooler_check in the native build)" >&2; exit 2; }
 done
 
 source "$(dirname "$0")/wine_prefix.sh" run.sh
@@ -130,6 +134,10 @@ for arch in $archs; do
   else
     fail "$arch: kestrova.exe print (exit $rc):"$'\n'"$output"
   fi
+
+  # The release as an administrator meets it: unpacked afresh, the install note followed verbatim.
+  output=$("$(dirname "$0")/release_check.sh" "$arch" "$release_zip" "$work" "${wine_command[@]}" 2>&1) || true
+  tally "release $arch" "$output"
 done
 
 # Install and uninstall against Wine's spooler, with the x64 kestrova.exe
