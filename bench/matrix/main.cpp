@@ -202,7 +202,7 @@ int main(int argc, char** argv) {
 
     tool::LoadedModule module;
     std::string error;
-    if (!tool::loadModule(module, arguments.value("module").value_or(""), error)) {
+    if (!tool::loadModule(module, arguments.value("module").value_or(KESTROVA_MATRIX_MODULE), error)) {
         std::cerr << "kestrova_fault_matrix: " << error << "\n";
         return 4;
     }
