@@ -146,6 +146,11 @@ void FrameTracer::readNothing(bool waited) {
     }
 }
 
+void FrameTracer::note(const std::string& text) {
+    std::lock_guard<std::mutex> guard(lock_);
+    emit("  ", {}, text);
+}
+
 std::size_t FrameTracer::framesWritten() const {
     std::lock_guard<std::mutex> guard(lock_);
     return framesWritten_;

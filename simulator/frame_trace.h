@@ -40,6 +40,10 @@ public:
     // before a command goes out) is shown only when it drops bytes.
     void readNothing(bool waited = true);
 
+    // A line of its own in the trace, e.g. a fault the machine commits.
+    void note(const std::string& text);
+    bool hasSink() const { return static_cast<bool>(sink_); }
+
     std::size_t framesWritten() const;
     std::size_t framesRead() const;
     // Platform time of the last frame written (0 before the first).

@@ -42,6 +42,11 @@ FaultPlan MachineSimulator::faults() const {
     return plan_;
 }
 
+void MachineSimulator::setFaultObserver(std::function<void(const FiredFault&)> observer) {
+    std::lock_guard<std::mutex> guard(lock_);
+    faultObserver_ = std::move(observer);
+}
+
 void MachineSimulator::setRecording(bool record) {
     std::lock_guard<std::mutex> guard(lock_);
     recording_ = record;
@@ -367,6 +372,7 @@ const Fault* MachineSimulator::strikingFault(std::uint8_t command, std::size_t c
 void MachineSimulator::fire(std::size_t index, std::uint8_t command, std::size_t card, std::uint64_t now) {
     const Fault& fault = plan_.faults[index];
     fired_.push_back(FiredFault{index, fault.text, command, card, now, counts_.framesReceived});
+    if (faultObserver_) faultObserver_(fired_.back());
     // The card log tells what struck a card while the machine held it.
     if (card_ && card_->card == card) card_->faults.push_back(fault.text);
     if (!log_.empty() && log_.back().card == card) log_.back().faults.push_back(fault.text);

@@ -25,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <mutex>
@@ -100,6 +101,8 @@ public:
     FaultPlan faults() const;
     // The request log can be turned off for long runs; counts are always kept.
     void setRecording(bool record);
+    // Told of each fault as it strikes (for a trace), with the machine's lock held.
+    void setFaultObserver(std::function<void(const FiredFault&)> observer);
 
     std::vector<PersonalisedCard> personalisedCards() const;
     std::optional<CardInMachine> currentCard() const;
@@ -150,6 +153,7 @@ private:
     std::vector<bool> faultSpent_;            // per fault: a one-off that has struck
     std::mt19937_64 chance_;                  // the draws of faults by chance
     std::vector<FiredFault> fired_;
+    std::function<void(const FiredFault&)> faultObserver_;
 
     std::optional<Operation> operation_;
     std::optional<CardInMachine> card_;

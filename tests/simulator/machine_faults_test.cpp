@@ -107,7 +107,10 @@ TEST_F(MachineFaultsTest, EachFaultChangesTheAnswerToItsCommand) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.option);
         MachineSimulator machine(MachineDurations::instant(), plan(c.option));
+        std::vector<std::string> told;  // what a trace shows
+        machine.setFaultObserver([&told](const simulator::FiredFault& f) { told.push_back(f.text); });
         c.check(machine.answer(requestFrame(0x20, c.command)));
+        EXPECT_EQ(told, std::vector<std::string>{c.option});
         // A one-off fault strikes once only.
         const auto again = machine.answer(requestFrame(0x21, c.command));
         LinkFrame f;
