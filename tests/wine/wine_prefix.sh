@@ -1,18 +1,24 @@
 # Sourced by every script that runs Windows programs under Wine (run.sh,
-# scripts/bench_wine.sh): a throw-away prefix removed on exit, Wine's two
+# scripts/bench_wine.sh): a throw-away prefix removed on exit, Wine's
 # loaders probed before the prefix is built, and the prefix booted with the
 # loader this machine can run.
 #
 #   source tests/wine/wine_prefix.sh WHO   (WHO names the caller in messages)
 #
 # Afterwards: $work (the scratch folder), wine_archs ("x86 x64", or "x64"
-# where this machine cannot run 32-bit programs), and, once
-# boot_wine_prefix has run, wine_command (the launcher to run programs with).
+# where this machine cannot run 32-bit programs), wine_spooler (the
+# architecture of the prefix's own programs and spooler: x64, or x86 in a
+# 32-bit prefix), and, once boot_wine_prefix has run, wine_command (the
+# launcher to run programs with).
+#
+# KESTROVA_WINE_PREFIX names a prefix made beforehand instead, used in place
+# (the virtual machine's, booted when its image was made; its disk is a
+# snapshot, so whatever a run changes is gone afterwards), and
+# KESTROVA_WINE_PREFIX_ARCHS what it runs ("x86": a 32-bit prefix).
 
 wine_who=$1
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrova-${wine_who%.sh}.XXXXXX")
-export WINEPREFIX="$work/prefix"
-export WINEARCH=win64            # runs 32-bit programs through WoW64 as well
+unset WINEPREFIX WINEARCH WINELOADER
 export WINEDEBUG=-all
 no_prompts="mscoree,mshtml=;winemenubuilder.exe=d"  # no Mono or Gecko prompts
 export WINEDLLOVERRIDES="$no_prompts"
@@ -20,7 +26,7 @@ unset DISPLAY WAYLAND_DISPLAY
 
 cleanup() {
   # Ends this prefix's wineserver (and anything it still runs), nothing else.
-  wineserver -k >/dev/null 2>&1 || true
+  [ -z "${WINEPREFIX:-}" ] || wineserver -k >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -29,36 +35,51 @@ trap cleanup EXIT
 wine32_loader=${KESTROVA_WINE32_LOADER:-/usr/lib/wine/wine}
 wine64_loader=${KESTROVA_WINE64_LOADER:-/usr/lib/wine/wine64}
 
-# Whether Wine starts at all: the 64-bit loader is what everything needs.
-if [ ! -x "$wine64_loader" ]; then
-  echo "$wine_who: Wine's 64-bit loader $wine64_loader is missing (the wine64 package: scripts/setup.sh wine)" >&2
-  exit 1
-fi
-if ! wine_version=$("$wine64_loader" --version 2>&1); then
-  echo "$wine_who: Wine's 64-bit loader does not start: $wine_version" >&2
-  exit 1
-fi
+# wine_loader_starts BITS LOADER PACKAGE: whether Wine starts at all with it.
+wine_loader_starts() {
+  local bits=$1 loader=$2 package=$3 output
+  if [ ! -x "$loader" ]; then
+    echo "$wine_who: Wine's $bits-bit loader $loader is missing (the $package package: scripts/setup.sh wine)" >&2
+    exit 1
+  fi
+  if ! output=$("$loader" --version 2>&1); then
+    echo "$wine_who: Wine's $bits-bit loader does not start: $output" >&2
+    exit 1
+  fi
+}
 
-# Whether this machine runs 32-bit programs, asked of the kernel as
-# scripts/setup.sh asks it (which installs Wine's 32-bit loader only where
-# the answer is yes). Where it is, the 32-bit loader must be there and start.
-source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/ia32_probe.sh"
-if ! runs_32bit=$(runs_32bit_programs); then
-  echo "$wine_who: cannot tell whether this machine runs 32-bit programs" >&2
-  exit 1
-fi
-wine_archs="x64"
-if [ "$runs_32bit" = yes ]; then
-  wine_archs="x86 x64"
-  if [ ! -x "$wine32_loader" ]; then
-    echo "$wine_who: Wine's 32-bit loader $wine32_loader is missing (the wine32:i386 package: scripts/setup.sh wine)" >&2
+wine_prepared=no
+if [ -n "${KESTROVA_WINE_PREFIX:-}" ]; then
+  if [ ! -f "$KESTROVA_WINE_PREFIX/system.reg" ]; then
+    echo "$wine_who: KESTROVA_WINE_PREFIX is $KESTROVA_WINE_PREFIX, which is no Wine prefix" >&2
     exit 1
   fi
-  if ! wine_probe_output=$("$wine32_loader" --version 2>&1); then
-    echo "$wine_who: Wine's 32-bit loader does not start: $wine_probe_output" >&2
+  wine_prepared=yes
+  export WINEPREFIX=$KESTROVA_WINE_PREFIX
+  wine_archs=${KESTROVA_WINE_PREFIX_ARCHS:-x86 x64}
+else
+  export WINEPREFIX="$work/prefix"
+  # Whether this machine runs 32-bit programs, asked of the kernel as
+  # scripts/setup.sh asks it (which installs Wine's 32-bit loader only
+  # where the answer is yes).
+  source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/ia32_probe.sh"
+  if ! runs_32bit=$(runs_32bit_programs); then
+    echo "$wine_who: cannot tell whether this machine runs 32-bit programs" >&2
     exit 1
   fi
+  wine_archs="x64"
+  [ "$runs_32bit" = yes ] && wine_archs="x86 x64"
 fi
+# A 64-bit prefix runs 32-bit programs through WoW64 as well.
+if [ "$wine_archs" = x86 ]; then
+  export WINEARCH=win32
+  wine_spooler=x86
+else
+  export WINEARCH=win64
+  wine_spooler=x64
+  wine_loader_starts 64 "$wine64_loader" wine64
+fi
+[ "$wine_archs" = x64 ] || wine_loader_starts 32 "$wine32_loader" wine32:i386
 
 # Where 32-bit programs run, the launcher picks the 32-bit loader, which
 # hands 64-bit programs on; elsewhere the 64-bit loader runs everything.
@@ -69,6 +90,7 @@ boot_wine_prefix() {
   else
     wine_command=(wine)
   fi
+  [ "$wine_prepared" = no ] || return 0
   local boot_output
   if ! boot_output=$(timeout 300 "${wine_command[@]}" wineboot --init 2>&1); then
     echo "$wine_who: wineboot failed with ${wine_command[*]}:" >&2
