@@ -20,7 +20,6 @@ if [ "${1:-}" = --only ]; then
   only=${2:?--only x86 or x64}
   shift 2
 fi
-case ${KESTROVA_X86:-} in ''|skip|vm) ;; *) echo "bench_wine.sh: KESTROVA_X86 is '$KESTROVA_X86' (skip or vm)" >&2; exit 2 ;; esac
 x86_build=$(realpath -m "${1:?x86 build directory}")
 x64_build=$(realpath -m "${2:?x64 build directory}")
 mkdir -p "${3:?results directory}"
@@ -54,7 +53,7 @@ pathlib.Path(out).write_text(json.dumps(data))
 PY
 }
 
-skipped() {
+record_skipped() {
   local arch="$1" why="$2"
   echo "bench-wine: $arch skipped: $why"
   python3 - "$arch" "$why" "$machine" "$results/largest_job_wine_$arch.json" <<'PY'
@@ -66,20 +65,8 @@ open(out, "w").write(json.dumps(data))
 PY
 }
 
-# Where each architecture is measured, as tests/wine/run.sh decides it.
-vm_archs=""
-if [ -n "$only" ]; then
-  case " $wine_archs " in *" $only "*) ;; *) echo "bench_wine.sh: --only $only: Wine here runs $wine_archs only" >&2; exit 2 ;; esac
-  archs=$only
-elif [ "${KESTROVA_X86:-}" = skip ]; then
-  archs=x64
-  skipped x86 "KESTROVA_X86=skip"
-elif [ "${KESTROVA_X86:-}" = vm ] || [ "$wine_archs" = x64 ]; then
-  archs=x64
-  vm_archs=x86
-else
-  archs=$wine_archs
-fi
+wine_halves "$only"
+[ -z "$skipped" ] || record_skipped x86 "$skipped"
 for arch in $archs $vm_archs; do
   build=$x86_build
   [ "$arch" = x64 ] && build=$x64_build

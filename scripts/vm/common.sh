@@ -86,6 +86,12 @@ vm_end_qemu() {
   vm_qemu_pid=
 }
 
+# The guest command's own lines: not the guest init's, nor the kernel's
+# words as it powers off.
+vm_guest_output() {
+  grep -v -E '^kestrova-vm: |^\[ *[0-9.]+\] (sysrq: Power Off|reboot: Power down)$'
+}
+
 vm_accel_options() {
   case ${KESTROVA_VM_ACCEL:-tcg} in
     # Under TCG the guest kernel takes an SMAP fault at an iretq in Wine's
@@ -166,7 +172,7 @@ vm_boot() {
     else
       lines=$(wc -l <"$console")
       if [ "$lines" -gt "$printed" ]; then
-        sed -n "$((printed + 1)),${lines}p" "$console" | tr -d '\r' | grep -v "^kestrova-vm: " || true
+        sed -n "$((printed + 1)),${lines}p" "$console" | tr -d '\r' | vm_guest_output || true
         printed=$lines
       fi
       if [ "$elapsed" -ge "$run_limit" ]; then
@@ -184,7 +190,7 @@ vm_boot() {
     [ -z "$printed" ] || booted=1
   fi
   if [ $booted -ne 0 ]; then
-    sed -n "$((printed + 1)),\$p" "$console" | tr -d '\r' | grep -v "^kestrova-vm: " || true
+    sed -n "$((printed + 1)),\$p" "$console" | tr -d '\r' | vm_guest_output || true
   fi
   if [ -s "$control/status" ]; then
     local status

@@ -11,6 +11,7 @@ exec </dev/null >/dev/console 2>&1
 
 power_off() {
   sync
+  mount -o remount,ro / 2>/dev/null   # a clean disk for the next boot when it was written
   echo o >/proc/sysrq-trigger
   sleep 60
   exit 1   # the kernel panics and QEMU (-no-reboot) ends

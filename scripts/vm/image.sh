@@ -166,6 +166,7 @@ prepare_wine() {
 set -e
 export WINEPREFIX=$KESTROVA_WINE_PREFIX WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+mkdir -p "$(dirname "$WINEPREFIX")"
 wine wineboot --init
 wineserver -w
 test -f "$WINEPREFIX/system.reg"

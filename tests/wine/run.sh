@@ -44,7 +44,6 @@ while [ $# -gt 0 ]; do
   esac
 done
 case $only in ''|x86|x64) ;; *) echo "run.sh: --only $only (x86 or x64)" >&2; exit 2 ;; esac
-case ${KESTROVA_X86:-} in ''|skip|vm) ;; *) echo "run.sh: KESTROVA_X86 is '$KESTROVA_X86' (skip or vm)" >&2; exit 2 ;; esac
 
 native_build=$(realpath "${1:?native build directory}")
 x86_build=$(realpath "${2:?x86 build directory}")
@@ -87,24 +86,7 @@ tally() {
   count "$(sed -E 's/.*: ([0-9]+) passed.*/\1/' <<<"$summary")" "$(sed -E 's/.*passed, ([0-9]+) failed/\1/' <<<"$summary")"
 }
 
-# Where each half runs: here, in the virtual machine, or (asked for) not at all.
-vm_archs=""
-skipped=""
-if [ -n "$only" ]; then
-  case " $wine_archs " in
-    *" $only "*) ;;
-    *) echo "run.sh: --only $only: Wine here runs $wine_archs only" >&2; exit 2 ;;
-  esac
-  archs=$only
-elif [ "${KESTROVA_X86:-}" = skip ]; then
-  archs=x64
-  skipped="x86 skipped: KESTROVA_X86=skip"
-elif [ "${KESTROVA_X86:-}" = vm ] || [ "$wine_archs" = x64 ]; then
-  archs=x64
-  vm_archs=x86
-else
-  archs=$wine_archs
-fi
+wine_halves "$only"
 declare -A seconds=() where=()
 for arch in $archs; do where[$arch]="here"; done
 for arch in $vm_archs; do where[$arch]="in the virtual machine"; done
@@ -154,8 +136,6 @@ stop_vm_half() {
 }
 trap 'stop_vm_half; cleanup' EXIT
 
-boot_wine_prefix
-
 # The module's detach as the process ends with a document started: the
 # stand-in reports every spooler call made meanwhile (there must be none).
 expected_exit_report=$'document started\nspooler calls while the process ended: none'
@@ -183,6 +163,7 @@ references=$(cd "$work/linux/out" && ls)
 
 [ -z "$vm_archs" ] || start_vm_half
 started=$(date +%s)
+boot_wine_prefix
 
 for arch in $archs; do
   half=$arch
@@ -303,6 +284,6 @@ for half in linux x86 x64; do
   total_passed=$((total_passed + ${passed[$half]:-0}))
   total_failed=$((total_failed + ${failed[$half]:-0}))
 done
-[ -z "$skipped" ] || echo "wine: $skipped"
+[ -z "$skipped" ] || echo "wine: x86 skipped: $skipped"
 echo "wine: $total_passed passed, $total_failed failed"
 [ "$total_failed" -eq 0 ]

@@ -81,6 +81,35 @@ else
 fi
 [ "$wine_archs" = x64 ] || wine_loader_starts 32 "$wine32_loader" wine32:i386
 
+# wine_halves ONLY: where each architecture's half runs. Sets archs (here),
+# vm_archs (in the virtual machine, scripts/vm/run.sh: where this machine
+# cannot run 32-bit programs, or KESTROVA_X86=vm) and skipped (why x86 does
+# not run at all: KESTROVA_X86=skip). ONLY (x86, x64 or empty) asks for that
+# architecture here alone.
+wine_halves() {
+  local only=$1
+  vm_archs=""
+  skipped=""
+  case ${KESTROVA_X86:-} in
+    ''|skip|vm) ;;
+    *) echo "$wine_who: KESTROVA_X86 is '$KESTROVA_X86' (skip or vm)" >&2; exit 2 ;;
+  esac
+  if [ -n "$only" ]; then
+    case " $wine_archs " in
+      *" $only "*) archs=$only ;;
+      *) echo "$wine_who: --only $only: Wine here runs $wine_archs only" >&2; exit 2 ;;
+    esac
+  elif [ "${KESTROVA_X86:-}" = skip ]; then
+    archs=x64
+    skipped="KESTROVA_X86=skip"
+  elif [ "${KESTROVA_X86:-}" = vm ] || [ "$wine_archs" = x64 ]; then
+    archs=x64
+    vm_archs=x86
+  else
+    archs=$wine_archs
+  fi
+}
+
 # Where 32-bit programs run, the launcher picks the 32-bit loader, which
 # hands 64-bit programs on; elsewhere the 64-bit loader runs everything.
 boot_wine_prefix() {
