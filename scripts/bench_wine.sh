@@ -84,14 +84,14 @@ measure() {
   mkdir -p "$dir" "$raw"
   cp "$build/KestrovaLM.dll" "$build/bench/largest_job/largest_job.exe" "$build/tool/kestrova.exe" "$card_job" "$dir/"
   echo "bench-wine: $arch: writing a job until storing fails or $cap_mib MiB have been written"
-  if ! (cd "$dir" && timeout 1800 "${wine_command[@]}" largest_job.exe --module KestrovaLM.dll --label "$arch" \
+  if ! (cd "$dir" && timeout "$(wine_limit 1800)" "${wine_command[@]}" largest_job.exe --module KestrovaLM.dll --label "$arch" \
           --cap-mib "$cap_mib" --json result.json 2>&1 | tr -d '\r'); then
     echo "bench-wine: $arch: the measurement did not finish" >&2
     return 1
   fi
   cp "$dir/result.json" "$raw/result.json"
   echo "bench-wine: $arch: $(basename "$card_job") on the real clock against an instant machine"
-  summary=$(cd "$dir" && timeout 300 "${wine_command[@]}" kestrova.exe print --quiet --module KestrovaLM.dll \
+  summary=$(cd "$dir" && timeout "$(wine_limit 300)" "${wine_command[@]}" kestrova.exe print --quiet --module KestrovaLM.dll \
     --durations all=0 "$(basename "$card_job")" 2>&1 | tr -d '\r' | grep '^summary:' || true)
   echo "bench-wine: $arch: $summary"
   sed -nE 's/.*\(([0-9]+) ms per card\).*/\1/p' <<<"$summary" >"$raw/card_ms"

@@ -64,7 +64,7 @@ driver_key="HKLM\\System\\CurrentControlSet\\Control\\Print\\Environments\\$envi
 # Runs kestrova.exe in its folder: $status, and $output with both streams.
 tool() {
   status=0
-  (cd "$dir" && timeout 120 "${wine_command[@]}" kestrova.exe "$@") >"$work/tool.out" 2>&1 || status=$?
+  (cd "$dir" && timeout $((120 * ${KESTROVA_WINE_TIME_SCALE:-1})) "${wine_command[@]}" kestrova.exe "$@") >"$work/tool.out" 2>&1 || status=$?
   output=$(tr -d '\r' <"$work/tool.out")
 }
 wine_run() { "${wine_command[@]}" "$@" 2>/dev/null | tr -d '\r'; }

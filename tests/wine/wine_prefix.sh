@@ -24,6 +24,12 @@ no_prompts="mscoree,mshtml=;winemenubuilder.exe=d"  # no Mono or Gecko prompts
 export WINEDLLOVERRIDES="$no_prompts"
 unset DISPLAY WAYLAND_DISPLAY
 
+# Every Wine program's time limit is its time here multiplied by this: a
+# virtual machine under emulation starts a Wine program some ten times
+# slower than the machine that runs it.
+export KESTROVA_WINE_TIME_SCALE=${KESTROVA_WINE_TIME_SCALE:-$([ "${KESTROVA_IN_VM:-}" = 1 ] && echo 5 || echo 1)}
+wine_limit() { echo $(($1 * KESTROVA_WINE_TIME_SCALE)); }
+
 cleanup() {
   # Ends this prefix's wineserver (and anything it still runs), nothing else.
   [ -z "${WINEPREFIX:-}" ] || wineserver -k >/dev/null 2>&1 || true
@@ -119,12 +125,17 @@ boot_wine_prefix() {
   else
     wine_command=(wine)
   fi
-  [ "$wine_prepared" = no ] || return 0
-  local boot_output
-  if ! boot_output=$(timeout 300 "${wine_command[@]}" wineboot --init 2>&1); then
-    echo "$wine_who: wineboot failed with ${wine_command[*]}:" >&2
-    tail -n 20 <<<"$boot_output" >&2
-    exit 1
+  if [ "$wine_prepared" = no ]; then
+    local boot_output
+    if ! boot_output=$(timeout "$(wine_limit 300)" "${wine_command[@]}" wineboot --init 2>&1); then
+      echo "$wine_who: wineboot failed with ${wine_command[*]}:" >&2
+      tail -n 20 <<<"$boot_output" >&2
+      exit 1
+    fi
+    wineserver -w >/dev/null 2>&1 || true
   fi
-  wineserver -w >/dev/null 2>&1 || true
+  # One wineserver, and the services it starts, for every program of the
+  # run (ended by cleanup): starting them again for each program costs
+  # seconds here and most of a minute in the virtual machine.
+  wineserver -p
 }
