@@ -136,6 +136,9 @@ boot_wine_prefix() {
   fi
   # One wineserver, and the services it starts, for every program of the
   # run (ended by cleanup): starting them again for each program costs
-  # seconds here and most of a minute in the virtual machine.
+  # seconds here and most of a minute in the virtual machine. The services
+  # are started here with no output of a caller's to hold open: a
+  # program's output read through a pipe would otherwise never end.
   wineserver -p
+  timeout "$(wine_limit 120)" "${wine_command[@]}" cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
