@@ -128,7 +128,7 @@ def rows(runs):
     if any(wine_pacing):
         measured = " / ".join(fmt(run["ms_per_card"]) if run else "not run" for run in wine_pacing)
         out.append(("Time per card under Wine, real clock, an instant machine: x86 DLL / x64 DLL (ms)", measured,
-                    "a figure beside the Linux module's", "pause floor: 950", "—"))
+                    "a figure beside the Linux module's", "—", "—"))
 
     produce = find(runs, "ProduceJob")
     if produce:

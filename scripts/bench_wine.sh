@@ -48,7 +48,7 @@ per_card = (raw / "card_ms").read_text().strip()
 if per_card:
     data["benchmarks"].append({"name": f"WineCardPacing/{arch}", "run_type": "iteration", "iterations": 1,
                                "real_time": float(per_card), "time_unit": "ms",
-                               "ms_per_card": float(per_card), "floor_ms_per_card": 950, "machine": machine})
+                               "ms_per_card": float(per_card), "machine": machine})
 pathlib.Path(out).write_text(json.dumps(data))
 PY
 }
