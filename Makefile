@@ -141,13 +141,14 @@ windows: windows-setup
 	tests/wine/check_pe.sh stdcall-guard win-build-x86
 
 # Both DLLs under Wine in a throw-away prefix, compared with the Linux module,
-# and kestrova.exe install / uninstall against Wine's spooler. Where this
+# kestrova.exe install / uninstall against Wine's spooler, and the release
+# zip unpacked afresh with its install note followed verbatim. Where this
 # machine cannot run 32-bit programs the x86 half runs in the virtual machine
 # (made first if its image is not there: docs/windows.md).
-wine-test: windows $(BUILD)/CMakeCache.txt
+wine-test: dist $(BUILD)/CMakeCache.txt
 	@scripts/setup.sh wine wine-x86
 	cmake --build $(BUILD) -j $(JOBS) --target spooler_check KestrovaLM
-	tests/wine/run.sh $(BUILD) win-build-x86 win-build-x64
+	tests/wine/run.sh $(BUILD) win-build-x86 win-build-x64 $(DIST)/KestrovaLM-$(VERSION).zip
 
 # The largest job each DLL takes and its time per card, under Wine (the x86
 # DLL in the virtual machine where this machine cannot run 32-bit programs);
@@ -162,7 +163,7 @@ bench-wine: windows
 # The virtual machine that runs the x86 checks where this machine cannot run
 # 32-bit programs: its image (made once and kept in KESTROVA_VM_CACHE), and
 # a command run in it against this checkout, for reproducing an x86-only
-# failure by hand:  make vm-run CMD='tests/wine/run.sh --only x86 build win-build-x86 win-build-x64'
+# failure by hand:  make vm-run CMD='tests/wine/run.sh --only x86 build win-build-x86 win-build-x64 dist/KestrovaLM-1.0.0.zip'
 .PHONY: vm-image vm-run
 vm-image:
 	@scripts/setup.sh vm
@@ -172,8 +173,9 @@ vm-run: vm-image
 	scripts/vm/run.sh -- $(CMD)
 
 # The release: $(DIST)/KestrovaLM-$(VERSION)/ and its zip (both DLLs, both
-# kestrova.exe, the INF example, an install note), and a zip of the debug
-# information beside it.
+# kestrova.exe, an install note, the examples, the docs an administrator
+# needs, the licence, SHA-256 sums), and a zip of the debug information
+# beside it.
 dist: windows
 	@scripts/setup.sh dist
 	scripts/make_dist.sh $(VERSION) win-build-x86 win-build-x64 $(DIST)

@@ -62,7 +62,7 @@ private:
 // Everything a handled request does under portLock; returns the error value.
 std::int32_t carryOut(MonitorPort& port, const TreeString& command, ControlTree& tree) {
     if (command == L"delete_job") {
-        port.deleteQueuedCards();
+        port.deleteJob();
         return 0;
     }
 
@@ -101,7 +101,11 @@ BOOL getPrinterDataFromPort(MonitorPort& port, DWORD controlId, LPWSTR pValueNam
     }
 
     {
-        const std::unique_lock<std::mutex> guard = port.lockBetweenCycles();
+        // delete_job makes no exchange, so it has no reason to wait for a
+        // cycle to end; while it waited, the next cycle could load another
+        // card of the job it deletes. It takes the lock as soon as it is free.
+        const std::unique_lock<std::mutex> guard =
+            command == L"delete_job" ? std::unique_lock<std::mutex>(port.portLock) : port.lockBetweenCycles();
         const std::int32_t error = carryOut(port, command, *tree);
         putResultNumber(*tree, L"sw_error_code", error);
     }

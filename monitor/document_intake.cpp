@@ -46,6 +46,7 @@ BOOL startDocPort(MonitorPort& port, LPWSTR pPrinterName, DWORD jobId, DWORD lev
     CoordinateRuleSet rules = readConfiguration();
 
     port.jobInfo.clear();
+    port.documentDeleted = false;
     // A document started again without an EndDocPort still holds the
     // previous handle; the field is about to be overwritten.
     port.releasePrinter();

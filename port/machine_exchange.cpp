@@ -45,4 +45,11 @@ void MonitorPort::deleteQueuedCards() {
     }
 }
 
+void MonitorPort::deleteJob() {
+    deleteQueuedCards();
+    // During intake the queue is still empty: the mark keeps EndDocPort from
+    // producing the cards its data holds.
+    if (jobInfo.jobId != 0) documentDeleted = true;
+}
+
 }  // namespace kestrova

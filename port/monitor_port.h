@@ -38,16 +38,21 @@ public:
     // queue. The caller holds portLock.
     std::int32_t machineExchange(std::uint8_t command, const Bytes& payload, std::uint8_t& replyCode,
                                  Bytes& replyPayload);
-    // Empties the queue of cards ("delete_job", or a job that cannot be
-    // produced whole). The caller holds portLock.
+    // Empties the queue of cards (a job that cannot be produced whole). The
+    // caller holds portLock.
     void deleteQueuedCards();
+    // "delete_job": the queued cards go, and so does the document started on
+    // the port, whether production has begun or its data is still coming in.
+    // The caller holds portLock.
+    void deleteJob();
     // Closes the printer handle a started document still holds (ClosePort
     // and Shutdown; destroying the port closes nothing).
     void closePrinter();
     // The same, for a caller that holds portLock.
     void releasePrinter();
 
-    // portLock for a control request. While production runs, the request
+    // portLock for a control request that exchanges with the machine. While
+    // production runs, the request
     // goes early in a pause between two cycles: one that comes later than
     // kRoomInPause after a cycle ended waits for the next cycle to end, so
     // that it does not hold the port past the pause and put the next cycle
@@ -79,6 +84,9 @@ public:
     std::int32_t hwErrorCode = 0;
     MachineState machineState = state::Unknown;
     JobRecord currentRecord;
+    // "delete_job" came for the document started now (jobInfo): EndDocPort
+    // produces nothing more of it. Guarded by portLock.
+    bool documentDeleted = false;
     // Whether a restore gives up the card in the machine; guarded by portLock.
     CardInMachine cardInMachine;
     // Production's cycles, for lockBetweenCycles; changed under portLock.

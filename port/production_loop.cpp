@@ -99,6 +99,11 @@ private:
     Bytes replyPayload_;
 };
 
+std::size_t cardsLeft(MonitorPort& port) {
+    std::lock_guard<std::mutex> queueGuard(port.queueLock);
+    return port.jobQueue.size();
+}
+
 // Ends the document beneath and tells the spooler the job is done. The caller
 // holds portLock.
 BOOL finishJob(MonitorPort& port) {
@@ -113,6 +118,7 @@ BOOL finishJob(MonitorPort& port) {
         port.releasePrinter();
     }
     port.jobInfo.clear();
+    port.documentDeleted = false;
     return ended;
 }
 
@@ -138,6 +144,7 @@ BOOL refuseJob(MonitorPort& port, const WCHAR* why, DWORD lastError, bool stoppe
     port.portMonitor->pfnEndDocPort(port.portHandle);
     port.releasePrinter();
     port.jobInfo.clear();
+    port.documentDeleted = false;
     OutputDebugStringW(why);
     SetLastError(lastError);
     return FALSE;
@@ -164,11 +171,14 @@ private:
 BOOL produceJob(MonitorPort& port) {
     const ProducingMark mark(port);
     try {
-        if (port.jobStream.failed()) {
-            // WritePort lost some of the job's bytes: printing the rest would
-            // deliver a run with cards missing, the last stored one possibly cut.
+        {
             std::lock_guard<std::mutex> portGuard(port.portLock);
-            return refuseJob(port, kDataNotStored.text, ERROR_NOT_ENOUGH_MEMORY, false);
+            // WritePort lost some of the job's bytes: printing the rest would
+            // deliver a run with cards missing, the last stored one possibly
+            // cut. (A job deleted meanwhile is simply finished as deleted.)
+            if (port.jobStream.failed() && !port.documentDeleted) {
+                return refuseJob(port, kDataNotStored.text, ERROR_NOT_ENOUGH_MEMORY, false);
+            }
         }
         {
             std::lock_guard<std::mutex> queueGuard(port.queueLock);
@@ -178,14 +188,13 @@ BOOL produceJob(MonitorPort& port) {
 
         CycleRunner cycle(port);
         for (;;) {
-            std::size_t remaining = 0;
-            {
-                std::lock_guard<std::mutex> queueGuard(port.queueLock);
-                remaining = port.jobQueue.size();
-            }
             {
                 std::lock_guard<std::mutex> portGuard(port.portLock);
-                if (remaining == 0) return finishJob(port);
+                // A job deleted while its data came in has just been queued.
+                if (port.documentDeleted) port.deleteQueuedCards();
+                // Read under portLock: a deletion between this reading and the
+                // cycle would otherwise leave the step of state 5 without a card.
+                if (cardsLeft(port) == 0) return finishJob(port);
                 if (port.hwErrorCode == code::Success) cycle.run();
                 port.cycleDone(true);
             }

@@ -1,8 +1,8 @@
+#include "tool/shown_text.h"
 #include "tool/card_inspection.h"
 
 #include "production/payload_texts.h"
 #include "simulator/card_log.h"
-#include "simulator/frame_trace.h"
 
 #include <algorithm>
 
@@ -22,7 +22,6 @@ std::int64_t scaled(std::int64_t a, std::int64_t b) {
     return clampFar(product);
 }
 
-std::string shown(std::string_view text) { return simulator::printable(Bytes(text.begin(), text.end())); }
 
 std::string plural(std::size_t count, const char* one, const char* many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
@@ -30,7 +29,7 @@ std::string plural(std::size_t count, const char* one, const char* many) {
 
 std::string itemValues(const simulator::PersonalisedItem& item) {
     return "X " + std::to_string(item.x) + ", Y " + std::to_string(item.y) + ", F " + std::to_string(item.f) +
-           ", CI x 10 " + std::to_string(item.ci10) + ", \"" + shown(item.text) + "\"";
+           ", CI x 10 " + std::to_string(item.ci10) + ", \"" + shownText(item.text) + "\"";
 }
 
 // The payload as the machine decodes it, against what the card means.
@@ -105,6 +104,10 @@ bool CardInspection::has(CardProblemKind kind) const {
     return std::any_of(problems.begin(), problems.end(), [kind](const CardProblem& p) { return p.kind == kind; });
 }
 
+const char* const kNoItemsText =
+    "the layout has no items (no header record with X/Y items came before this card); production would halt at "
+    "this card with hardware error -5";
+
 CardInspection inspectCard(const JobRecord& card) {
     CardInspection out;
     const auto& items = card.items();
@@ -129,8 +132,7 @@ CardInspection inspectCard(const JobRecord& card) {
     for (std::size_t k = items.size(); k < lines.size(); ++k) out.unprintedLines.push_back(lines[k]);
 
     if (items.empty()) {
-        problem(CardProblemKind::NoItems, "the layout has no items; production halts at this card with hardware "
-                                          "error -5");
+        problem(CardProblemKind::NoItems, kNoItemsText);
         return out;
     }
     if (card.sx() <= 0 || card.sy() <= 0) {
@@ -151,7 +153,7 @@ CardInspection inspectCard(const JobRecord& card) {
         std::string text = plural(lines.size(), "line", "lines") + " for " + plural(items.size(), "item", "items") +
                            ": not printed";
         for (std::size_t k = 0; k < out.unprintedLines.size() && k < 3; ++k) {
-            text += (k == 0 ? " " : ", ") + std::string("\"") + shown(out.unprintedLines[k]) + "\"";
+            text += (k == 0 ? " " : ", ") + std::string("\"") + shownText(out.unprintedLines[k]) + "\"";
         }
         if (out.unprintedLines.size() > 3) text += " and " + std::to_string(out.unprintedLines.size() - 3) + " more";
         problem(CardProblemKind::UnprintedLines, text);

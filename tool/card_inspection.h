@@ -64,4 +64,7 @@ constexpr std::size_t kMaxOverlapsReported = 20;
 
 CardInspection inspectCard(const JobRecord& card);
 
+// The problem text of a card whose layout has no items.
+extern const char* const kNoItemsText;
+
 }  // namespace kestrova::tool

@@ -3,7 +3,7 @@
 // configuration explained.
 #include "production/configuration.h"
 #include "production/payload_texts.h"
-#include "simulator/frame_trace.h"
+#include "tool/shown_text.h"
 #include "tool/arguments.h"
 #include "tool/card_inspection.h"
 #include "tool/card_preview.h"
@@ -13,6 +13,7 @@
 #include "tool/exit_codes.h"
 #include "tool/help_texts.h"
 #include "tool/job_file.h"
+#include "tool/producible_job.h"
 #include "tool/tool_commands.h"
 
 #include <filesystem>
@@ -25,7 +26,6 @@ namespace {
 
 const std::vector<OptionRule> kOptions = {{"help", false}, {"config", true}, {"preview", true}, {"cards", true}};
 
-std::string shown(std::string_view text) { return simulator::printable(Bytes(text.begin(), text.end())); }
 
 std::string rulesText(const CoordinateRules& rules) {
     if (rules.empty()) return "none";
@@ -44,17 +44,21 @@ std::string coordinate(std::int32_t now, std::int32_t before) {
 
 void listLayout(Console& console, std::size_t number, const CardLayout& layout, const CardLayout& asWritten) {
     console.line("layout " + std::to_string(number) + ": SX " + std::to_string(layout.sx) + ", SY " +
-                 std::to_string(layout.sy) + ", U " + std::to_string(layout.u) + ", ]F " +
-                 std::to_string(layout.bracketF) + ", FN " + (layout.fn.empty() ? "-" : shown(layout.fn)) + "; " +
-                 std::to_string(layout.items.size()) + " item(s)");
+                 std::to_string(layout.sy) + "; " + std::to_string(layout.items.size()) + " item(s); not sent: U " +
+                 std::to_string(layout.u) + ", ]F " + std::to_string(layout.bracketF) + ", FN " +
+                 (layout.fn.empty() ? "-" : shownText(layout.fn)));
+    if (number == 1) {
+        console.line("  (the machine receives SX, SY and each item's X, Y, F and CI; the header's U, ]F and FN and an "
+                     "item's CS, B, N= and quoted text are read and kept with the card but never sent)");
+    }
     for (std::size_t i = 0; i < layout.items.size(); ++i) {
         const JobItem& item = layout.items[i];
         const JobItem& written = asWritten.items[i];
         console.line("  item " + std::to_string(i + 1) + ": X " + coordinate(item.x, written.x) + ", Y " +
                      coordinate(item.y, written.y) + ", F " + std::to_string(item.f) + ", CI " +
-                     std::to_string(item.ci) + ", CS " + std::to_string(item.cs) + ", B " + std::to_string(item.b) +
-                     (item.n.empty() ? "" : ", N=" + shown(item.n)) +
-                     (item.text.empty() ? "" : ", text \"" + shown(item.text) + "\""));
+                     std::to_string(item.ci) + "; not sent: CS " + std::to_string(item.cs) + ", B " +
+                     std::to_string(item.b) + (item.n.empty() ? "" : ", N=" + shownText(item.n)) +
+                     (item.text.empty() ? "" : ", text \"" + shownText(item.text) + "\""));
     }
 }
 
@@ -147,7 +151,7 @@ int runCheck(const std::vector<std::string>& words, ToolOutput output) {
         console.line("card " + std::to_string(i + 1) + " (layout " + std::to_string(layout->second) + "), " +
                      std::to_string(lines) + " line(s)");
         for (std::size_t k = 0; k < lines; ++k) {
-            console.line("  line " + std::to_string(k + 1) + ": \"" + shown(card.lines()[k]) + "\"" +
+            console.line("  line " + std::to_string(k + 1) + ": \"" + shownText(card.lines()[k]) + "\"" +
                          (k < items ? " -> item " + std::to_string(k + 1) : " (no item: not sent)"));
         }
         const CardInspection inspection = inspectCard(card);
@@ -158,10 +162,13 @@ int runCheck(const std::vector<std::string>& words, ToolOutput output) {
             return exit_code::BadInput;
         }
         if (items == 0) continue;
-        console.line("  JobSetup     " + simulator::printable(recordSetupText(card)));
-        console.line("  Personalize  " + simulator::printable(personalisationText(card)));
+        console.line("  JobSetup     " + shownText(recordSetupText(card)));
+        console.line("  Personalize  " + shownText(personalisationText(card)));
     }
-    if (cards.size() == 0) console.line("no cards: the module would finish the job without a machine exchange");
+    if (cards.size() == 0) {
+        problems = true;
+        console.line(kNoCardsText);
+    }
     if (cardsWithProblems > 0) {
         problems = true;
         console.line(std::to_string(cardsWithProblems) + " of " + std::to_string(cards.size()) +
@@ -181,6 +188,7 @@ int runCheck(const std::vector<std::string>& words, ToolOutput output) {
                                                                   : std::string("N-M")) +
                                           " draws others)"));
     }
+    if (!problems) console.line("no problems found");
     return problems ? exit_code::Failed : exit_code::Success;
 }
 

@@ -9,19 +9,31 @@ void Console::clearStatus() {
 
 void Console::line(const std::string& text) {
     std::lock_guard<std::mutex> guard(lock_);
+    if (outputLost_) return;
     clearStatus();
     out_ << text << '\n';
     if (!status_.empty()) out_ << status_;
     out_.flush();
+    if (!out_) outputLost_ = true;
+}
+
+void Console::finalLine(const std::string& text) {
+    line(text);
+    if (!outputLost_) return;
+    std::lock_guard<std::mutex> guard(lock_);
+    err_ << text << '\n';
+    err_.flush();
 }
 
 void Console::status(const std::string& text) {
     if (!terminal_) return;
     std::lock_guard<std::mutex> guard(lock_);
+    if (outputLost_) return;
     clearStatus();
     status_ = text;
     out_ << status_;
     out_.flush();
+    if (!out_) outputLost_ = true;
 }
 
 void Console::error(const std::string& text) {
@@ -37,7 +49,7 @@ void Console::error(const std::string& text) {
 
 void Console::endStatus() {
     std::lock_guard<std::mutex> guard(lock_);
-    if (status_.empty()) return;
+    if (status_.empty() || outputLost_) return;
     out_ << '\n';
     out_.flush();
     status_.clear();

@@ -2,6 +2,7 @@
 // status line that is rewritten in place and kept below the other lines.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <mutex>
 #include <ostream>
@@ -20,6 +21,12 @@ public:
     // Leaves the status line where it is and moves below it.
     void endStatus();
     bool terminal() const { return terminal_; }
+    // The output can no longer be written (a closed pipe): lines go nowhere
+    // from then on, and error() still reaches the error stream.
+    bool outputLost() const { return outputLost_; }
+    // A line that must be seen: on the output, or on the error stream once
+    // the output is lost.
+    void finalLine(const std::string& text);
 
 private:
     void clearStatus();
@@ -28,6 +35,7 @@ private:
     std::ostream& out_;
     std::ostream& err_;
     bool terminal_;
+    std::atomic<bool> outputLost_{false};
     std::string status_;
 };
 

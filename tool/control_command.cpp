@@ -103,7 +103,16 @@ int runControl(const std::vector<std::string>& words, ToolOutput output) {
         console.error(error);
         return exit_code::Environment;
     }
+    const std::size_t passedBefore = machine.ports().countOf(standin::PortEntry::GetPrinterDataFromPort);
     const ControlAnswer answer = spooler.control(utf16FromUtf8(document));
+    if (machine.ports().countOf(standin::PortEntry::GetPrinterDataFromPort) != passedBefore) {
+        // Not the module's: it handed the call on unchanged, and this is the port monitor's answer.
+        const std::string text = utf8FromUtf16(answer.text);
+        console.line("not a kx_api request (not well-formed XML, no kx_api root or no command value; see "
+                     "docs/security.md): the module passed it to the port monitor beneath, which returned " +
+                     std::string(answer.result == TRUE ? "TRUE" : "FALSE, last error " + std::to_string(answer.lastError)) +
+                     (text.empty() ? " and no text" : " and " + std::to_string(text.size()) + " bytes of text:"));
+    }
     printDocument(output, utf8FromUtf16(answer.text));
     if (answer.result != TRUE) {
         console.error("GetPrinterDataFromPort returned FALSE, last error " + std::to_string(answer.lastError));

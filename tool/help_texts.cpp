@@ -5,23 +5,118 @@
 #include "simulator/machine_durations.h"
 #include "tool/card_selection.h"
 
+#include <initializer_list>
+
 namespace kestrova::tool {
 
 namespace {
 
-const char* const kExitCodes =
-    "Exit status: 0 success; 1 the job or request ran but failed (or check found\n"
-    "problems); 2 bad command line; 3 a file cannot be read (or a preview written);\n"
-    "4 the module cannot be loaded or the machine or control address cannot be\n"
-    "reached; 130 interrupted.\n";
+// One line per exit status; each command lists exactly the ones it can return.
+struct ExitMeaning {
+    int code;
+    const char* meaning;
+};
 
-const char* const kInstallExitCodes =
-    "Exit status: 0 done; 1 a spooler call failed (the message says which; what\n"
-    "was done is undone); 2 bad command line; 5 not elevated; 6 wrong bitness (the\n"
-    "DLL, or this kestrova.exe, does not match the spooler); 7 KestrovaLM.dll\n"
-    "missing; 8 the monitor is installed already; 9 it is still a driver's language\n"
-    "monitor, or the spooler holds it; 10 no printer driver of that name; 11 not\n"
-    "Windows (only kestrova.exe installs).\n";
+std::string exitStatusText(std::initializer_list<ExitMeaning> meanings) {
+    std::string out = "Exit status:\n";
+    for (const ExitMeaning& m : meanings) {
+        const std::string code = std::to_string(m.code);
+        out += "  " + code + std::string(5 - code.size(), ' ') + m.meaning + "\n";
+    }
+    return out;
+}
+
+const ExitMeaning kUsage{2, "bad command line"};
+const ExitMeaning kNotElevated{5, "not elevated (run from a command prompt opened as administrator)"};
+const ExitMeaning kWrongBitness{6, "wrong bitness: the DLL, or this kestrova.exe, does not match the spooler"};
+const ExitMeaning kDriverUnknown{10, "no printer driver of that name (the message lists the drivers there are)"};
+const ExitMeaning kWindowsOnly{11, "not Windows: only kestrova.exe installs"};
+
+std::string toolExitCodes() {
+    return exitStatusText({
+        {0, "success"},
+        {1, "the job or request ran but failed; check found problems; print refused a job that cannot be "
+            "produced or gave up on a card (--max-restores); a spooler call failed (install, uninstall)"},
+        kUsage,
+        {3, "a file cannot be read (or a preview written)"},
+        {4, "the module cannot be loaded, or the machine or control address cannot be reached"},
+        kNotElevated,
+        kWrongBitness,
+        {7, "install: the DLL is missing or is not a KestrovaLM.dll for this spooler"},
+        {8, "install: the monitor is installed already and there is nothing to add"},
+        {9, "still in use: a driver still uses the monitor, or the spooler holds the DLL"},
+        kDriverUnknown,
+        kWindowsOnly,
+        {130, "print: interrupted (Ctrl-C, SIGTERM, a closed output); the job was deleted"},
+    });
+}
+
+std::string printExitCodes() {
+    return exitStatusText({
+        {0, "every card produced"},
+        {1, "the job failed; or it cannot be produced (refused before anything was sent, as check explains it); "
+            "or a card halted again after --max-restores restores (the job was deleted)"},
+        kUsage,
+        {3, "the job or the --config file cannot be read"},
+        {4, "the module cannot be loaded, or the machine or control address cannot be reached"},
+        {130, "interrupted (Ctrl-C, SIGTERM, SIGHUP, a closed output); the job was deleted"},
+    });
+}
+
+std::string controlExitCodes() {
+    return exitStatusText({
+        {0, "the request was answered with TRUE"},
+        {1, "GetPrinterDataFromPort returned FALSE"},
+        kUsage,
+        {3, "the --file document cannot be read"},
+        {4, "the module cannot be loaded, or the machine or the --to address cannot be reached"},
+    });
+}
+
+std::string machineExitCodes() {
+    return exitStatusText({
+        {0, "stopped by Ctrl-C or SIGTERM"},
+        kUsage,
+        {4, "the address cannot be listened on"},
+    });
+}
+
+std::string checkExitCodes() {
+    return exitStatusText({
+        {0, "no problems found"},
+        {1, "problems found: in a card, in the configuration, or no cards at all"},
+        kUsage,
+        {3, "the job or the --config file cannot be read, or the preview cannot be written"},
+    });
+}
+
+std::string installExitCodes() {
+    return exitStatusText({
+        {0, "installed, or the driver added to an installed monitor"},
+        {1, "a spooler call failed (the message says which; what was done is undone)"},
+        kUsage,
+        kNotElevated,
+        kWrongBitness,
+        {7, "the DLL is missing, a folder, or not a Windows DLL exporting InitializePrintMonitor2"},
+        {8, "the monitor is installed already (and the driver, if named, uses it already)"},
+        {9, "the spooler holds the installed KestrovaLM.dll: restart the spooler first"},
+        kDriverUnknown,
+        kWindowsOnly,
+    });
+}
+
+std::string uninstallExitCodes() {
+    return exitStatusText({
+        {0, "uninstalled, or nothing to remove"},
+        {1, "a spooler call failed (the message says which)"},
+        kUsage,
+        kNotElevated,
+        kWrongBitness,
+        {9, "still in use: a driver still uses the monitor (the message names them)"},
+        kDriverUnknown,
+        kWindowsOnly,
+    });
+}
 
 }  // namespace
 
@@ -41,7 +136,7 @@ std::string toolHelp() {
                "  uninstall         take it out again (kestrova.exe)\n"
                "  help              this text;  --version  the tool's version\n"
                "\n") +
-           kExitCodes;
+           toolExitCodes();
 }
 
 std::string printHelp() {
@@ -62,6 +157,8 @@ std::string printHelp() {
                "  --faults FAULTS        faults the simulated machine commits (sim only)\n"
                "  --restore-after MS     after a halt on a machine error, send \"restore\" once\n"
                "                         the halt has lasted MS ms (default: never)\n"
+               "  --max-restores N       with --restore-after: when a card halts again after N\n"
+               "                         restores, give up: delete the job, exit 1 (default 3)\n"
                "  --control HOST:PORT    accept control documents on this loopback address\n"
                "                         (kestrova control --to HOST:PORT restore)\n"
                "  --config FILE          the configuration file the module reads at document\n"
@@ -83,9 +180,14 @@ std::string printHelp() {
                "of virtual time (at least 100 ms, one cycle of the loop), and a halt that waits\n"
                "for a restore from elsewhere (--control) passes at the real clock's pace.\n"
                "\n"
-               "Ctrl-C sends delete_job: the job ends cleanly with the cards done so far.\n"
+               "A job that cannot be produced (no cards, or a card whose layout has no items)\n"
+               "is refused before anything is sent, with kestrova check's explanation.\n"
+               "\n"
+               "Ctrl-C, SIGTERM, SIGHUP or a closed output (| head) sends delete_job: the job\n"
+               "ends with the cards done so far, and the last line counts them and says where\n"
+               "the card in the machine is. A second Ctrl-C ends the tool at once.\n"
                "\n") +
-           simulator::durationsGrammarText() + "\n" + simulator::faultGrammarText() + "\n" + kExitCodes;
+           simulator::durationsGrammarText() + "\n" + simulator::faultGrammarText() + "\n" + printExitCodes();
 }
 
 std::string controlHelp() {
@@ -104,7 +206,7 @@ std::string controlHelp() {
                "  --file DOCUMENT       send this document (UTF-8) as it is instead\n"
                "  --module PATH         the module to load (without --to)\n"
                "\n") +
-           kExitCodes;
+           controlExitCodes();
 }
 
 std::string machineHelp() {
@@ -121,7 +223,7 @@ std::string machineHelp() {
                "  --trace                every frame received and sent\n"
                "  --quiet                no line per card\n"
                "\n") +
-           simulator::durationsGrammarText() + "\n" + simulator::faultGrammarText() + "\n" + kExitCodes;
+           simulator::durationsGrammarText() + "\n" + simulator::faultGrammarText() + "\n" + machineExitCodes();
 }
 
 std::string checkHelp() {
@@ -151,7 +253,7 @@ std::string checkHelp() {
                "  --cards RANGE   the cards to draw: N, N-M or a list of them (1-20,75);\n"
                "                  default the first " + std::to_string(kDefaultCardsDrawn) + "\n"
                "\n") +
-           kExitCodes;
+           checkExitCodes();
 }
 
 std::string installHelp() {
@@ -163,14 +265,19 @@ std::string installHelp() {
                "bitness, copies KestrovaLM.dll into the system directory, registers the\n"
                "monitor (AddMonitorW: name KestrovaLM, the spooler's environment,\n"
                "KestrovaLM.dll) and, with --driver, makes it the language monitor of that\n"
-               "printer driver. Nothing is changed before every check has passed, and a step\n"
-               "that fails undoes the ones before it. Restart the spooler afterwards.\n"
+               "printer driver, remembering the driver's language monitor before it (uninstall\n"
+               "--driver puts that one back). With the monitor installed already, --driver\n"
+               "adds that driver alone. Nothing is changed before every check has passed, and\n"
+               "a step that fails undoes the ones before it. Restart the spooler afterwards.\n"
+               "To upgrade: kestrova uninstall, restart the spooler, kestrova install.\n"
                "\n"
                "  --driver NAME   the printer driver whose printers use the monitor\n"
                "  --dll PATH      the DLL to install (default: KestrovaLM.dll beside\n"
-               "                  kestrova.exe; the x64 one on 64-bit Windows)\n"
+               "                  kestrova.exe; the x64 one on 64-bit Windows); it must be\n"
+               "                  a DLL for the spooler's processor exporting\n"
+               "                  InitializePrintMonitor2\n"
                "\n") +
-           kInstallExitCodes;
+           installExitCodes();
 }
 
 std::string uninstallHelp() {
@@ -178,15 +285,16 @@ std::string uninstallHelp() {
                "Usage: kestrova uninstall [--driver NAME]   (kestrova.exe, as administrator)\n"
                "\n"
                "Undoes kestrova install, one reported step at a time: with --driver, that\n"
-               "printer driver gets no language monitor again; then the monitor is\n"
-               "unregistered (DeleteMonitorW) unless a driver still uses it, and\n"
-               "KestrovaLM.dll is deleted from the system directory (at the next restart of\n"
-               "Windows if the spooler still holds it). Without an installed monitor there\n"
-               "is nothing to do, and that is no error.\n"
+               "printer driver gets back the language monitor it had before kestrova\n"
+               "install (or none); then the monitor is unregistered (DeleteMonitorW) unless a\n"
+               "driver still uses it, and KestrovaLM.dll is deleted from the system directory\n"
+               "(if the spooler still holds it, it is renamed and deleted at the next restart\n"
+               "of Windows, so that a new install is not deleted with it). Without an\n"
+               "installed monitor there is nothing to do, and that is no error.\n"
                "\n"
                "  --driver NAME   the printer driver to take the monitor from first\n"
                "\n") +
-           kInstallExitCodes;
+           uninstallExitCodes();
 }
 
 }  // namespace kestrova::tool

@@ -19,10 +19,23 @@ namespace kestrova::tool::host {
 namespace {
 
 std::atomic<bool> gInterrupted{false};
+std::atomic<int> gSignal{0};
 
-extern "C" void onInterrupt(int) {
+// Every signal that asks the tool to stop; a second one of any kind ends it.
+constexpr int kStopSignals[] = {
+    SIGINT, SIGTERM,
+#ifdef SIGHUP
+    SIGHUP,
+#endif
+#ifdef SIGBREAK
+    SIGBREAK,
+#endif
+};
+
+extern "C" void onInterrupt(int signal) {
+    gSignal = signal;
     gInterrupted = true;
-    std::signal(SIGINT, SIG_DFL);
+    for (const int each : kStopSignals) std::signal(each, SIG_DFL);
 }
 
 }  // namespace
@@ -35,9 +48,31 @@ bool stdoutIsTerminal() {
 #endif
 }
 
-void catchInterrupt() { std::signal(SIGINT, onInterrupt); }
+void catchInterrupt() {
+    gInterrupted = false;
+    gSignal = 0;
+    for (const int each : kStopSignals) std::signal(each, onInterrupt);
+#ifdef SIGPIPE
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
 
 bool interrupted() { return gInterrupted; }
+
+std::string interruptName() {
+    if (!gInterrupted) return {};
+    switch (gSignal.load()) {
+        case SIGINT: return "Ctrl-C";
+        case SIGTERM: return "SIGTERM";
+#ifdef SIGHUP
+        case SIGHUP: return "SIGHUP";
+#endif
+#ifdef SIGBREAK
+        case SIGBREAK: return "Ctrl-Break";
+#endif
+        default: return "signal " + std::to_string(gSignal.load());
+    }
+}
 
 #ifdef _WIN32
 bool virtualClockAvailable() { return false; }

@@ -12,10 +12,14 @@ namespace kestrova::tool::host {
 
 bool stdoutIsTerminal();
 
-// The first Ctrl-C only sets a flag (the tool then ends the job cleanly);
-// a second one ends the process.
+// The first Ctrl-C, SIGTERM or SIGHUP (Ctrl-Break on Windows) only sets a
+// flag, and the tool then ends the job cleanly; a second one ends the
+// process. A closed output pipe no longer kills the process (SIGPIPE is
+// ignored): the write fails and the tool notices.
 void catchInterrupt();
 bool interrupted();
+// "Ctrl-C", "SIGTERM", ...; empty while not interrupted.
+std::string interruptName();
 
 // Whether --fast can put the module on the virtual clock here.
 bool virtualClockAvailable();

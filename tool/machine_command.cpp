@@ -1,6 +1,7 @@
 // kestrova machine: the simulated machine served on a loopback address.
 #include "simulator/frame_trace.h"
 #include "simulator/machine_server.h"
+#include "tool/shown_text.h"
 #include "tool/arguments.h"
 #include "tool/console.h"
 #include "tool/exit_codes.h"
@@ -104,7 +105,7 @@ int runMachine(const std::vector<std::string>& words, ToolOutput output) {
         for (; shown < log.size(); ++shown) {
             const auto& card = log[shown];
             std::string line = "card " + std::to_string(card.position) + " personalised: " +
-                               simulator::printable(card.personalisationText);
+                               shownText(card.personalisationText);
             if (card.completionCode != '0') line += std::string(" (spoiled, '") + static_cast<char>(card.completionCode) + "')";
             console.line(line);
         }

@@ -1,6 +1,7 @@
 #include "tool/module_loader.h"
 
-#include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -33,6 +34,18 @@ std::string executablePath() {
                                                                : std::string();
 }
 #endif
+
+// The installed module: the system directory's copy on Windows, the
+// loader's search path elsewhere.
+std::string installedModulePath() {
+#ifdef _WIN32
+    char directory[MAX_PATH];
+    const UINT n = GetSystemDirectoryA(directory, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::string(directory, n) + kSeparator + kModuleName : kModuleName;
+#else
+    return kModuleName;
+#endif
+}
 
 std::string folderOf(const std::string& path) {
     const auto slash = path.find_last_of("/\\");
@@ -86,25 +99,19 @@ void LoadedModule::unload() {
 
 std::vector<std::string> moduleCandidates() {
     std::vector<std::string> out;
-    if (const char* fromEnvironment = std::getenv("KESTROVA_MODULE"); fromEnvironment != nullptr && *fromEnvironment) {
-        out.emplace_back(fromEnvironment);
-    }
-#ifdef KESTROVA_BUILT_MODULE
-    out.emplace_back(KESTROVA_BUILT_MODULE);
-#endif
     const std::string folder = folderOf(executablePath());
-    if (!folder.empty()) {
-        out.push_back(folder + kSeparator + kModuleName);
-        const std::string parent = folderOf(folder);
-        if (!parent.empty()) out.push_back(parent + kSeparator + kModuleName);
-    }
-    out.emplace_back(kModuleName);
+    if (!folder.empty()) out.push_back(folder + kSeparator + kModuleName);
+    out.push_back(installedModulePath());
     return out;
 }
 
 bool loadModule(LoadedModule& module, const std::string& path, std::string& error) {
     if (!path.empty()) {
-        if (module.load(path)) return true;
+        // Named, never searched for: a relative name is the file under the
+        // current directory, not one the loader finds elsewhere.
+        std::error_code failure;
+        const std::filesystem::path absolute = std::filesystem::absolute(path, failure);
+        if (module.load(failure ? path : absolute.string())) return true;
         error = module.error();
         return false;
     }

@@ -33,9 +33,9 @@ private:
     std::string error_;
 };
 
-// Where to look for the module when --module is not given: $KESTROVA_MODULE,
-// the module this tool was built with, the tool's own folder and the one
-// above it, and the plain file name (the loader's search path).
+// Where to look for the module when --module is not given: beside the tool,
+// then the installed one (System32 on Windows, the loader's search path
+// elsewhere). Never a path of the machine the tool was built on.
 std::vector<std::string> moduleCandidates();
 
 // Loads the given path, or else the first candidate that loads; false with

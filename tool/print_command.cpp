@@ -4,6 +4,7 @@
 // the machine after a halt or delete the job on Ctrl-C.
 #include "simulator/option_text.h"
 #include "tool/arguments.h"
+#include "tool/config_report.h"
 #include "tool/console.h"
 #include "tool/control_channel.h"
 #include "tool/control_document.h"
@@ -14,6 +15,7 @@
 #include "tool/machine_setup.h"
 #include "tool/module_loader.h"
 #include "tool/print_report.h"
+#include "tool/producible_job.h"
 #include "tool/production_clock.h"
 #include "tool/spooler_host.h"
 #include "tool/staged_configuration.h"
@@ -40,6 +42,9 @@ constexpr std::uint64_t kFirstCycleAllowanceMs = 3000;
 constexpr auto kWatchStep = std::chrono::milliseconds(10);
 // On the virtual clock a halted loop lets hours pass in a moment: look often.
 constexpr auto kFastWatchStep = std::chrono::milliseconds(1);
+// Where the output is no terminal, a machine state change is shown once
+// nothing has been said for this long.
+constexpr auto kQuietSpell = std::chrono::seconds(2);
 
 struct PrintOptions {
     std::string jobPath;
@@ -55,12 +60,13 @@ struct PrintOptions {
     std::size_t chunk = 4096;
     std::string modulePath;
     bool quiet = false;
+    std::uint64_t maxRestores = 3;
 };
 
 const std::vector<OptionRule> kOptions = {
     {"help", false},          {"machine", true}, {"fast", false},   {"durations", true}, {"faults", true},
     {"restore-after", true},  {"control", true}, {"config", true},  {"trace", false},    {"progress-every", true},
-    {"chunk", true},          {"module", true},  {"quiet", false},
+    {"chunk", true},          {"module", true},  {"quiet", false},  {"max-restores", true},
 };
 
 bool readOptions(const Arguments& arguments, PrintOptions& options, std::string& error) {
@@ -110,6 +116,10 @@ bool readOptions(const Arguments& arguments, PrintOptions& options, std::string&
     options.restoreAfterMs = number("restore-after", 86400000, 0);
     if (const auto every = number("progress-every", 3600000, 0)) options.progressEveryMs = *every;
     if (const auto chunk = number("chunk", 1u << 24, 1)) options.chunk = static_cast<std::size_t>(*chunk);
+    if (const auto most = number("max-restores", 1000, 1)) options.maxRestores = *most;
+    if (error.empty() && arguments.has("max-restores") && !arguments.has("restore-after")) {
+        error = "--max-restores bounds the restores --restore-after sends; give --restore-after MS too";
+    }
     if (!error.empty()) return false;
     if (const auto control = arguments.value("control")) {
         net::Endpoint endpoint;
@@ -154,6 +164,8 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
         console.error(error);
         return exit_code::Usage;
     }
+    // From here on every ending goes through the summary.
+    host::catchInterrupt();
 
     std::string job;
     if (!readWholeFile(options.jobPath, job, error)) {
@@ -167,6 +179,24 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
     }
     const JobQueue cards = parseJob(job);
     const std::size_t total = cards.size();
+    // What check knows stops a job that would only halt, before anything is sent.
+    if (const auto reasons = whyJobCannotBeProduced(cards); !reasons.empty()) {
+        console.error(options.jobPath + " cannot be produced, nothing was sent (kestrova check " + options.jobPath +
+                      " lists its cards):");
+        for (const std::string& reason : reasons) output.err << "  " << reason << '\n';
+        return exit_code::Failed;
+    }
+    if (options.configPath) {
+        // The module only tells a debugger; say it here, where the rules were asked for.
+        const ConfigReport config = explainConfigurationText(configuration);
+        if (!config.moduleReadsIt) {
+            std::string problems;
+            for (const std::string& e : config.errors) problems += (problems.empty() ? "" : "; ") + e;
+            console.error("--config " + *options.configPath + " is broken: " + problems +
+                          ". The module sends \"KestrovaLM.cfg not found\" and prints with the rules read before "
+                          "the problem (kestrova check --config " + *options.configPath + " explains)");
+        }
+    }
 
     if (options.fast && !host::virtualClockAvailable()) {
         console.line("note: no virtual clock here; --fast runs an instant machine on the real clock");
@@ -232,13 +262,15 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
         console.line("note: StartDocPort returned FALSE (no printer or port document); the module buffers and "
                      "produces the job all the same");
     }
+    // The module has read the configuration: nothing of ours stays on disk
+    // while the job runs, whichever way it ends.
+    staged.unstage();
     if (!spooler.write(Bytes(job.begin(), job.end()), options.chunk, error)) {
         console.error(error);
         return exit_code::Failed;
     }
 
     PrintReport report(cards, machine.simulator());
-    host::catchInterrupt();
     const auto realStart = Clock::now();
     const std::uint64_t platformStart = host::platformNowMs();
     std::atomic<bool> finished{false};
@@ -260,21 +292,33 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
         return answer.result == TRUE ? readResultDocument(utf8FromUtf16(answer.text)) : ResultValues();
     };
     auto nextStatus = Clock::now();
+    bool progressShown = false;
+    auto lastProgressLine = Clock::now();
     bool halted = false;
     std::uint64_t haltedSince = 0;
     std::uint64_t haltSeenAtMs = 0;
     auto haltSeenReal = Clock::now();
     bool hinted = false;
     bool deleted = false;
+    bool gaveUp = false;
+    // Why the job was deleted; empty while it was not.
+    std::string ending;
+    // Restores sent since the count of cards done last moved on.
+    std::uint64_t restoresOfThisCard = 0;
+    std::size_t doneAtLastRestore = 0;
+    auto deleteJob = [&](const std::string& why) {
+        deleted = true;
+        ending = why;
+        report.noteDeleted();
+        console.line(why + ": delete_job sent, the job ends without the card in production");
+        report.noteStatus(request("delete_job"));
+        clock.unleash();
+    };
     while (!finished) {
         std::this_thread::sleep_for(host::virtualClockActive() ? kFastWatchStep : kWatchStep);
         if (!options.quiet) report.newCards(console);
-        if (host::interrupted() && !deleted) {
-            deleted = true;
-            console.line("interrupted: delete_job sent, the job ends after the card in production");
-            report.noteStatus(request("delete_job"));
-            clock.unleash();
-        }
+        if (!deleted && host::interrupted()) deleteJob("interrupted by " + host::interruptName());
+        if (!deleted && console.outputLost()) deleteJob("output closed");
         // Production waiting at the leash is looked at at once, unless it is a halt being timed.
         if (options.progressEveryMs == 0 || (Clock::now() < nextStatus && (halted || !clock.waiting()))) continue;
         nextStatus = Clock::now() + std::chrono::milliseconds(options.progressEveryMs);
@@ -291,12 +335,21 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
             clock.letGo();
             continue;
         }
+        const std::string stateBefore = report.machineState();
         const bool changed = report.noteStatus(status);
         if (showProgress) {
             console.status(report.progressLine());
-        } else if (changed && !options.quiet) {
+        } else if (!options.quiet &&
+                   (changed || !progressShown ||
+                    (report.machineState() != stateBefore && Clock::now() - lastProgressLine >= kQuietSpell))) {
+            // Not a terminal: the first status at once, then the changes that matter, and a
+            // new machine state when nothing has been said for a while (a card takes seconds).
             console.line(report.progressLine());
+            progressShown = true;
+            lastProgressLine = Clock::now();
         }
+        // A deleted job only needs watching until production has ended.
+        if (deleted) continue;
         const std::int32_t hw = status.hwErrorCode.value_or(0);
         if (hw == 0) {
             if (halted) {
@@ -311,6 +364,17 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
             // it go from now could carry a halt that began since this status
             // was taken past its restore time.
             halted = false;
+            continue;
+        }
+        if (!halted && options.restoreAfterMs && restoresOfThisCard >= options.maxRestores &&
+            report.produced() == doneAtLastRestore) {
+            halted = true;
+            gaveUp = true;
+            report.noteHalt(hw);
+            deleteJob("gave up: card " + std::to_string(report.produced() + 1) + " halted again (hardware error " +
+                      std::to_string(hw) + ", " + describeErrorCode(hw) + ") after " +
+                      std::to_string(restoresOfThisCard) + " restore(s); --max-restores " +
+                      std::to_string(options.maxRestores));
             continue;
         }
         if (!halted) {
@@ -335,6 +399,9 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
             }
             const ResultValues restored = request("restore");
             report.noteRestore();
+            if (report.produced() != doneAtLastRestore) restoresOfThisCard = 0;
+            doneAtLastRestore = report.produced();
+            ++restoresOfThisCard;
             report.noteHaltOver(host::platformNowMs() - haltedSince);
             console.line("restore sent after " + formatDuration(host::platformNowMs() - haltedSince) +
                          " halted (sw_error_code " + std::to_string(restored.swErrorCode.value_or(0)) + ")");
@@ -358,7 +425,11 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - realStart).count());
     report.summary(console, endResult, deleted, platformMs, realMs, host::virtualClockActive(), host::spoolerCalls());
     spooler.close();
-    if (deleted) return exit_code::Interrupted;
+    if (deleted) {
+        console.finalLine(ending + ": " + std::to_string(report.produced()) + " of " + std::to_string(report.total()) +
+                          " cards produced, the job deleted; " + report.cardInMachine());
+        return gaveUp ? exit_code::Failed : exit_code::Interrupted;
+    }
     return endResult == TRUE ? exit_code::Success : exit_code::Failed;
 }
 

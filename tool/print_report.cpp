@@ -1,6 +1,6 @@
+#include "tool/shown_text.h"
 #include "tool/print_report.h"
 
-#include "simulator/frame_trace.h"
 
 #include <cstdio>
 #include <map>
@@ -18,13 +18,12 @@ std::string joined(const std::vector<std::string>& parts, const char* separator)
     return out;
 }
 
-std::string shown(const std::string& text) { return simulator::printable(Bytes(text.begin(), text.end())); }
 
 std::string cardLine(const simulator::PersonalisedCard& card) {
     std::string line = "card " + std::to_string(card.position) + " personalised";
     if (card.setup) line += " (" + std::to_string(card.setup->sx) + " x " + std::to_string(card.setup->sy) + ")";
     std::vector<std::string> texts;
-    for (const std::string& text : card.texts()) texts.push_back(shown(text));
+    for (const std::string& text : card.texts()) texts.push_back(shownText(text));
     line += ": " + (texts.empty() ? std::string("no items") : joined(texts, " | "));
     if (card.completionCode != '0') {
         line += std::string("  - spoiled, completion '") + static_cast<char>(card.completionCode) + "'";
@@ -59,13 +58,13 @@ void PrintReport::newCards(Console& console) {
     for (; countShown_ < done() && countShown_ < cards_.records.size(); ++countShown_) {
         const JobRecord& card = cards_.records[countShown_];
         std::vector<std::string> lines;
-        for (std::size_t i = 0; i < card.lines().size(); ++i) lines.push_back(shown(std::string(card.lines()[i])));
+        for (std::size_t i = 0; i < card.lines().size(); ++i) lines.push_back(shownText(std::string(card.lines()[i])));
         console.line("card " + std::to_string(countShown_ + 1) + " done: " + joined(lines, " | "));
     }
 }
 
 bool PrintReport::noteStatus(const ResultValues& status) {
-    const std::size_t toProduce = status.toProduce.value_or(toProduce_);
+    const std::size_t toProduce = deleted_ ? toProduce_ : status.toProduce.value_or(toProduce_);
     const std::string state = status.state.value_or(state_);
     const std::int32_t hw = status.hwErrorCode.value_or(hwErrorCode_);
     const bool changed = toProduce != toProduce_ || hw != hwErrorCode_;
@@ -77,7 +76,43 @@ bool PrintReport::noteStatus(const ResultValues& status) {
 
 void PrintReport::noteHalt(std::int32_t hwErrorCode) { halts_.push_back(hwErrorCode); }
 
-std::size_t PrintReport::done() const { return toProduce_ <= total_ ? total_ - toProduce_ : 0; }
+std::size_t PrintReport::done() const {
+    if (deleted_) return doneWhenDeleted_;
+    return toProduce_ <= total_ ? total_ - toProduce_ : 0;
+}
+
+void PrintReport::noteDeleted() {
+    if (deleted_) return;
+    doneWhenDeleted_ = done();
+    deleted_ = true;
+}
+
+std::size_t PrintReport::produced() const {
+    if (machine_ != nullptr) return machine_->status().cardsDelivered;
+    return toProduce_ == 0 && !deleted_ ? total_ : done();
+}
+
+std::string PrintReport::cardInMachine() const {
+    if (machine_ != nullptr) {
+        const auto status = machine_->status();
+        const std::size_t out = status.cardsDelivered + status.cardsRejected;
+        const std::string counts = " (" + std::to_string(status.cardsDelivered) + " delivered, " +
+                                   std::to_string(status.cardsRejected) + " rejected)";
+        if (status.cardsTakenIn > out) {
+            return "a card is still in the machine, neither delivered nor rejected" + counts +
+                   ": a restore sends it out";
+        }
+        return "no card left in the machine" + counts;
+    }
+    // Between PreLoad's acknowledgement and Eject's completion a card is in the machine.
+    static const char* const kCardInside[] = {"Loading Card", "Load Completed", "Personalizing Card",
+                                              "Personalization Complete", "Ejecting Card"};
+    for (const char* state : kCardInside) {
+        if (state_ == state) return "a card is still in the machine (machine state " + state_ + "): a restore sends it out";
+    }
+    if (state_.empty() || state_ == "Unknown") return "where the card in the machine is, is unknown (no machine state)";
+    return "no card in the machine (machine state " + state_ + ")";
+}
 
 std::string PrintReport::progressLine() const {
     constexpr std::size_t kBar = 20;
@@ -91,11 +126,10 @@ std::string PrintReport::progressLine() const {
 
 void PrintReport::summary(Console& console, BOOL endResult, bool deleted, std::uint64_t platformMs,
                           std::uint64_t realMs, bool virtualClock, const std::vector<std::string>& spoolerCalls) const {
-    std::size_t produced = deleted ? done() : (endResult == TRUE ? total_ : done());
+    const std::size_t produced = machine_ != nullptr || deleted || endResult != TRUE ? this->produced() : total_;
     std::string machineLine;
     if (machine_ != nullptr) {
         const auto status = machine_->status();
-        produced = status.cardsDelivered;
         const auto log = machine_->personalisedCards();
         std::size_t spoiled = 0;
         for (const auto& card : log) spoiled += card.completionCode != '0' ? 1 : 0;
@@ -112,11 +146,11 @@ void PrintReport::summary(Console& console, BOOL endResult, bool deleted, std::u
     // Every time on one clock, the one the halts were timed and restored on.
     std::string line = "summary: " + std::to_string(produced) + " of " + std::to_string(total_) + " cards produced in " +
                        formatDuration(platformMs) +
-                       (virtualClock ? " on the virtual clock (" + formatDuration(realMs) + " real)" : " on the real clock");
+                       (virtualClock ? " on the virtual clock, " + formatDuration(realMs) + " real" : " on the real clock");
     // Time spent halted waits on whoever restores, not on the machine.
     const std::uint64_t working = platformMs > haltedMs_ ? platformMs - haltedMs_ : 0;
     if (haltedMs_ > 0) line += ", " + formatDuration(haltedMs_) + " of it halted";
-    if (produced > 0) line += " (" + formatDuration(working / produced) + " per card" + (haltedMs_ > 0 ? " working" : "") + ")";
+    if (produced > 0) line += "; " + formatDuration(working / produced) + " per card" + (haltedMs_ > 0 ? " working" : "");
     if (deleted) line += "; the job was deleted";
     console.line(line);
     if (!machineLine.empty()) console.line("  " + machineLine);

@@ -34,8 +34,21 @@ public:
     void noteRestore() { ++restores_; }
     // A halt ended (by our restore or anyone's) after `haltedMs`.
     void noteHaltOver(std::uint64_t haltedMs) { haltedMs_ += haltedMs; }
+    // delete_job was sent: the count of cards done stays what it was, since
+    // the module then reports nothing left to produce without producing it.
+    void noteDeleted();
+
+    // Cards finished so far: the machine's count when it runs here, else
+    // the module's.
+    std::size_t produced() const;
+    std::size_t total() const { return total_; }
+    // Where the card in the machine is, from the machine when it runs here,
+    // else from the machine state last reported.
+    std::string cardInMachine() const;
 
     std::string progressLine() const;
+    // The machine state last reported; empty before the first report.
+    const std::string& machineState() const { return state_; }
     void summary(Console& console, BOOL endResult, bool deleted, std::uint64_t platformMs, std::uint64_t realMs,
                  bool virtualClock, const std::vector<std::string>& spoolerCalls) const;
 
@@ -43,6 +56,8 @@ private:
     std::size_t done() const;
 
     const JobQueue& cards_;
+    bool deleted_ = false;
+    std::size_t doneWhenDeleted_ = 0;
     const simulator::MachineSimulator* machine_;
     std::size_t total_;
     std::size_t logShown_ = 0;

@@ -15,8 +15,11 @@ int uninstallMonitor(const InstallRequest&, Console&) { return exit_code::Window
 #else
 
 #include "platform/windows_types.h"
+#include "tool/pe_image.h"
 #include "tool/text_encoding.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cwctype>
 #include <optional>
 #include <vector>
@@ -27,6 +30,13 @@ namespace {
 
 const wchar_t* const kMonitorName = L"KestrovaLM";
 const wchar_t* const kDllName = L"KestrovaLM.dll";
+const char* const kEntryName = "InitializePrintMonitor2";
+// Under the monitor's own key, so that it goes with the monitor: per driver
+// (value name), the language monitor it had before install (empty: none).
+const wchar_t* const kPreviousMonitorsKey =
+    L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\KestrovaLM\\Previous Language Monitors";
+// A DLL larger than this is not ours; nothing bigger is read whole.
+constexpr DWORD kLargestDll = 64u << 20;
 
 std::string utf8(const std::wstring& text) { return utf8FromUtf16(WideString(text.begin(), text.end())); }
 std::wstring wideText(const std::string& text) {
@@ -68,15 +78,6 @@ Platform spoolerPlatform() {
     }
 }
 
-const char* machineName(WORD machine) {
-    switch (machine) {
-        case IMAGE_FILE_MACHINE_AMD64: return "x64";
-        case IMAGE_FILE_MACHINE_I386: return "x86";
-        case IMAGE_FILE_MACHINE_ARM64: return "ARM64";
-        default: return "an unknown processor";
-    }
-}
-
 bool elevated() {
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
@@ -87,23 +88,27 @@ bool elevated() {
     return known && elevation.TokenIsElevated != 0;
 }
 
-// The machine field of a PE file's header; nullopt if the file cannot be
-// read, 0 if it is no PE file.
-std::optional<WORD> imageMachine(const std::wstring& path) {
+// The file's bytes, or nullopt with the error left for GetLastError.
+std::optional<std::vector<std::uint8_t>> readDllFile(const std::wstring& path) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-    std::vector<unsigned char> head(4096);
-    DWORD read = 0;
-    const BOOL ok = ReadFile(file, head.data(), static_cast<DWORD>(head.size()), &read, nullptr);
-    CloseHandle(file);
-    if (!ok) return std::nullopt;
-    if (read < 0x40 || head[0] != 'M' || head[1] != 'Z') return WORD{0};
-    const DWORD at = head[0x3C] | (head[0x3D] << 8) | (head[0x3E] << 16) | (DWORD(head[0x3F]) << 24);
-    if (at > read - 6 || head[at] != 'P' || head[at + 1] != 'E' || head[at + 2] != 0 || head[at + 3] != 0) {
-        return WORD{0};
+    LARGE_INTEGER size{};
+    std::vector<std::uint8_t> bytes;
+    BOOL ok = GetFileSizeEx(file, &size);
+    if (ok) {
+        bytes.resize(static_cast<std::size_t>(std::min<LONGLONG>(size.QuadPart, kLargestDll)));
+        DWORD read = 0;
+        ok = bytes.empty() || ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+        bytes.resize(read);
     }
-    return static_cast<WORD>(head[at + 4] | (head[at + 5] << 8));
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    if (!ok) {
+        SetLastError(error);
+        return std::nullopt;
+    }
+    return bytes;
 }
 
 std::wstring programDirectory() {
@@ -125,6 +130,43 @@ std::wstring systemDllPath() {
 }
 
 bool fileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool isFolder(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The language monitor a driver had before install; nullopt: none recorded.
+std::optional<std::wstring> recordedMonitor(const std::wstring& driver) {
+    wchar_t value[512] = {};
+    DWORD size = sizeof value - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kPreviousMonitorsKey, driver.c_str(), RRF_RT_REG_SZ, nullptr, value, &size) !=
+        ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    return std::wstring(value);
+}
+
+LSTATUS recordMonitor(const std::wstring& driver, const std::wstring& monitor) {
+    HKEY key = nullptr;
+    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPreviousMonitorsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                     &key, nullptr);
+    if (status != ERROR_SUCCESS) return status;
+    status = RegSetValueExW(key, driver.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(monitor.c_str()),
+                            static_cast<DWORD>((monitor.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    return status;
+}
+
+void forgetMonitor(const std::wstring& driver) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPreviousMonitorsKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    RegDeleteValueW(key, driver.c_str());
+    RegCloseKey(key);
+}
+
+// Before the monitor is unregistered: nothing of ours stays under its key.
+void forgetEveryMonitor() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPreviousMonitorsKey); }
 
 // EnumMonitorsW or EnumPrinterDriversW into one buffer: the entries, or
 // nullopt with the error.
@@ -151,18 +193,27 @@ public:
 
     int install(const InstallRequest& request) {
         if (const auto refused = checkSetting()) return *refused;
-        const std::wstring source = request.dll.empty() ? programDirectory() + kDllName : wideText(request.dll);
-        if (const auto refused = checkDll(source)) return *refused;
         if (const auto refused = listMonitors()) return *refused;
-        if (registered_) {
-            console_.error("the monitor KestrovaLM is installed already (" + registeredAs_ +
-                           "): kestrova uninstall first, or restart the spooler to load a new DLL");
-            return exit_code::AlreadyInstalled;
-        }
         std::optional<DRIVER_INFO_3W> driver;
         if (!request.driver.empty()) {
             if (const auto refused = findDriver(request.driver, driver)) return *refused;
         }
+        if (registered_) {
+            if (driver && !sameName(driver->pMonitorName, kMonitorName)) {
+                console_.line("the monitor KestrovaLM is installed already (" + registeredAs_ +
+                              "): adding the driver only");
+                if (!useMonitorFor(*driver)) return exit_code::Failed;
+                console_.line("done; restart the spooler (net stop spooler, net start spooler) for the driver's "
+                              "printers to use it");
+                return exit_code::Success;
+            }
+            console_.error("the monitor KestrovaLM is installed already (" + registeredAs_ + ")" +
+                           (driver ? " and driver " + quoted(driver->pName) + " uses it" : std::string()) +
+                           ". To install another DLL: kestrova uninstall, restart the spooler, kestrova install");
+            return exit_code::AlreadyInstalled;
+        }
+        const std::wstring source = request.dll.empty() ? programDirectory() + kDllName : wideText(request.dll);
+        if (const auto refused = checkDll(source)) return *refused;
 
         // Every check has passed: from here on each step is undone if a later one fails.
         const std::wstring target = systemDllPath();
@@ -170,8 +221,12 @@ public:
         if (copy) {
             if (!CopyFileW(source.c_str(), target.c_str(), FALSE)) {
                 const DWORD error = GetLastError();
-                console_.error("copying " + utf8(source) + " to " + utf8(target) + " failed: " + systemError(error));
-                return error == ERROR_SHARING_VIOLATION ? exit_code::InUse : exit_code::Failed;
+                const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_USER_MAPPED_FILE;
+                console_.error("copying " + utf8(source) + " to " + utf8(target) + " failed: " + systemError(error) +
+                               (held ? ": the spooler still holds the KestrovaLM.dll installed before; restart the "
+                                       "spooler (net stop spooler, net start spooler) and install again"
+                                     : ""));
+                return held ? exit_code::InUse : exit_code::Failed;
             }
             console_.line("copied " + utf8(source) + " to " + utf8(target));
         }
@@ -194,18 +249,13 @@ public:
             console_.line("the spooler does not list it (EnumMonitorsW); it may need a restart");
         }
 
-        if (driver) {
-            const std::wstring previous = driver->pMonitorName != nullptr ? driver->pMonitorName : L"";
-            if (!setDriverMonitor(*driver, kMonitorName)) {
-                if (DeleteMonitorW(nullptr, const_cast<LPWSTR>(platform_.environment),
-                                   const_cast<LPWSTR>(kMonitorName))) {
-                    console_.line("undone: unregistered the monitor KestrovaLM");
-                }
-                if (copy) removeCopy(target);
-                return exit_code::Failed;
+        if (driver && !useMonitorFor(*driver)) {
+            forgetEveryMonitor();
+            if (DeleteMonitorW(nullptr, const_cast<LPWSTR>(platform_.environment), const_cast<LPWSTR>(kMonitorName))) {
+                console_.line("undone: unregistered the monitor KestrovaLM");
             }
-            console_.line("driver " + quoted(driver->pName) + ": language monitor KestrovaLM (was " +
-                          (previous.empty() ? std::string("none") : quoted(previous)) + ")");
+            if (copy) removeCopy(target);
+            return exit_code::Failed;
         }
         console_.line("installed; restart the spooler (net stop spooler, net start spooler) to load it");
         return exit_code::Success;
@@ -220,8 +270,7 @@ public:
             std::optional<DRIVER_INFO_3W> driver;
             if (const auto refused = findDriver(request.driver, driver)) return *refused;
             if (sameName(driver->pMonitorName, kMonitorName)) {
-                if (!setDriverMonitor(*driver, nullptr)) return exit_code::Failed;
-                console_.line("driver " + quoted(driver->pName) + ": no language monitor any more (was KestrovaLM)");
+                if (!giveBackMonitor(*driver)) return exit_code::Failed;
                 changed = true;
             } else {
                 console_.line("driver " + quoted(driver->pName) + " does not use KestrovaLM: left as it is");
@@ -250,6 +299,7 @@ public:
         }
 
         if (registered_) {
+            forgetEveryMonitor();
             if (!DeleteMonitorW(nullptr, const_cast<LPWSTR>(platform_.environment), const_cast<LPWSTR>(kMonitorName))) {
                 error = GetLastError();
                 console_.error("DeleteMonitorW(KestrovaLM) failed: " + systemError(error));
@@ -265,12 +315,7 @@ public:
         if (fileExists(target)) {
             if (DeleteFileW(target.c_str())) {
                 console_.line("deleted " + utf8(target));
-            } else if (const DWORD held = GetLastError();
-                       MoveFileExW(target.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-                console_.line(utf8(target) + " is still loaded (" + systemError(held) +
-                              "): Windows deletes it at the next restart");
-            } else {
-                console_.error("deleting " + utf8(target) + " failed: " + systemError(GetLastError()));
+            } else if (const DWORD held = GetLastError(); !setAsideHeldDll(target, held)) {
                 return exit_code::InUse;
             }
             changed = true;
@@ -302,23 +347,39 @@ private:
         return std::nullopt;
     }
 
+    // The DLL the spooler will load: a PE DLL of its processor that exports
+    // the monitor's entry. Read before anything is copied.
     std::optional<int> checkDll(const std::wstring& path) {
-        const std::optional<WORD> machine = imageMachine(path);
-        if (!machine) {
-            console_.error(utf8(path) + " is missing (" + systemError(GetLastError()) +
-                           "): give the DLL with --dll PATH");
+        if (isFolder(path)) {
+            console_.error(utf8(path) + " is a folder, not a DLL: give KestrovaLM.dll with --dll PATH");
             return exit_code::DllMissing;
         }
-        if (*machine == 0) {
-            console_.error(utf8(path) + " is not a Windows DLL");
+        const auto bytes = readDllFile(path);
+        if (!bytes) {
+            console_.error(utf8(path) + " cannot be read (" + systemError(GetLastError()) +
+                           "): give KestrovaLM.dll with --dll PATH");
             return exit_code::DllMissing;
         }
-        if (*machine != platform_.machine) {
-            console_.error(utf8(path) + " is built for " + machineName(*machine) + " but the spooler is " +
+        const PeImage image = readPeImage(*bytes);
+        if (!image.valid) {
+            console_.error(utf8(path) + " is not a Windows DLL (" + image.problem + ")");
+            return exit_code::DllMissing;
+        }
+        if (image.machine != platform_.machine) {
+            console_.error(utf8(path) + " is built for " + peMachineName(image.machine) + " but the spooler is " +
                            platform_.name + ": install the " + platform_.name + " KestrovaLM.dll");
             return exit_code::WrongBitness;
         }
-        console_.line("DLL: " + utf8(path) + " (" + platform_.name + ")");
+        if (!image.dll) {
+            console_.error(utf8(path) + " is a program, not a DLL: give KestrovaLM.dll with --dll PATH");
+            return exit_code::DllMissing;
+        }
+        if (std::find(image.exports.begin(), image.exports.end(), kEntryName) == image.exports.end()) {
+            console_.error(utf8(path) + " does not export " + kEntryName +
+                           ": it is no print monitor; give KestrovaLM.dll with --dll PATH");
+            return exit_code::DllMissing;
+        }
+        console_.line("DLL: " + utf8(path) + " (" + platform_.name + ", exports " + kEntryName + ")");
         return std::nullopt;
     }
 
@@ -357,14 +418,18 @@ private:
             return exit_code::Failed;
         }
         const std::wstring wanted = wideText(name);
+        std::string known;
         for (const DRIVER_INFO_3W& driver : *drivers) {
             if (sameName(driver.pName, wanted.c_str())) {
                 found = driver;
                 return std::nullopt;
             }
+            known += (known.empty() ? "" : ", ") + quoted(driver.pName);
         }
-        console_.error("no printer driver \"" + name + "\" for " + quoted(platform_.environment) +
-                       " (the printer's Properties, Advanced, name the driver)");
+        console_.error("no printer driver \"" + name + "\" for " + quoted(platform_.environment) + "; " +
+                       (known.empty() ? std::string("this spooler has no printer driver for it")
+                                      : "the drivers there are: " + known) +
+                       " (a printer's Properties, Advanced, name its driver)");
         return exit_code::DriverUnknown;
     }
 
@@ -376,6 +441,63 @@ private:
         console_.error("AddPrinterDriverExW for driver " + quoted(driver.pName) + " failed: " +
                        systemError(GetLastError()));
         return false;
+    }
+
+    // Makes KestrovaLM the driver's language monitor, remembering the one
+    // it had for uninstall.
+    bool useMonitorFor(const DRIVER_INFO_3W& driver) {
+        const std::wstring previous = driver.pMonitorName != nullptr ? driver.pMonitorName : L"";
+        if (const LSTATUS status = recordMonitor(driver.pName, previous); status != ERROR_SUCCESS) {
+            console_.error("recording driver " + quoted(driver.pName) + "'s language monitor failed: " +
+                           systemError(static_cast<DWORD>(status)));
+            return false;
+        }
+        if (!setDriverMonitor(driver, kMonitorName)) {
+            forgetMonitor(driver.pName);
+            return false;
+        }
+        console_.line("driver " + quoted(driver.pName) + ": language monitor KestrovaLM (was " +
+                      (previous.empty() ? std::string("none") : quoted(previous)) + "; uninstall --driver puts it back)");
+        return true;
+    }
+
+    // The driver gets back the language monitor install recorded for it.
+    bool giveBackMonitor(const DRIVER_INFO_3W& driver) {
+        const std::wstring previous = recordedMonitor(driver.pName).value_or(L"");
+        if (!setDriverMonitor(driver, previous.empty() ? nullptr : previous.c_str())) {
+            if (previous.empty()) return false;
+            console_.line("putting back " + quoted(previous) + " failed; the driver gets no language monitor instead");
+            if (!setDriverMonitor(driver, nullptr)) return false;
+        } else if (!previous.empty()) {
+            console_.line("driver " + quoted(driver.pName) + ": language monitor " + quoted(previous) +
+                          " again (was KestrovaLM)");
+            forgetMonitor(driver.pName);
+            return true;
+        }
+        console_.line("driver " + quoted(driver.pName) + ": no language monitor any more (was KestrovaLM)");
+        forgetMonitor(driver.pName);
+        return true;
+    }
+
+    // A DLL the spooler still holds cannot be deleted. Renamed first, it is
+    // deleted at the next restart of Windows under its new name, so that a
+    // KestrovaLM.dll installed meanwhile is not deleted with it.
+    bool setAsideHeldDll(const std::wstring& target, DWORD held) {
+        const std::wstring aside = target + L".removed-" + std::to_wstring(GetTickCount64());
+        if (!MoveFileExW(target.c_str(), aside.c_str(), 0)) {
+            console_.error("deleting " + utf8(target) + " failed: " + systemError(held) + "; renaming it failed: " +
+                           systemError(GetLastError()));
+            return false;
+        }
+        if (!MoveFileExW(aside.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+            console_.line(utf8(target) + " is still loaded (" + systemError(held) + "): renamed to " + utf8(aside) +
+                          "; marking it for deletion failed (" + systemError(GetLastError()) +
+                          "): delete it after the next restart");
+            return true;
+        }
+        console_.line(utf8(target) + " is still loaded (" + systemError(held) + "): renamed to " + utf8(aside) +
+                      ", which Windows deletes at the next restart");
+        return true;
     }
 
     void removeCopy(const std::wstring& target) {

@@ -10,11 +10,12 @@ namespace kestrova::tool {
 
 namespace fs = std::filesystem;
 
-StagedConfiguration::~StagedConfiguration() {
+void StagedConfiguration::unstage() {
     if (folder_.empty()) return;
     std::error_code ignored;
     fs::current_path(previous_, ignored);
     fs::remove_all(folder_, ignored);
+    folder_.clear();
 }
 
 bool StagedConfiguration::stage(const std::string& contents, std::string& error) {

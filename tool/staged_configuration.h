@@ -11,12 +11,15 @@ namespace kestrova::tool {
 class StagedConfiguration {
 public:
     StagedConfiguration() = default;
-    ~StagedConfiguration();
+    ~StagedConfiguration() { unstage(); }
     StagedConfiguration(const StagedConfiguration&) = delete;
     StagedConfiguration& operator=(const StagedConfiguration&) = delete;
 
     // False with the reason; nothing is changed then.
     bool stage(const std::string& contents, std::string& error);
+    // Back to the previous current directory, the scratch folder removed;
+    // the module reads the file only at document start.
+    void unstage();
     const std::filesystem::path& folder() const { return folder_; }
 
 private:

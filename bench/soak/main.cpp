@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
     const auto realStart = Clock::now();
     std::size_t nextProgress = *every;
     const soak::SoakOutcome outcome = soak::runSoak(
-        options, plan, arguments.value("module").value_or(""),
+        options, plan, arguments.value("module").value_or(KESTROVA_SOAK_MODULE),
         [&](std::size_t done, std::size_t jobs, const soak::ClientTotals& client) {
             if (*every == 0 || done < nextProgress || done == options.cards) return;
             while (nextProgress <= done) nextProgress += *every;

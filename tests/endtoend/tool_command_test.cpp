@@ -4,12 +4,18 @@
 #include "simulator/machine_simulator.h"
 #include "standin/platform_standin.h"
 #include "tool/exit_codes.h"
+#include "tool/module_loader.h"
 #include "tool/tool_commands.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <set>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -240,6 +246,197 @@ TEST(ToolCheck, ACardWithoutItemsIsAProblem) {
     const ToolRun run = kestrova({"check", scratchFile("no-items.txt", "<SX1 SY1><lonely card>")});
     EXPECT_EQ(run.status, exit_code::Failed);
     EXPECT_NE(run.out.find("hardware error -5"), std::string::npos) << run.out;
+}
+
+}  // namespace
+}  // namespace kestrova::testing
+
+namespace kestrova::testing {
+namespace {
+
+// The exit statuses a --help lists, from its "Exit status:" lines.
+std::set<int> listedExitCodes(const std::string& help) {
+    std::set<int> codes;
+    const auto at = help.find("Exit status:");
+    std::istringstream lines(at == std::string::npos ? std::string() : help.substr(at));
+    std::string line;
+    std::getline(lines, line);
+    while (std::getline(lines, line) && line.size() > 2 && line[0] == ' ' && std::isdigit(static_cast<unsigned char>(line[2]))) {
+        codes.insert(std::stoi(line));
+    }
+    return codes;
+}
+
+TEST(ToolCommands, EachHelpListsExactlyTheExitCodesItsCommandReturns) {
+    struct Case {
+        std::vector<std::string> words;
+        std::set<int> codes;
+    } cases[] = {
+        {{"help"}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 130}},
+        {{"print", "--help"}, {0, 1, 2, 3, 4, 130}},
+        {{"control", "--help"}, {0, 1, 2, 3, 4}},
+        {{"machine", "--help"}, {0, 2, 4}},
+        {{"check", "--help"}, {0, 1, 2, 3}},
+        {{"install", "--help"}, {0, 1, 2, 5, 6, 7, 8, 9, 10, 11}},
+        {{"uninstall", "--help"}, {0, 1, 2, 5, 6, 9, 10, 11}},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = kestrova(c.words);
+        EXPECT_EQ(listedExitCodes(run.out), c.codes) << c.words[0] << "\n" << run.out;
+    }
+}
+
+// A job that would only halt is refused before anything is sent, with
+// check's words and check's exit status.
+TEST(ToolPrint, RefusesAJobThatCannotBeProduced) {
+    const char bytes[] = "MZ\x90\0\x03\0\0\0<\x04\0\0\xff\xff\0\0\xb8\r\n<\x01\x02>";
+    const std::string binary(bytes, sizeof bytes - 1);
+    struct Case {
+        const char* name;
+        std::string contents;
+        const char* why;
+    } cases[] = {
+        {"binary.dat", binary, "the layout has no items"},
+        {"angle.txt", "Dear Sir <Madam>, please print\n", "the layout has no items"},
+        {"empty.txt", "", "no cards: the job holds no data record"},
+        {"no-cards.txt", "<SX856 SY540 X1 Y1 F1 CI3>", "no cards: the job holds no data record"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string job = scratchFile(c.name, c.contents);
+        const ToolRun print = kestrova({"print", "--fast", "--restore-after", "10", job});
+        EXPECT_EQ(print.status, exit_code::Failed);
+        EXPECT_NE(print.err.find("cannot be produced, nothing was sent"), std::string::npos) << print.err;
+        EXPECT_NE(print.err.find(c.why), std::string::npos) << print.err;
+        EXPECT_EQ(print.out.find("printing"), std::string::npos) << print.out;
+        const ToolRun check = kestrova({"check", job});
+        EXPECT_EQ(check.status, exit_code::Failed);
+        EXPECT_NE(check.out.find(c.why), std::string::npos) << check.out;
+    }
+}
+
+// --restore-after never loops for ever: a card that halts again after
+// --max-restores restores ends the job.
+TEST(ToolPrint, GivesUpOnACardThatKeepsHalting) {
+    struct Case {
+        std::vector<std::string> limit;
+        std::size_t restores;
+    } cases[] = {{{}, 3}, {{"--max-restores", "1"}, 1}, {{"--max-restores", "5"}, 5}};
+    for (const Case& c : cases) {
+        std::vector<std::string> words = {"print", "--fast", "--faults", "nak:load:7@*", "--restore-after", "100"};
+        words.insert(words.end(), c.limit.begin(), c.limit.end());
+        words.push_back(kSampleJob);
+        const ToolRun run = kestrova(words);
+        SCOPED_TRACE(run.out);
+        EXPECT_EQ(run.status, exit_code::Failed);
+        EXPECT_EQ(linesWith(run.out, "restore sent").size(), c.restores);
+        const std::string last = run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1);
+        EXPECT_EQ(last.rfind("gave up: card 1 halted again (hardware error 5383", 0), 0u) << last;
+        EXPECT_NE(last.find("0 of 8 cards produced, the job deleted; a card is still in the machine"), std::string::npos);
+    }
+    // A fault now and then is restored as often as it strikes.
+    const ToolRun sometimes = kestrova({"print", "--fast", "--faults", "nak:load:7@*2", "--restore-after", "100", kSampleJob});
+    EXPECT_EQ(sometimes.status, exit_code::Success) << sometimes.out;
+    // Every second card taken in is refused: each card after the first once.
+    EXPECT_EQ(linesWith(sometimes.out, "restore sent").size(), 7u);
+}
+
+TEST(ToolTexts, SayWhatTheyMean) {
+    const std::string longLine(5 * 1024 * 1024, 'A');
+    const ToolRun longCheck = kestrova({"check", scratchFile("long.txt", "<SX856 SY540 X1 Y1 F1 CI3><" + longLine + ">")});
+    std::size_t longest = 0;
+    for (const std::string& line : linesWith(longCheck.out, "")) longest = std::max(longest, line.size());
+    EXPECT_LT(longest, 1000u);
+    EXPECT_NE(longCheck.out.find("... (5242880 bytes, the first 200 shown)"), std::string::npos);
+
+    const ToolRun clean = kestrova({"check", "--config", kSampleConfig, kSampleJob});
+    EXPECT_EQ(clean.status, exit_code::Success);
+    EXPECT_EQ(clean.out.substr(clean.out.size() - 18), "no problems found\n");
+    EXPECT_NE(clean.out.find("the header's U, ]F and FN and an item's CS, B, N= and quoted text are read and kept with "
+                             "the card but never sent"),
+              std::string::npos);
+    EXPECT_NE(clean.out.find("; not sent: U 0, ]F 0, FN -"), std::string::npos) << clean.out;
+    const ToolRun problems = kestrova({"check", kSource + "/examples/problem-job.txt"});
+    EXPECT_EQ(problems.out.find("no problems found"), std::string::npos);
+
+    const ToolRun print = kestrova({"print", "--fast", kSampleJob});
+    EXPECT_EQ(print.out.find(") ("), std::string::npos) << "doubled brackets: " << print.out;
+    EXPECT_NE(print.out.find(" real; "), std::string::npos) << print.out;
+
+    // Output that is no terminal hears at once what the machine is doing, not
+    // only when the first card is done (real clock: the card takes seconds).
+    const ToolRun piped = kestrova({"print", "--durations", "all=300",
+                                    scratchFile("one-card.txt", "<SX856 SY540 X1 Y1 F1 CI3><ANNA>")});
+    EXPECT_EQ(piped.status, exit_code::Success) << piped.err;
+    const auto first = piped.out.find('\n') + 1;
+    EXPECT_EQ(piped.out.substr(first, piped.out.find('\n', first) - first).rfind("[....................] 0/1 cards, machine ", 0), 0u)
+        << piped.out;
+
+    const ToolRun broken =
+        kestrova({"print", "--fast", "--config", scratchFile("broken.cfg", "<KestrovaLM><replace"), kSampleJob});
+    EXPECT_EQ(broken.status, exit_code::Success);
+    EXPECT_NE(broken.err.find("broken.cfg is broken: not well-formed XML at line 1"), std::string::npos) << broken.err;
+
+    const ToolRun passed = kestrova({"control", "--file", scratchFile("other.xml", "<printer_data name=\"x\"/>")});
+    EXPECT_NE(passed.out.find("not a kx_api request"), std::string::npos) << passed.out;
+    EXPECT_NE(passed.out.find("the module passed it to the port monitor beneath, which returned FALSE"),
+              std::string::npos)
+        << passed.out;
+}
+
+// A shipped program loads only the module beside it or the installed one:
+// nothing of the machine it was built on.
+TEST(ToolModule, LooksBesideTheToolAndForTheInstalledModuleOnly) {
+    const std::vector<std::string> candidates = tool::moduleCandidates();
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    ASSERT_GT(n, 0);
+    const std::string folder = std::string(self, static_cast<std::size_t>(n)).substr(0, std::string(self, static_cast<std::size_t>(n)).rfind('/'));
+    EXPECT_EQ(candidates, (std::vector<std::string>{folder + "/libKestrovaLM.so", "libKestrovaLM.so"}));
+}
+
+}  // namespace
+}  // namespace kestrova::testing
+
+namespace kestrova::testing {
+namespace {
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Docs match the product: an example answer is the module's, and a measured
+// size stands with the date it was measured (docs/performance.md is written
+// by the benchmarks themselves).
+TEST(ToolDocs, ShowWhatTheProductDoesAndDateWhatWasMeasured) {
+    const ToolRun idle = kestrova({"control", "get_info"});
+    const auto state = linesWith(idle.out, "<state value=");
+    ASSERT_EQ(state.size(), 1u) << idle.out;
+    const std::string windows = readText(kSource + "/docs/windows.md");
+    const auto idleExample = windows.find("<to_produce value=\"0\"/>");
+    ASSERT_NE(idleExample, std::string::npos);
+    const auto shown = linesWith(windows.substr(idleExample, 200), "<state value=");
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown[0].substr(shown[0].find('<')), state[0].substr(state[0].find('<')));
+
+    const std::regex figure(R"(\b\d{1,3}(,\d{3})+ (bytes|MiB)\b|\b\d+\.\d+ (MB|KB)\b)");
+    const std::regex date(R"(\b20\d\d-\d\d-\d\d\b)");
+    for (const char* doc : {"/README.md", "/docs/tool.md", "/docs/windows.md", "/docs/security.md"}) {
+        const std::string text = readText(kSource + doc);
+        std::size_t start = 0;
+        while (start < text.size()) {
+            std::size_t end = text.find("\n\n", start);
+            if (end == std::string::npos) end = text.size();
+            const std::string paragraph = text.substr(start, end - start);
+            if (std::regex_search(paragraph, figure)) {
+                EXPECT_TRUE(std::regex_search(paragraph, date)) << doc << ": a figure without its date:\n" << paragraph;
+            }
+            start = end + 2;
+        }
+    }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
-// "delete_job" in each state of the machine, then a second job on the same
-// port: no frame of the second job carries a card of the first, and each
-// card of the second job is personalised exactly once, in order.
+// "delete_job" in each state of the machine, and at each moment of a job's
+// intake, then a second job on the same port: no frame of the second job
+// carries a card of the first, and each card of the second job is
+// personalised exactly once, in order.
+#include "allocation_failure.h"
 #include "case_name.h"
 #include "loop_fixture.h"
 
@@ -31,6 +33,15 @@ std::vector<Deletion> deletions() {
             {"EjectComplete", state::EjectComplete}};
 }
 
+// delete_job for the port's document; true when it was answered.
+bool sendDeleteJob(LPMONITOR2 table, HANDLE handle) {
+    WideString request(u"<kx_api><command value=\"delete_job\"/></kx_api>");
+    std::vector<WCHAR> out(1024);
+    DWORD returned = 0;
+    return table->pfnGetPrinterDataFromPort(handle, 0, request.data(), nullptr, 0, out.data(),
+                                            static_cast<DWORD>(out.size() * sizeof(WCHAR)), &returned) == TRUE;
+}
+
 class DeletedJobTest : public LoopFixture, public ::testing::WithParamInterface<Deletion> {
 protected:
     void TearDown() override {
@@ -38,14 +49,7 @@ protected:
         LoopFixture::TearDown();
     }
 
-    void deleteJob() {
-        WideString request(u"<kx_api><command value=\"delete_job\"/></kx_api>");
-        std::vector<WCHAR> out(1024);
-        DWORD returned = 0;
-        EXPECT_EQ(table->pfnGetPrinterDataFromPort(handle, 0, request.data(), nullptr, 0, out.data(),
-                                                   static_cast<DWORD>(out.size() * sizeof(WCHAR)), &returned),
-                  TRUE);
-    }
+    void deleteJob() { EXPECT_TRUE(sendDeleteJob(table, handle)); }
 };
 
 std::string textOf(const Bytes& payload) { return std::string(payload.begin(), payload.end()); }
@@ -92,6 +96,63 @@ TEST_P(DeletedJobTest, TheNextJobGetsOnlyItsOwnCardsOnceEach) {
 }
 
 INSTANTIATE_TEST_SUITE_P(States, DeletedJobTest, ::testing::ValuesIn(deletions()), NamedCase());
+
+// Between StartDocPort and EndDocPort the queue is still empty; the deletion
+// is of the document all the same.
+struct IntakeDeletion {
+    const char* name;
+    std::size_t writtenBefore;  // bytes of the job written when delete_job comes
+    bool dataLost;              // a WritePort could not store its bytes
+};
+
+class IntakeDeletionTest : public LoopFixture, public ::testing::WithParamInterface<IntakeDeletion> {};
+
+TEST_P(IntakeDeletionTest, NothingOfTheJobIsProducedAndTheSpoolerDeletesIt) {
+    const std::string first = "<SX856 SY540 X10 Y20 F1 CI3><FIRST 1><FIRST 2><FIRST 3>";
+    standin::setOpenPrinterResult(TRUE, reinterpret_cast<HANDLE>(0x4711));
+    ASSERT_EQ(startDoc(42), TRUE);
+    const std::size_t before = std::min(GetParam().writtenBefore, first.size());
+    write(first.substr(0, before));
+    if (GetParam().dataLost) {
+        std::string rest = first.substr(before);
+        DWORD written = 0;
+        BOOL stored = TRUE;
+        {
+            const FailLargeAllocations outOfMemory(1);
+            stored = table->pfnWritePort(handle, reinterpret_cast<LPBYTE>(rest.data()),
+                                         static_cast<DWORD>(rest.size()), &written);
+        }
+        EXPECT_EQ(stored, FALSE);
+    }
+    ASSERT_TRUE(sendDeleteJob(table, handle));
+    if (!GetParam().dataLost) write(first.substr(before));
+    standin::clearCalls();
+
+    EXPECT_EQ(endDoc(), TRUE);
+    EXPECT_EQ(machine.frames(), 0u) << machine.commandLetters();
+    // Finished in the spooler as a job deleted in production is.
+    const auto setJobs = standin::callsNamed("SetJobW");
+    ASSERT_EQ(setJobs.size(), 2u);
+    EXPECT_EQ(setJobs[0].command, JOB_CONTROL_LAST_PAGE_EJECTED);
+    EXPECT_EQ(setJobs[1].command, JOB_CONTROL_DELETE);
+    EXPECT_EQ(setJobs[1].jobId, 42u);
+    EXPECT_EQ(standin::callsNamed("ClosePrinter").size(), 1u);
+    EXPECT_EQ(spm.countOf(standin::PortEntry::EndDocPort), 1u);
+
+    EXPECT_EQ(produce("<SX856 SY540 X10 Y20 F1 CI3><SECOND 1><SECOND 2>"), TRUE);
+    std::vector<std::string> personalised;
+    for (const Bytes& payload : machine.payloadsOf(command::Personalize)) {
+        personalised.push_back(textOf(payload).substr(textOf(payload).find("SECOND")));
+    }
+    EXPECT_EQ(personalised, (std::vector<std::string>{"SECOND 1", "SECOND 2"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, IntakeDeletionTest,
+                         ::testing::Values(IntakeDeletion{"BeforeAnyData", 0, false},
+                                           IntakeDeletion{"BetweenTwoWrites", 30, false},
+                                           IntakeDeletion{"AfterTheLastWrite", 1000, false},
+                                           IntakeDeletion{"AfterDataWasLost", 0, true}),
+                         NamedCase());
 
 }  // namespace
 }  // namespace kestrova::testing

@@ -3,8 +3,11 @@
 # its architecture, the module's one export InitializePrintMonitor2, and
 # imports of system DLLs only (libgcc, libstdc++ and winpthread are linked
 # in); our stand-in winspool.drv's exports; and of the files `make windows`
-# ships, that they are stripped, their debug information beside them, and
-# that their version resource carries the project's version. These checks
+# ships, that they are stripped, their debug information beside them, that
+# their version resource carries the project's version, a product name, a
+# file description, a company name and a copyright line, and that no shipped
+# file holds the build's absolute path (in 8-bit or UTF-16 text), which a
+# program would otherwise look in on the customer's machine. These checks
 # need no Windows runtime, so they run on every machine.
 #   check_pe.sh module x86|x64 KestrovaLM.dll...
 #   check_pe.sh program x86|x64 kestrova.exe...
@@ -49,6 +52,8 @@ fi
 if [ "$kind" = release ]; then
   version="${1:?version}"; shift
   IFS=. read -r major minor patch <<<"$version"
+  # The source folder holds every build folder: no shipped byte may name it.
+  source_root=$(cd "$(dirname "$0")/../.." && pwd -P)
   status=0
   for file in "$@"; do
     problems=""
@@ -60,6 +65,18 @@ if [ "$kind" = release ]; then
                   "VALUE \"FileVersion\", \"$version\"" "VALUE \"ProductVersion\", \"$version\""; do
       grep -qF "$wanted" <<<"$resource" || problems+=" its version resource lacks '$wanted';"
     done
+    for field in ProductName FileDescription CompanyName LegalCopyright; do
+      grep -qE "VALUE \"$field\", \"[^\"]+\"" <<<"$resource" || problems+=" its version resource has no $field;"
+    done
+    if python3 - "$file" "$source_root" <<'PYTHON'
+import sys
+data = open(sys.argv[1], "rb").read()
+root = sys.argv[2]
+sys.exit(0 if root.encode() in data or root.encode("utf-16-le") in data else 1)
+PYTHON
+    then
+      problems+=" holds the build's path $source_root;"
+    fi
     if [ -n "$problems" ]; then
       echo "$file:$problems"; status=1
     else

@@ -31,22 +31,9 @@ case $arch in
   *) echo "install_check.sh: ARCH is '$arch' (x64 or x86)" >&2; exit 2 ;;
 esac
 
-passed=0
-failed=0
-output=""   # what the last kestrova.exe said, shown with a failure
+check_label=install
+source "$(dirname "$0")/expectations.sh"
 status=0
-# expect WHAT COMMAND...: passes when the command succeeds.
-expect() {
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "install: FAILED: $what"
-    [ -z "$output" ] || sed 's/^/    /' <<<"$output"
-  fi
-}
 note() { echo "wine: note: $*"; }
 
 # The tool alone in its folder: the DLL is given with --dll, so that Wine's
@@ -83,6 +70,14 @@ expect_status() {
 expect_status 7 "install with no KestrovaLM.dll beside kestrova.exe: the DLL is missing" install
 expect_status 6 "install of the $other DLL into the $bits-bit spooler: wrong bitness" install --dll "../KestrovaLM-$other.dll"
 expect_status 10 "install for a driver that does not exist" install --dll "../KestrovaLM-$arch.dll" --driver "No Such Driver"
+# --dll is read before anything is copied: a program, a folder, a file that is no PE file.
+expect_status 7 "install --dll kestrova.exe: a program, not a DLL" install --dll kestrova.exe
+expect "it says so" says "kestrova.exe is a program, not a DLL"
+expect_status 7 "install --dll of a folder" install --dll ..
+expect "it says so" says "is a folder, not a DLL"
+printf 'not a DLL\n' >"$dir/text.dll"
+expect_status 7 "install --dll of a text file" install --dll text.dll
+expect "it says so" says "text.dll is not a Windows DLL (no MZ header)"
 expect "a refused install changes nothing" nothing_installed
 
 # The install, with the traces of Wine's loader and spooler.
@@ -119,9 +114,15 @@ printf '*PPD-Adobe: "4.3"\n' >"$drivers/card.ppd"
 printf 'REGEDIT4\n\n[%s]\n"Driver"="cardui.dll"\n"Configuration File"="cardui.dll"\n"Data File"="card.ppd"\n"Version"=dword:00000003\n' \
   "${driver_key/HKLM/HKEY_LOCAL_MACHINE}" >"$dir/driver.reg"
 (cd "$dir" && "${wine_command[@]}" reg import driver.reg >/dev/null 2>&1)
-expect_status 0 "install --driver" install --dll "../KestrovaLM-$arch.dll" --driver "$driver"
+expect_status 10 "install for an unknown driver" install --dll "../KestrovaLM-$arch.dll" --driver "No Such Driver"
+expect "an unknown driver: the drivers there are are listed" says "the drivers there are: .*\"$driver\""
+expect_status 0 "install without a driver" install --dll "../KestrovaLM-$arch.dll"
+expect_status 0 "install --driver with the monitor installed adds the driver" install --driver "$driver"
+expect "it adds the driver only" says "installed already .*adding the driver only"
 expect "the driver's language monitor is KestrovaLM" test "$(driver_monitor)" = KestrovaLM
+expect_status 8 "install --driver again: the driver uses it already" install --driver "$driver"
 expect_status 9 "uninstall while a driver uses the monitor: still in use" uninstall
+expect "still in use names the driver" says "still the language monitor of \"$driver\""
 expect "a refused uninstall changes nothing" test -e "$system32/KestrovaLM.dll"
 expect "a refused uninstall leaves the monitor registered" registered
 expect_status 0 "uninstall --driver" uninstall --driver "$driver"

@@ -24,7 +24,10 @@
 # skipped, never as passed); KESTROVA_X86=vm uses the virtual machine even
 # where this machine runs 32-bit programs.
 #
-#   tests/wine/run.sh [--only ARCH] [--reference DIR] NATIVE_BUILD X86_BUILD X64_BUILD
+# Then, per architecture, the release zip is unpacked into a fresh folder
+# and its install note followed verbatim (release_check.sh).
+#
+#   tests/wine/run.sh [--only ARCH] [--reference DIR] NATIVE_BUILD X86_BUILD X64_BUILD RELEASE_ZIP
 #
 #   --only ARCH      this architecture's half alone, here (what the virtual machine runs)
 #   --reference DIR  the Linux module's records made beforehand, instead of making them
@@ -48,6 +51,7 @@ case $only in ''|x86|x64) ;; *) echo "run.sh: --only $only (x86 or x64)" >&2; ex
 native_build=$(realpath "${1:?native build directory}")
 x86_build=$(realpath "${2:?x86 build directory}")
 x64_build=$(realpath "${3:?x64 build directory}")
+release_zip=$(realpath "${4:?release zip (make dist)}")
 
 nesting_bound=64
 # The x86 reader must get through this many levels: the bound with room to spare.
@@ -59,8 +63,8 @@ deep_request_levels=10000
 for file in "$native_build/tests/wine/spooler_check" "$native_build/libKestrovaLM.so" \
             "$x86_build/tests/wine/spooler_check.exe" "$x86_build/KestrovaLM.dll" "$x86_build/tests/wine/winspool.drv" \
             "$x64_build/tests/wine/spooler_check.exe" "$x64_build/KestrovaLM.dll" "$x64_build/tests/wine/winspool.drv" \
-            "$x86_build/tool/kestrova.exe" "$x64_build/tool/kestrova.exe"; do
-  [ -f "$file" ] || { echo "run.sh: $file is missing (make windows, and spooler_check in the native build)" >&2; exit 2; }
+            "$x86_build/tool/kestrova.exe" "$x64_build/tool/kestrova.exe" "$release_zip"; do
+  [ -f "$file" ] || { echo "run.sh: $file is missing (make dist, and spooler_check in the native build)" >&2; exit 2; }
 done
 
 source "$(dirname "$0")/wine_prefix.sh" run.sh
@@ -99,7 +103,7 @@ start_vm_half() {
   vm_log="$work/vm.log"
   vm_started=$(date +%s)
   "$here/../../scripts/vm/run.sh" --share "$work/linux" --timeout "${KESTROVA_VM_RUN_LIMIT:-3600}" -- \
-    "$here/run.sh" --only "$vm_archs" --reference "$work/linux/out" "$native_build" "$x86_build" "$x64_build" \
+    "$here/run.sh" --only "$vm_archs" --reference "$work/linux/out" "$native_build" "$x86_build" "$x64_build" "$release_zip" \
     >"$vm_log" 2>&1 &
   vm_pid=$!
 }
@@ -207,6 +211,11 @@ for arch in $archs; do
   else
     fail "$arch: kestrova.exe print (exit $rc):"$'\n'"$output"
   fi
+
+  # The release as an administrator meets it: unpacked afresh, the install note followed verbatim.
+  output=$("$here/release_check.sh" "$arch" "$release_zip" "$work" "${wine_command[@]}" 2>&1) || true
+  tally "release $arch" "$output"
+  keep_wine_server   # the release check ends its own
 done
 
 # Install and uninstall against Wine's spooler, with the kestrova.exe and

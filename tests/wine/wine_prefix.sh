@@ -134,11 +134,15 @@ boot_wine_prefix() {
     fi
     wineserver -w >/dev/null 2>&1 || true
   fi
-  # One wineserver, and the services it starts, for every program of the
-  # run (ended by cleanup): starting them again for each program costs
-  # seconds here and most of a minute in the virtual machine. The services
-  # are started here with no output of a caller's to hold open: a
-  # program's output read through a pipe would otherwise never end.
+  keep_wine_server
+}
+
+# One wineserver, and the services it starts, for every program of the run
+# (ended by cleanup): starting them again for each program costs seconds
+# here and most of a minute in the virtual machine. The services are started
+# here with no output of a caller's to hold open: a program's output read
+# through a pipe would otherwise never end.
+keep_wine_server() {
   wineserver -p
   timeout "$(wine_limit 120)" "${wine_command[@]}" cmd /c exit </dev/null >/dev/null 2>&1 || true
 }

@@ -1,0 +1,111 @@
+// kestrova print as a process, ended from outside while it produces: every
+// way of ending it deletes the job, leaves no scratch folder behind, exits
+// with 130 and ends on a line that counts the cards produced and says where
+// the card in the machine is.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace kestrova::testing {
+namespace {
+
+const std::string kSource = KESTROVA_SOURCE_DIR;
+
+// Everything readable from `fd` within `ms`; stops early once `until` appears.
+std::string readFor(int fd, int ms, const std::string& until = "") {
+    std::string text;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 50) <= 0) continue;
+        char buffer[4096];
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+        if (!until.empty() && text.find(until) != std::string::npos) break;
+    }
+    return text;
+}
+
+std::string lastLine(const std::string& text) {
+    const std::size_t end = text.find_last_not_of('\n');
+    if (end == std::string::npos) return {};
+    const std::size_t start = text.rfind('\n', end);
+    return text.substr(start == std::string::npos ? 0 : start + 1, end + 1 - (start == std::string::npos ? 0 : start + 1));
+}
+
+TEST(ToolInterrupt, EveryEndingDeletesTheJobAndLeavesNothingBehind) {
+    struct Case {
+        const char* name;
+        int signal;  // 0: the output pipe is closed instead
+        const char* finalLine;
+    } cases[] = {
+        {"sigterm", SIGTERM, "interrupted by SIGTERM: "},
+        {"sigint", SIGINT, "interrupted by Ctrl-C: "},
+        {"sighup", SIGHUP, "interrupted by SIGHUP: "},
+        {"closed-output", 0, "output closed: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::filesystem::path scratch = std::filesystem::path(::testing::TempDir()) / ("interrupt-" + std::string(c.name));
+        std::filesystem::remove_all(scratch);
+        std::filesystem::create_directories(scratch);
+        int out[2];
+        int err[2];
+        ASSERT_EQ(pipe(out), 0);
+        ASSERT_EQ(pipe(err), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            dup2(out[1], 1);
+            dup2(err[1], 2);
+            close(out[0]);
+            close(err[0]);
+            setenv("TMPDIR", scratch.c_str(), 1);
+            // The real clock, a machine slow enough to be caught mid-job.
+            execl(KESTROVA_TOOL_PATH, "kestrova", "print", "--durations", "all=200", "--config",
+                  (kSource + "/examples/KestrovaLM.cfg").c_str(), (kSource + "/examples/sample-job.txt").c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(out[1]);
+        close(err[1]);
+        // The first status comes once the document has started: production is under way.
+        std::string shown = readFor(out[0], 60000, "cards, machine");
+        ASSERT_NE(shown.find("cards, machine"), std::string::npos) << shown << readFor(err[0], 100);
+        std::string errors;
+        if (c.signal != 0) {
+            kill(child, c.signal);
+            shown += readFor(out[0], 60000);
+            errors = readFor(err[0], 1000);
+        } else {
+            close(out[0]);
+            errors = readFor(err[0], 60000);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        if (c.signal != 0) close(out[0]);
+        close(err[0]);
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 130);
+        const std::string final = lastLine(c.signal != 0 ? shown : errors);
+        EXPECT_EQ(final.rfind(c.finalLine, 0), 0u) << final << "\n" << shown << errors;
+        EXPECT_NE(final.find(" of 8 cards produced, the job deleted; "), std::string::npos) << final;
+        EXPECT_TRUE(final.find("a card is still in the machine") != std::string::npos ||
+                    final.find("no card left in the machine") != std::string::npos)
+            << final;
+        // The deletion empties the module's queue; no line may count that as cards done.
+        EXPECT_EQ(shown.find("8/8 cards"), std::string::npos) << shown;
+        EXPECT_TRUE(std::filesystem::is_empty(scratch)) << "left behind in " << scratch;
+    }
+}
+
+}  // namespace
+}  // namespace kestrova::testing
