@@ -50,15 +50,23 @@ for dir in "${share_dirs[@]}"; do
   case $here/ in "$dir"/*) cwd=$here ;; esac
 done
 
-image=$("$vm_scripts/image.sh" --path) || { echo "$vm_who: no image to boot" >&2; exit 1; }
-
 workdir=$(mktemp -d "${TMPDIR:-/tmp}/kestrova-vm.XXXXXX")
+image_pid=""
 cleanup() {
+  [ -z "$image_pid" ] || { kill -TERM "$image_pid" 2>/dev/null; wait "$image_pid" 2>/dev/null; }
   vm_end_qemu
   rm -rf "$workdir"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+
+# Made (or waited for) in the background, so that a signal to this script
+# ends the build at once rather than after it.
+"$vm_scripts/image.sh" --path >"$workdir/image" &
+image_pid=$!
+wait "$image_pid" || { image_pid=""; echo "$vm_who: no image to boot" >&2; exit 1; }
+image_pid=""
+image=$(cat "$workdir/image")
 
 {
   printf 'cd %q || exit 125\n' "$cwd"
