@@ -5,7 +5,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 JOB        ?= examples/sample-job.txt
 
-.PHONY: all setup build demo test sanitize test-asan test-tsan bench clean preview-check soak
+.PHONY: all setup build demo test sanitize test-asan test-tsan bench clean preview-check soak fault-matrix
 
 all: build
 
@@ -69,6 +69,18 @@ SOAK_ARGS  ?=
 soak: setup $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS) --target kestrova_soak
 	$(BUILD)/bench/soak/kestrova_soak --cards $(SOAK_CARDS) --seed $(SOAK_SEED) $(SOAK_ARGS)
+
+# The fault matrix (bench/matrix, docs/tool.md): every single fault at every
+# step of a 3-card job and each control request at every cycle boundary,
+# through the real module against the simulated machine on the virtual
+# clock, each case judged by the card log audit; ends with "N passed, N
+# failed". PAIRS=1 runs every pair of single faults on a 2-card job instead.
+PAIRS ?=
+MATRIX_ARGS ?=
+
+fault-matrix: setup $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target kestrova_fault_matrix
+	$(BUILD)/bench/matrix/kestrova_fault_matrix $(if $(filter 1,$(PAIRS)),--pairs) $(MATRIX_ARGS)
 
 # Every bench/ program (Google Benchmark, JSON), then docs/performance.md
 # generated from the results.
@@ -142,20 +154,35 @@ windows: windows-setup
 
 # Both DLLs under Wine in a throw-away prefix, compared with the Linux module,
 # kestrova.exe install / uninstall against Wine's spooler, and the release
-# zip unpacked afresh with its install note followed verbatim.
+# zip unpacked afresh with its install note followed verbatim. Where this
+# machine cannot run 32-bit programs the x86 half runs in the virtual machine
+# (made first if its image is not there: docs/windows.md).
 wine-test: dist $(BUILD)/CMakeCache.txt
-	@scripts/setup.sh wine
+	@scripts/setup.sh wine wine-x86
 	cmake --build $(BUILD) -j $(JOBS) --target spooler_check KestrovaLM
 	tests/wine/run.sh $(BUILD) win-build-x86 win-build-x64 $(DIST)/KestrovaLM-$(VERSION).zip
 
-# The largest job each DLL takes, under Wine (x86 only where this machine runs
-# 32-bit programs); the figures join docs/performance.md. A measurement, not a test.
+# The largest job each DLL takes and its time per card, under Wine (the x86
+# DLL in the virtual machine where this machine cannot run 32-bit programs);
+# the figures join docs/performance.md. A measurement, not a test.
 bench-wine: windows
-	@scripts/setup.sh wine
+	@scripts/setup.sh wine wine-x86
 	scripts/bench_wine.sh win-build-x86 win-build-x64 $(BENCH_RESULTS)
 	@if ls $(BENCH_RESULTS)/bench_*.json >/dev/null 2>&1; then \
 	  python3 scripts/bench_report.py $(BENCH_RESULTS) docs/performance.md; \
 	else echo "bench-wine: results in $(BENCH_RESULTS); make bench writes the whole report"; fi
+
+# The virtual machine that runs the x86 checks where this machine cannot run
+# 32-bit programs: its image (made once and kept in KESTROVA_VM_CACHE), and
+# a command run in it against this checkout, for reproducing an x86-only
+# failure by hand:  make vm-run CMD='tests/wine/run.sh --only x86 build win-build-x86 win-build-x64 dist/KestrovaLM-1.0.0.zip'
+.PHONY: vm-image vm-run
+vm-image:
+	@scripts/setup.sh vm
+	scripts/vm/image.sh
+
+vm-run: vm-image
+	scripts/vm/run.sh -- $(CMD)
 
 # The release: $(DIST)/KestrovaLM-$(VERSION)/ and its zip (both DLLs, both
 # kestrova.exe, an install note, the examples, the docs an administrator

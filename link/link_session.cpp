@@ -1,9 +1,11 @@
 #include "link/link_session.h"
 
+#include "link/frame_hunter.h"
 #include "link/frame_receiver.h"
 #include "platform/platform_calls.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace kestrova {
 
@@ -14,6 +16,15 @@ constexpr std::uint8_t kSequenceFirst = 32;
 constexpr std::uint8_t kSequenceLast = 254;
 // More than any reply could hold; a line that babbles on is left as it is.
 constexpr std::size_t kMostBytesDrained = 64 * 1024;
+
+// What the caller gets of a decoded reply frame; its payload is taken.
+void takeReply(LinkFrame& frame, LinkReply& reply) {
+    reply.replyCode = frame.command;
+    reply.answeredCommand = frame.answeredCommand;
+    reply.rejectCode = frame.rejectCode;
+    reply.completionCode = frame.completionCode;
+    reply.replyPayload = std::move(frame.payload);
+}
 
 }  // namespace
 
@@ -26,6 +37,8 @@ void LinkReply::clear() {
 }
 
 COMMTIMEOUTS linkTimeouts() { return COMMTIMEOUTS{MAXDWORD, MAXDWORD, 1500, 0, 1500}; }
+
+COMMTIMEOUTS waitingBytesTimeouts() { return COMMTIMEOUTS{MAXDWORD, 0, 0, 0, 1500}; }
 
 MachineAddress defaultMachineAddress() { return MachineAddress{'Z', '9', 'Q', 'Q'}; }
 
@@ -40,8 +53,10 @@ void LinkSession::reserve(std::size_t largestPayload) {
     receiver_.reserve();
 }
 
-std::int32_t LinkSession::exchange(std::uint8_t command, const Bytes& payload, LinkReply& reply) {
-    Sleep(kExchangePauseMs);
+void LinkSession::pauseBeforeExchange() { Sleep(kExchangePauseMs); }
+
+std::int32_t LinkSession::exchange(std::uint8_t command, const Bytes& payload, LinkReply& reply, Pause pause) {
+    if (pause == Pause::First) pauseBeforeExchange();
 
     frame.clear();
     reply.clear();
@@ -62,10 +77,12 @@ std::int32_t LinkSession::exchange(std::uint8_t command, const Bytes& payload, L
 
     if (lineUnsettled) drainLine(table);
     // Set until this exchange has ended: running out of memory half-way (the
-    // one failure that is thrown, not returned) leaves it set.
+    // one failure that is thrown, not returned) leaves it set, and so does a
+    // reply given up while its bytes were still coming.
     lineUnsettled = true;
+    replyCutOff_ = false;
     const std::int32_t result = transfer(table, reply);
-    lineUnsettled = false;
+    lineUnsettled = replyCutOff_;
     return result;
 }
 
@@ -87,9 +104,15 @@ std::int32_t LinkSession::transfer(const MONITOR2* table, LinkReply& reply) {
     if (table->pfnReadPort == nullptr) return exchange_result::ReadFailed;
     FrameReceiver& receiver = receiver_;
     receiver.reset();
+    const DWORD readingSince = GetTickCount();
     for (;;) {
-        // Endless bytes that never make a frame end the exchange like silence.
+        // Endless bytes that never make a frame end the exchange like silence,
+        // and so do bytes that come too slowly ever to make one in time.
         if (receiver.full()) return exchange_result::ReadFailed;
+        if (GetTickCount() - readingSince > kLongestReplyMs) {
+            replyCutOff_ = true;
+            return exchange_result::ReadFailed;
+        }
         std::uint8_t byte = 0;
         DWORD got = 0;
         const BOOL ok = table->pfnReadPort(portHandle, &byte, 1, &got);
@@ -106,12 +129,49 @@ std::int32_t LinkSession::transfer(const MONITOR2* table, LinkReply& reply) {
     return exchange_result::Ok;
 }
 
+bool LinkSession::readWaiting(std::vector<LinkReply>& waiting) {
+    waiting.clear();
+    // Only where the port monitor takes the time-outs asked for: with its
+    // own, each read might wait for a byte that is not coming. After a reply
+    // given up while it was still coming, the rest of it is waited for (the
+    // line going quiet for a read time-out ends that), within the bound on
+    // one reply; otherwise only what is already there is read.
+    const MONITOR2* table = portMonitor;
+    if (table == nullptr || table->pfnReadPort == nullptr || table->pfnSetPortTimeOuts == nullptr) return true;
+    const bool settling = lineUnsettled;
+    COMMTIMEOUTS readTimeouts = settling ? timeouts : waitingBytesTimeouts();
+    if (table->pfnSetPortTimeOuts(portHandle, &readTimeouts, 0) != TRUE) return true;
+    lineUnsettled = false;
+    FrameHunter& hunter = hunter_;
+    hunter.reset();
+    LinkFrame found;
+    const DWORD since = GetTickCount();
+    for (std::size_t read = 0; read < kMostBytesDrained; ++read) {
+        if (settling && GetTickCount() - since > kLongestReplyMs) {
+            // Still coming: a command sent now would have its answer behind it.
+            lineUnsettled = true;
+            return false;
+        }
+        std::uint8_t byte = 0;
+        DWORD got = 0;
+        if (table->pfnReadPort(portHandle, &byte, 1, &got) != TRUE || got == 0) break;
+        // What makes no frame is dropped.
+        if (!hunter.push(byte, found)) continue;
+        LinkReply stale;
+        takeReply(found, stale);
+        waiting.push_back(std::move(stale));
+    }
+    return true;
+}
+
 void LinkSession::drainLine(const MONITOR2* table) {
     // What is left of a reply that was being read when memory ran out (or a
     // whole one not read yet) must not pass for the answer to the next
     // command: read it away until the line is quiet for a read time-out.
     if (table != nullptr && table->pfnReadPort != nullptr) {
+        const DWORD since = GetTickCount();
         for (std::size_t drained = 0; drained < kMostBytesDrained; ++drained) {
+            if (GetTickCount() - since > kLongestReplyMs) break;
             std::uint8_t byte = 0;
             DWORD got = 0;
             if (table->pfnReadPort(portHandle, &byte, 1, &got) != TRUE || got == 0) break;

@@ -2,11 +2,13 @@
 #pragma once
 
 #include "link/bytes.h"
+#include "link/frame_hunter.h"
 #include "link/frame_receiver.h"
 #include "link/link_frame.h"
 #include "platform/spooler_monitor.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace kestrova {
 
@@ -30,6 +32,15 @@ constexpr std::int32_t ReadFailed = -2;
 constexpr std::uint8_t kSequenceRestart = 31;
 
 COMMTIMEOUTS linkTimeouts();
+// Time-outs under which a read returns at once with what is already there.
+COMMTIMEOUTS waitingBytesTimeouts();
+
+// The longest one exchange may read its reply, from the end of the write:
+// the first byte may take the whole read time-out (1.5 s), and 3.5 s carry
+// the longest reply the machine sends (ModuleInfo, eight entries of at most
+// 105 bytes, under 2 s even at 4800 baud). A peer that trickles one byte
+// just inside every read time-out is cut off here, not after 64 Ki reads.
+constexpr DWORD kLongestReplyMs = 5000;
 MachineAddress defaultMachineAddress();  // "Z9QQ"
 
 class LinkSession {
@@ -39,7 +50,21 @@ public:
     // Sends one frame and reads one reply; the caller holds the port's portLock.
     // Allocates nothing once reserve() has made room for the payload and
     // `reply` has room for kCapacity bytes of reply payload.
-    std::int32_t exchange(std::uint8_t command, const Bytes& payload, LinkReply& reply);
+    // The link's pause before the frame comes first, unless the caller has
+    // taken it (pauseBeforeExchange).
+    enum class Pause { First, Taken };
+    std::int32_t exchange(std::uint8_t command, const Bytes& payload, LinkReply& reply, Pause pause = Pause::First);
+
+    void pauseBeforeExchange();
+    // Reads off what already waits on the line, so that it cannot pass for
+    // the reply to the next command: the whole frames among it (a frame may
+    // start after the rest of another), in the order they came, go to
+    // `waiting`; what makes no frame is dropped. Reads only where the port
+    // monitor takes time-outs under which a read returns at once; after a
+    // reply given up at the bound, waits for the rest of it, within the
+    // bound: false when it is still coming then, and no command should go
+    // out. The next exchange sets the link's own time-outs again.
+    bool readWaiting(std::vector<LinkReply>& waiting);
     // Room for commands with payloads of up to `largestPayload` bytes and for
     // any reply the receiver takes.
     void reserve(std::size_t largestPayload);
@@ -50,17 +75,21 @@ public:
     LinkFrame frame;
     MachineAddress address;
     std::uint8_t sequence = kSequenceRestart;
-    // An exchange ended by running out of memory may have left reply bytes
-    // on the line; the next exchange reads them away before it sends.
+    // An exchange ended by running out of memory, or one whose reply was
+    // given up at the bound while its bytes were still coming, may have left
+    // reply bytes on the line; the next exchange reads them away before it
+    // sends.
     bool lineUnsettled = false;
 
 private:
+    bool replyCutOff_ = false;
     std::int32_t transfer(const MONITOR2* table, LinkReply& reply);
     void drainLine(const MONITOR2* table);
 
     // Reused from exchange to exchange.
     Bytes wire_;
     FrameReceiver receiver_;
+    FrameHunter hunter_;
 };
 
 }  // namespace kestrova

@@ -12,6 +12,7 @@ BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, PRINTER_DEFAUL
 BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD Command);
 BOOL WINAPI ClosePrinter(HANDLE hPrinter);
 VOID WINAPI Sleep(DWORD dwMilliseconds);
+DWORD WINAPI GetTickCount(VOID);
 VOID WINAPI OutputDebugStringW(LPCWSTR lpOutputString);
 DWORD WINAPI GetLastError(VOID);
 VOID WINAPI SetLastError(DWORD dwErrCode);

@@ -20,6 +20,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 namespace kestrova {
 
@@ -44,6 +45,8 @@ public:
     // Room for commands with payloads of up to `largestPayload` bytes and any
     // reply. The caller holds portLock.
     void reserveExchanges(std::size_t largestPayload);
+    // A card a reply gives up leaves the queue. The caller holds portLock.
+    void abandonFrontCard(const ReplyMeaning& meaning);
     // Empties the queue of cards (a job that cannot be produced whole). The
     // caller holds portLock.
     void deleteQueuedCards();
@@ -124,6 +127,8 @@ public:
     int openCount = 1;
 
 private:
+    // Scratch for the replies found waiting before an exchange; guarded by portLock.
+    std::vector<LinkReply> waitingReplies_;
     std::atomic<int> holders_{1};
 };
 

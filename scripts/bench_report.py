@@ -122,6 +122,14 @@ def rows(runs):
     else:
         out.append(("Time per card, real clock (ms)", "not run", "—", "—", "not run"))
 
+    # The DLLs under Wine (make bench-wine): the x86 one may have run in a
+    # virtual machine under emulation, which its machine note says.
+    wine_pacing = [find(runs, "WineCardPacing", arch) for arch in ("x86", "x64")]
+    if any(wine_pacing):
+        measured = " / ".join(fmt(run["ms_per_card"]) if run else "not run" for run in wine_pacing)
+        out.append(("Time per card under Wine, real clock, an instant machine: x86 DLL / x64 DLL (ms)", measured,
+                    "a figure beside the Linux module's", "—", "—"))
+
     produce = find(runs, "ProduceJob")
     if produce:
         out.append(("Cycles / exchanges per card, steady state",
@@ -222,6 +230,11 @@ def notes(runs):
             out.append(text)
             if run["store_failed"] and run["printable_MiB"]:
                 printable.append(run["printable_MiB"])
+    for arch in ("x86", "x64"):
+        run = find(runs, "WineCardPacing", arch)
+        if run:
+            out.append(f"- Time per card, {arch} DLL under Wine (kestrova.exe print, the sample job, an instant "
+                       f"machine, the real clock): {fmt(run['ms_per_card'])} ms. Measured on: {run['machine']}.")
     if printable:
         advice = max(100, int(min(printable) / 2 // 100 * 100))
         out += ["", f"The 32-bit spooler has 2 GiB of address space for everything it runs: its own work, every "

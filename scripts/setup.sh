@@ -6,6 +6,11 @@
 #   scripts/setup.sh wine       Wine: 64-bit, and 32-bit where this machine runs 32-bit programs
 #   scripts/setup.sh dist       zip, for the release archive
 #   scripts/setup.sh preview    an SVG renderer and fonts, to check card previews as pictures
+#   scripts/setup.sh vm         QEMU and debootstrap, for the virtual machine that runs the x86
+#                               checks where this machine cannot run 32-bit programs (scripts/vm/)
+#   scripts/setup.sh wine-x86   what the x86 half of the Wine test needs besides Wine: the vm
+#                               set where this machine cannot run 32-bit programs (or
+#                               KESTROVA_X86=vm), nothing where it can or KESTROVA_X86=skip
 #
 # A package registry that answers with an error (a mirror mid-sync, say) is
 # asked again a few times with a pause. If the index update still fails, the
@@ -15,9 +20,9 @@
 #   KESTROVA_APT_LISTS    where apt keeps its indexes (default /var/lib/apt/lists)
 set -euo pipefail
 source "$(dirname "$0")/ia32_probe.sh"
+apt_who=setup.sh
+source "$(dirname "$0")/apt_retry.sh"
 
-attempts=${KESTROVA_APT_ATTEMPTS:-4}
-pause=${KESTROVA_APT_PAUSE:-20}
 apt_lists=${KESTROVA_APT_LISTS:-/var/lib/apt/lists}
 
 # wine32:i386 only where something can run it: a kernel without IA-32
@@ -28,6 +33,15 @@ wine_packages() {
   if [ "$(runs_32bit_programs)" = yes ]; then echo "wine wine32:i386 wine64"; else echo "wine wine64"; fi
 }
 
+vm_packages="qemu-system-x86 debootstrap e2fsprogs"
+wine_x86_packages() {
+  case ${KESTROVA_X86:-} in
+    skip) return 0 ;;
+    vm) echo "$vm_packages"; return 0 ;;
+  esac
+  [ "$(runs_32bit_programs)" = yes ] || echo "$vm_packages"
+}
+
 packages_for() {
   case "$1" in
     build) echo "cmake make g++ libboost-dev googletest libgtest-dev libbenchmark-dev libexpat1-dev" ;;
@@ -36,30 +50,10 @@ packages_for() {
     wine) wine_packages ;;
     dist) echo "zip" ;;
     preview) echo "librsvg2-bin fonts-dejavu-core python3" ;;
-    *) echo "setup.sh: unknown set '$1' (build, fuzz, windows, wine, dist, preview)" >&2; exit 2 ;;
+    vm) echo "$vm_packages" ;;
+    wine-x86) wine_x86_packages ;;
+    *) echo "setup.sh: unknown set '$1' (build, fuzz, windows, wine, dist, preview, vm, wine-x86)" >&2; exit 2 ;;
   esac
-}
-
-# Runs an apt-get command up to $attempts times; on failure leaves the
-# registry's complaint (its E: and W: lines, or the last lines) in $complaint.
-complaint=
-apt_with_retries() {
-  local what="$1" attempt=1 output
-  shift
-  while :; do
-    if output=$("$@" 2>&1); then
-      return 0
-    fi
-    complaint=$(grep -E '^(E|W|Err):' <<<"$output" | tail -n 4 || true)
-    [ -n "$complaint" ] || complaint=$(tail -n 4 <<<"$output")
-    if [ "$attempt" -ge "$attempts" ]; then
-      return 1
-    fi
-    echo "setup.sh: $what failed (attempt $attempt of $attempts), again in ${pause} s:" >&2
-    sed 's/^/  /' <<<"$complaint" >&2
-    sleep "$pause"
-    attempt=$((attempt + 1))
-  done
 }
 
 sets=("${@:-build}")
@@ -86,18 +80,17 @@ if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures
   rm -f "$stamp"
 fi
 
+# Another install running (CI makes the virtual machine's image beside the
+# build) is waited for rather than taken for a failure.
 echo "setup.sh: installing ${missing[*]}"
 if [ ! -e "$stamp" ]; then
-  if apt_with_retries "apt-get update" apt-get update -qq; then
+  if apt_update "apt-get update" apt-get update -qq; then
     touch "$stamp"
-  else
-    echo "setup.sh: apt-get update still fails after $attempts attempts; installing with the indexes that arrived:" >&2
-    sed 's/^/  /' <<<"$complaint" >&2
   fi
 fi
 if ! apt_with_retries "apt-get install" env DEBIAN_FRONTEND=noninteractive \
-     apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
-  echo "setup.sh: could not install ${missing[*]} after $attempts attempts; the package registry said:" >&2
+     apt-get install -y -qq --no-install-recommends -oDPkg::Lock::Timeout=600 "${missing[@]}"; then
+  echo "setup.sh: could not install ${missing[*]} after $apt_attempts attempts; the package registry said:" >&2
   sed 's/^/  /' <<<"$complaint" >&2
   exit 1
 fi

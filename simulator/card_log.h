@@ -44,6 +44,8 @@ struct PersonalisedCard {
     // The number (by the machine's count of frames received) of the frame
     // whose Personalize started this personalisation.
     std::size_t personalizeFrame = 0;
+    // The faults that struck while the machine held the card, as written.
+    std::vector<std::string> faults;
 
     // The texts of the items, in order: what a test compares with the job's lines.
     std::vector<std::string> texts() const;

@@ -30,6 +30,11 @@ constexpr NamedCommand kCommands[] = {
 
 bool completesWithData(std::uint8_t letter) { return letter != command::Poll; }
 
+bool acknowledged(std::uint8_t letter) {
+    return letter == command::Restore || letter == command::PreLoad || letter == command::Load ||
+           letter == command::Personalize || letter == command::Eject;
+}
+
 struct Parser {
     std::string error;
 
@@ -45,23 +50,30 @@ struct Parser {
         }
         const bool every = !text.empty() && text[0] == '*';
         const bool chance = !text.empty() && text[0] == '?';
-        const auto n = option_text::parseUnsigned(every || chance ? text.substr(1) : text, kMaxCount);
+        const bool frame = !text.empty() && text[0] == '#';
+        const auto n = option_text::parseUnsigned(every || chance || frame ? text.substr(1) : text, kMaxCount);
         if (!n || *n == 0) {
             return fail(fault, "after '@' comes a card number N (from 1), *N for every N-th card, * for every card, "
-                               "or ?N for a chance of 1 in N");
+                               "?N for a chance of 1 in N, or #N for the N-th frame received");
         }
-        const FaultWhen::Mode mode = every ? FaultWhen::Mode::Every : chance ? FaultWhen::Mode::Chance
-                                                                               : FaultWhen::Mode::Card;
+        const FaultWhen::Mode mode = every    ? FaultWhen::Mode::Every
+                                     : chance ? FaultWhen::Mode::Chance
+                                     : frame  ? FaultWhen::Mode::Frame
+                                              : FaultWhen::Mode::Card;
         when = FaultWhen{mode, static_cast<std::size_t>(*n)};
         return true;
     }
 
     bool readCommand(const std::string& fault, const std::string& name, Fault& out) {
+        if (option_text::lower(name) == "any") {
+            out.command = 0;
+            return true;
+        }
         out.command = commandFromName(name);
         if (out.command == 0) {
             return fail(fault, "unknown command '" + name +
                                    "' (poll, restore, preload, load, jobsetup, personalize, eject, runcontrol, "
-                                   "moduleinfo, or the letters p ! l L J P E T w)");
+                                   "moduleinfo, the letters p ! l L J P E T w, or any)");
         }
         return true;
     }
@@ -91,6 +103,7 @@ struct Parser {
         if (kind == "fail") {
             if (args != 2) return fail(written, "expected fail:COMMAND:CHARACTER");
             if (!readCommand(written, parts[1], out)) return false;
+            if (out.command == 0) return fail(written, "name the command whose completion fails");
             if (!completesWithData(out.command)) {
                 return fail(written, "a poll has no completion of its own; name the command whose completion fails");
             }
@@ -101,22 +114,49 @@ struct Parser {
             out.code = static_cast<std::uint8_t>(parts[2][0]);
             return true;
         }
-        if (kind == "silent" || kind == "badcheck" || kind == "stray") {
+        if (kind == "silent" || kind == "badcheck" || kind == "stray" || kind == "twice") {
             if (args != 1) return fail(written, "expected " + kind + ":COMMAND");
             if (!readCommand(written, parts[1], out)) return false;
-            out.kind = kind == "silent" ? FaultKind::Silent : kind == "badcheck" ? FaultKind::BadCheck
-                                                                                  : FaultKind::Stray;
+            out.kind = kind == "silent"     ? FaultKind::Silent
+                       : kind == "badcheck" ? FaultKind::BadCheck
+                       : kind == "stray"    ? FaultKind::Stray
+                                            : FaultKind::Twice;
             return true;
         }
-        if (kind == "split") {
-            if (args != 1 && args != 2) return fail(written, "expected split:COMMAND or split:COMMAND:GAPMS");
+        if (kind == "lostack") {
+            if (args != 1) return fail(written, "expected lostack:COMMAND");
             if (!readCommand(written, parts[1], out)) return false;
+            if (out.command != 0 && !acknowledged(out.command)) {
+                return fail(written, "only restore, preload, load, personalize and eject are acknowledged");
+            }
+            out.kind = FaultKind::LostAck;
+            return true;
+        }
+        if (kind == "lostdone") {
+            if (args != 1) return fail(written, "expected lostdone:COMMAND");
+            if (!readCommand(written, parts[1], out)) return false;
+            if (out.command == command::Poll) return fail(written, "a poll has no completion of its own");
+            out.kind = FaultKind::LostDone;
+            return true;
+        }
+        if (kind == "split" || kind == "late" || kind == "trickle") {
+            if (args != 1 && args != 2) {
+                return fail(written, "expected " + kind + ":COMMAND or " + kind + ":COMMAND:MS");
+            }
+            if (!readCommand(written, parts[1], out)) return false;
+            out.kind = kind == "split" ? FaultKind::Split : kind == "late" ? FaultKind::Late : FaultKind::Trickle;
+            out.gapMs = kind == "split" ? 50 : kind == "late" ? kDefaultLateMs : kDefaultTrickleMs;
             if (args == 2) {
                 const auto gap = option_text::parseUnsigned(parts[2], kMaxGapMs);
-                if (!gap) return fail(written, "the gap is a number of milliseconds from 0 to 600000");
+                if (!gap) return fail(written, "the time is a number of milliseconds from 0 to 600000");
                 out.gapMs = *gap;
             }
-            out.kind = FaultKind::Split;
+            return true;
+        }
+        if (kind == "powercut") {
+            if (args > 1) return fail(written, "expected powercut or powercut:COMMAND");
+            if (args == 1 && !readCommand(written, parts[1], out)) return false;
+            out.kind = FaultKind::PowerCut;
             return true;
         }
         if (kind == "jam") {
@@ -142,18 +182,21 @@ struct Parser {
             out.count = static_cast<std::size_t>(*n);
             return true;
         }
-        return fail(written, "unknown fault '" + parts[0] + "' (nak, fail, silent, badcheck, stray, split, jam, wchunk)");
+        return fail(written, "unknown fault '" + parts[0] +
+                                  "' (nak, fail, silent, badcheck, stray, split, lostack, lostdone, late, twice, "
+                                  "trickle, powercut, jam, wchunk)");
     }
 };
 
 }  // namespace
 
-bool FaultWhen::matches(std::size_t card) const {
+bool FaultWhen::matches(std::size_t card, std::size_t frame) const {
     switch (mode) {
         case Mode::Once:
         case Mode::Chance: return true;
         case Mode::Card: return card == n;
         case Mode::Every: return n != 0 && card % n == 0;
+        case Mode::Frame: return frame == n;
     }
     return false;
 }
@@ -211,15 +254,25 @@ const char* faultGrammarText() {
            "  badcheck:CMD[@WHEN]     reply to CMD with a corrupted check byte\n"
            "  stray:CMD[@WHEN]        send a stray byte ahead of the reply to CMD\n"
            "  split:CMD[:MS][@WHEN]   send the reply to CMD in two pieces MS ms apart (default 50)\n"
+           "  lostack:CMD[@WHEN]      carry CMD out but lose its ACK; the completion follows\n"
+           "  lostdone:CMD[@WHEN]     lose the reply that reports CMD's completion\n"
+           "  late:CMD[:MS][@WHEN]    the reply to CMD arrives MS ms late (default 1600, after\n"
+           "                          the host's 1500 ms read time-out)\n"
+           "  twice:CMD[@WHEN]        send the reply to CMD twice\n"
+           "  trickle:CMD[:MS][@WHEN] send the reply to CMD one byte every MS ms (default 1400,\n"
+           "                          just inside the read time-out)\n"
+           "  powercut[:CMD][@WHEN]   the machine restarts before it answers (CMD, or any\n"
+           "                          frame): not restored, not paused, the card still inside"
            "  jam:N[:load|:eject]     the card after N delivered cards jams in the feed\n"
            "                          (default) or at the exit; only a restore clears it\n"
            "  wchunk:BYTES            take at most BYTES bytes per write (in-process line only)\n"
            "CMD is poll, restore, preload, load, jobsetup, personalize, eject, runcontrol,\n"
-           "moduleinfo, or its letter p ! l L J P E T w.\n"
+           "moduleinfo, its letter p ! l L J P E T w, or any (any command).\n"
            "WHEN counts the cards the machine takes in (a card produced again after a\n"
            "restore counts again): N strikes card N only, *N every N-th card, * every\n"
            "card, ?N each matching command with a chance of 1 in N (the draws are\n"
-           "seeded, so a run repeats); without @ the fault strikes once, at the first\n"
+           "seeded, so a run repeats), #N the N-th frame the machine receives; without @\n"
+           "the fault strikes once, at the first\n"
            "matching command. A fault strikes at most once per card.\n"
            "Example: nak:load:7@*5,fail:personalize:3@12,jam:30\n";
 }

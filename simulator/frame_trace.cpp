@@ -129,14 +129,26 @@ void FrameTracer::read(const std::uint8_t* data, std::size_t size) {
     }
 }
 
-void FrameTracer::readNothing() {
+void FrameTracer::readNothing(bool waited) {
     std::lock_guard<std::mutex> guard(lock_);
+    if (!waited) {
+        if (!incoming_.empty()) {
+            emit("<-", incoming_, "(no frame in " + std::to_string(incoming_.size()) + " bytes waiting; dropped)");
+            incoming_.clear();
+        }
+        return;
+    }
     if (incoming_.empty()) {
         emit("<-", {}, "(nothing: the read timed out)");
     } else {
         emit("<-", incoming_, "(no frame in " + std::to_string(incoming_.size()) + " bytes; the read timed out)");
         incoming_.clear();
     }
+}
+
+void FrameTracer::note(const std::string& text) {
+    std::lock_guard<std::mutex> guard(lock_);
+    emit("  ", {}, text);
 }
 
 std::size_t FrameTracer::framesWritten() const {

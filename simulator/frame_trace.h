@@ -36,7 +36,13 @@ public:
     void written(const std::uint8_t* data, std::size_t size);
     void read(const std::uint8_t* data, std::size_t size);
     // A read that brought nothing: the reply so far, if any, is given up.
-    void readNothing();
+    // A read that did not wait (what is already on the line is read off
+    // before a command goes out) is shown only when it drops bytes.
+    void readNothing(bool waited = true);
+
+    // A line of its own in the trace, e.g. a fault the machine commits.
+    void note(const std::string& text);
+    bool hasSink() const { return static_cast<bool>(sink_); }
 
     std::size_t framesWritten() const;
     std::size_t framesRead() const;

@@ -51,20 +51,34 @@ void MachineLine::answerFrames() {
         inbound_.erase(inbound_.begin(), inbound_.begin() + static_cast<std::ptrdiff_t>(*length));
 
         MachineReply reply = machine_.answer(frame);
+        ++framesIn_;
         if (observer_) observer_(true, frame);
+        std::uint64_t at = machine_clock::nowMs();
+        if (reply.powerCut) {
+            // The restart loses whatever the machine had not finished sending.
+            while (!outbound_.empty() && outbound_.back().arrivesAt > at &&
+                   (outbound_.size() > 1 || takenFromFront_ == 0)) {
+                outbound_.pop_back();
+            }
+        }
         if (reply.bytes.empty()) continue;
         if (observer_) observer_(false, reply.bytes);
 
         // A line keeps its order: nothing overtakes bytes still on their way.
-        std::uint64_t at = machine_clock::nowMs();
+        at += reply.delayMs;
         if (!outbound_.empty()) at = std::max(at, outbound_.back().arrivesAt);
-        if (reply.splitAt > 0 && reply.splitAt < reply.bytes.size()) {
+        if (reply.byteGapMs > 0) {
+            for (const std::uint8_t byte : reply.bytes) {
+                at += reply.byteGapMs;
+                outbound_.push_back(Piece{Bytes{byte}, at, framesIn_});
+            }
+        } else if (reply.splitAt > 0 && reply.splitAt < reply.bytes.size()) {
             Bytes tail(reply.bytes.begin() + static_cast<std::ptrdiff_t>(reply.splitAt), reply.bytes.end());
             reply.bytes.resize(reply.splitAt);
-            outbound_.push_back(Piece{std::move(reply.bytes), at});
-            outbound_.push_back(Piece{std::move(tail), at + reply.gapMs});
+            outbound_.push_back(Piece{std::move(reply.bytes), at, framesIn_});
+            outbound_.push_back(Piece{std::move(tail), at + reply.gapMs, framesIn_});
         } else {
-            outbound_.push_back(Piece{std::move(reply.bytes), at});
+            outbound_.push_back(Piece{std::move(reply.bytes), at, framesIn_});
         }
     }
 }
@@ -74,6 +88,11 @@ std::size_t MachineLine::take(std::uint8_t* buffer, std::size_t size, std::uint6
     std::size_t count = 0;
     while (count < size && !outbound_.empty() && outbound_.front().arrivesAt <= nowMs) {
         const Bytes& front = outbound_.front().bytes;
+        const std::size_t answers = outbound_.front().frame;
+        if (answers < framesIn_ && answers != lastStaleFrame_) {
+            ++staleReplies_;
+            lastStaleFrame_ = answers;
+        }
         const std::size_t n = std::min(size - count, front.size() - takenFromFront_);
         std::copy_n(front.begin() + static_cast<std::ptrdiff_t>(takenFromFront_), n, buffer + count);
         count += n;
@@ -97,6 +116,11 @@ std::size_t MachineLine::pending() const {
     std::size_t total = 0;
     for (const Piece& piece : outbound_) total += piece.bytes.size();
     return total - takenFromFront_;
+}
+
+std::size_t MachineLine::staleReplies() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return staleReplies_;
 }
 
 void MachineLine::setObserver(FrameObserver observer) {

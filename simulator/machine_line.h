@@ -35,6 +35,9 @@ public:
     std::optional<std::uint64_t> nextArrivalMs() const;
     // Reply bytes sent but not yet read.
     std::size_t pending() const;
+    // Replies the host began to read only after it had sent a later frame:
+    // each one was taken for the answer to another command.
+    std::size_t staleReplies() const;
 
     void setObserver(FrameObserver observer);
     MachineSimulator& machine() { return machine_; }
@@ -43,6 +46,7 @@ private:
     struct Piece {
         Bytes bytes;
         std::uint64_t arrivesAt;
+        std::size_t frame;  // the host frame it answers, by this line's count
     };
     void answerFrames();
 
@@ -54,6 +58,9 @@ private:
     Bytes inbound_;
     std::deque<Piece> outbound_;
     std::size_t takenFromFront_ = 0;
+    std::size_t framesIn_ = 0;
+    std::size_t staleReplies_ = 0;
+    std::size_t lastStaleFrame_ = 0;
     FrameObserver observer_;
 };
 

@@ -42,6 +42,11 @@ FaultPlan MachineSimulator::faults() const {
     return plan_;
 }
 
+void MachineSimulator::setFaultObserver(std::function<void(const FiredFault&)> observer) {
+    std::lock_guard<std::mutex> guard(lock_);
+    faultObserver_ = std::move(observer);
+}
+
 void MachineSimulator::setRecording(bool record) {
     std::lock_guard<std::mutex> guard(lock_);
     recording_ = record;
@@ -71,7 +76,14 @@ MachineReply MachineSimulator::answer(const std::uint8_t* frame, std::size_t siz
         requests_.push_back(ReceivedRequest{request.command, request.sequence, request.payload, card, now});
     }
 
-    const Fault* fault = strikingFault(request.command, card, now);
+    if (strikingFault(request.command, card, now, {FaultKind::PowerCut}) != nullptr) {
+        powerCut();
+        out.powerCut = true;
+    }
+    const Fault* fault =
+        strikingFault(request.command, card, now,
+                      {FaultKind::Nak, FaultKind::Fail, FaultKind::Silent, FaultKind::BadCheck, FaultKind::Stray,
+                       FaultKind::Split, FaultKind::LostAck, FaultKind::Late, FaultKind::Twice, FaultKind::Trickle});
     if (fault != nullptr && fault->kind == FaultKind::Silent) return out;
     const std::size_t logged = log_.size();
     if (fault != nullptr && fault->kind == FaultKind::Nak) {
@@ -79,9 +91,23 @@ MachineReply MachineSimulator::answer(const std::uint8_t* frame, std::size_t siz
     } else {
         out.bytes = perform(request, fault, now);
     }
-    // A personalisation whose report is damaged: the host never learns of it.
-    const bool damages = fault != nullptr && (fault->kind == FaultKind::BadCheck || fault->kind == FaultKind::Stray);
+    const std::uint8_t code = out.bytes.size() > 6 ? out.bytes[6] : 0;
+    const bool acknowledgement = code == reply::ACK;
+    const bool completion = code != 0 && code != reply::EOT && code != reply::ENQ && !acknowledgement &&
+                            code != reply::NAK;
+    bool lost = false;
+    if (fault != nullptr && fault->kind == FaultKind::LostAck && acknowledgement) lost = true;
+    // The completion report of the command it names, whatever request it answers.
+    if (completion && strikingFault(code, card, now, {FaultKind::LostDone}) != nullptr) lost = true;
+    // A personalisation whose report is lost or damaged: the host never learns of it.
+    const bool damages = lost || (fault != nullptr && (fault->kind == FaultKind::BadCheck ||
+                                                       fault->kind == FaultKind::Stray ||
+                                                       fault->kind == FaultKind::Trickle));
     if (damages && log_.size() > logged) log_.back().completionLost = true;
+    if (lost) {
+        out.bytes.clear();
+        return out;
+    }
     if (fault != nullptr) {
         switch (fault->kind) {
             case FaultKind::BadCheck: out.bytes.back() ^= 0xFF; break;
@@ -90,6 +116,13 @@ MachineReply MachineSimulator::answer(const std::uint8_t* frame, std::size_t siz
                 out.splitAt = out.bytes.size() / 2;
                 out.gapMs = fault->gapMs;
                 break;
+            case FaultKind::Late: out.delayMs = fault->gapMs; break;
+            case FaultKind::Trickle: out.byteGapMs = fault->gapMs; break;
+            case FaultKind::Twice: {
+                const Bytes once = out.bytes;
+                out.bytes.insert(out.bytes.end(), once.begin(), once.end());
+                break;
+            }
             default: break;
         }
     }
@@ -145,7 +178,7 @@ Bytes MachineSimulator::startOperation(const RequestFrame& request, const Fault*
     switch (letter) {
         case command::PreLoad:
             ++counts_.cardsTakenIn;
-            card_ = CardInMachine{counts_.cardsTakenIn, CardInMachine::Stage::Feeding, std::nullopt, {}, {}, 0};
+            card_ = CardInMachine{counts_.cardsTakenIn, CardInMachine::Stage::Feeding, std::nullopt, {}, {}, 0, {}};
             if (hopper_ > 0) --hopper_;
             break;
         case command::Load: operation.jams = armJam(false, letter, now); break;
@@ -261,6 +294,7 @@ void MachineSimulator::complete(const Operation& operation) {
             entry.decodedExactly = decoded.exact;
             entry.completionCode = operation.completionCode;
             entry.personalizeFrame = card_->personalizeFrame;
+            entry.faults = card_->faults;
             log_.push_back(std::move(entry));
             break;
         }
@@ -301,25 +335,55 @@ bool MachineSimulator::armJam(bool atEject, std::uint8_t command, std::uint64_t 
             continue;
         }
         faultSpent_[i] = true;
-        fired_.push_back(FiredFault{i, fault.text, command, workingCard(), now});
+        fire(i, command, workingCard(), now);
         return true;
     }
     return false;
 }
 
-const Fault* MachineSimulator::strikingFault(std::uint8_t command, std::size_t card, std::uint64_t now) {
+const Fault* MachineSimulator::strikingFault(std::uint8_t command, std::size_t card, std::uint64_t now,
+                                             std::initializer_list<FaultKind> kinds) {
     for (std::size_t i = 0; i < plan_.faults.size(); ++i) {
         const Fault& fault = plan_.faults[i];
-        if (fault.kind == FaultKind::Jam || fault.kind == FaultKind::WriteChunk) continue;
-        if (fault.command != command || !fault.when.matches(card)) continue;
-        if (fault.when.mode == FaultWhen::Mode::Once ? faultSpent_[i] : faultLastCard_[i] == card) continue;
+        bool wanted = false;
+        for (const FaultKind kind : kinds) wanted = wanted || fault.kind == kind;
+        if (!wanted) continue;
+        if (fault.command != 0 && fault.command != command) continue;
+        if (!fault.when.matches(card, counts_.framesReceived)) continue;
+        if (fault.when.mode == FaultWhen::Mode::Once || fault.when.mode == FaultWhen::Mode::Frame
+                ? faultSpent_[i]
+                : faultLastCard_[i] == card) {
+            continue;
+        }
+        // Only an acknowledged command can lose its acknowledgement.
+        if (fault.kind == FaultKind::LostAck && command != command::Restore && command != command::PreLoad &&
+            command != command::Load && command != command::Personalize && command != command::Eject) {
+            continue;
+        }
         if (fault.when.mode == FaultWhen::Mode::Chance && chance_() % fault.when.n != 0) continue;
         faultSpent_[i] = true;
         faultLastCard_[i] = card;
-        fired_.push_back(FiredFault{i, fault.text, command, card, now});
+        fire(i, command, card, now);
         return &fault;
     }
     return nullptr;
+}
+
+void MachineSimulator::fire(std::size_t index, std::uint8_t command, std::size_t card, std::uint64_t now) {
+    const Fault& fault = plan_.faults[index];
+    fired_.push_back(FiredFault{index, fault.text, command, card, now, counts_.framesReceived});
+    if (faultObserver_) faultObserver_(fired_.back());
+    // The card log tells what struck a card while the machine held it.
+    if (card_ && card_->card == card) card_->faults.push_back(fault.text);
+    if (!log_.empty() && log_.back().card == card) log_.back().faults.push_back(fault.text);
+}
+
+void MachineSimulator::powerCut() {
+    ++counts_.powerCuts;
+    operation_.reset();
+    restored_ = false;
+    paused_ = false;
+    stepsLeft_ = 0;
 }
 
 std::size_t MachineSimulator::workingCard() const { return card_ ? card_->card : counts_.cardsTakenIn + 1; }

@@ -25,6 +25,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -39,6 +41,9 @@ struct MachineReply {
     Bytes bytes;               // empty: no reply at all
     std::size_t splitAt = 0;   // > 0: bytes from here on follow `gapMs` later
     std::uint64_t gapMs = 0;
+    std::uint64_t delayMs = 0;     // the whole reply sets out this much later
+    std::uint64_t byteGapMs = 0;   // > 0: one byte at a time, this far apart
+    bool powerCut = false;         // the machine restarted first: what was still on its way is lost
 };
 
 struct CardInMachine {
@@ -49,6 +54,7 @@ struct CardInMachine {
     Bytes setupText;
     Bytes personalisationText;
     std::size_t personalizeFrame = 0;  // the frame whose Personalize was taken
+    std::vector<std::string> faults;   // the faults that struck while the card was in the machine
 };
 
 struct MachineStatus {
@@ -62,6 +68,7 @@ struct MachineStatus {
     std::size_t cardsRejected = 0;   // to the reject bin
     std::size_t framesReceived = 0;
     std::size_t badFrames = 0;
+    std::size_t powerCuts = 0;
 };
 
 struct FiredFault {
@@ -70,6 +77,7 @@ struct FiredFault {
     std::uint8_t command = 0;
     std::size_t card = 0;
     std::uint64_t atMs = 0;
+    std::size_t frame = 0;  // by the machine's count of frames received
 };
 
 struct ReceivedRequest {
@@ -93,6 +101,8 @@ public:
     FaultPlan faults() const;
     // The request log can be turned off for long runs; counts are always kept.
     void setRecording(bool record);
+    // Told of each fault as it strikes (for a trace), with the machine's lock held.
+    void setFaultObserver(std::function<void(const FiredFault&)> observer);
 
     std::vector<PersonalisedCard> personalisedCards() const;
     std::optional<CardInMachine> currentCard() const;
@@ -127,7 +137,12 @@ private:
     void deliverCard();
     void rejectCard();
     bool armJam(bool atEject, std::uint8_t command, std::uint64_t now);
-    const Fault* strikingFault(std::uint8_t command, std::size_t card, std::uint64_t now);
+    // The first fault of one of `kinds` that strikes this command now.
+    const Fault* strikingFault(std::uint8_t command, std::size_t card, std::uint64_t now,
+                               std::initializer_list<FaultKind> kinds);
+    void fire(std::size_t index, std::uint8_t command, std::size_t card, std::uint64_t now);
+    // A restart: nothing runs, not restored, not paused; a card stays inside.
+    void powerCut();
     std::size_t workingCard() const;
     Bytes moduleInfoLocked() const;
 
@@ -138,6 +153,7 @@ private:
     std::vector<bool> faultSpent_;            // per fault: a one-off that has struck
     std::mt19937_64 chance_;                  // the draws of faults by chance
     std::vector<FiredFault> fired_;
+    std::function<void(const FiredFault&)> faultObserver_;
 
     std::optional<Operation> operation_;
     std::optional<CardInMachine> card_;

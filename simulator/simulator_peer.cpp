@@ -3,11 +3,21 @@
 #include "simulator/machine_clock.h"
 #include "simulator/read_timeouts.h"
 
+#include <algorithm>
+
 namespace kestrova::simulator {
 
 SimulatorPeer::SimulatorPeer(MachineSimulator& machine) : line_(machine) {}
 
+void SimulatorPeer::noteUse(std::uint64_t start, std::uint64_t end) {
+    if (start != lastUseEnd_) exchangeStart_ = start;
+    lastUseEnd_ = end;
+    longestExchangeMs_ = std::max(longestExchangeMs_, end - exchangeStart_);
+}
+
 long SimulatorPeer::onWrite(const std::uint8_t* data, std::size_t size) {
+    const std::uint64_t now = machine_clock::nowMs();
+    noteUse(now, now);
     return static_cast<long>(line_.receive(data, size));
 }
 
@@ -15,6 +25,11 @@ long SimulatorPeer::onRead(std::uint8_t* buffer, std::size_t size, const COMMTIM
     if (size == 0) return 0;
     std::uint64_t now = machine_clock::nowMs();
     const std::optional<std::uint64_t> wait = readWaitMs(timeouts, size);
+    struct Use {
+        SimulatorPeer& peer;
+        std::uint64_t start;
+        ~Use() { peer.noteUse(start, machine_clock::nowMs()); }
+    } use{*this, now};
     const std::uint64_t deadline = wait ? now + *wait : 0;
     for (;;) {
         const std::size_t got = line_.take(buffer, size, now);

@@ -1,5 +1,7 @@
 #include "simulator/traced_peer.h"
 
+#include "simulator/read_timeouts.h"
+
 #include <algorithm>
 #include <memory>
 #include <utility>
@@ -21,7 +23,7 @@ public:
 
     long onRead(std::uint8_t* buffer, std::size_t size, const COMMTIMEOUTS& timeouts) override {
         const long got = line_->onRead(buffer, size, timeouts);
-        if (got == 0) tracer_.readNothing();
+        if (got == 0) tracer_.readNothing(readWaitMs(timeouts, size) != std::uint64_t{0});
         if (got > 0) tracer_.read(buffer, std::min(static_cast<std::size_t>(got), size));
         return got;
     }

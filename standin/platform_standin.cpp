@@ -45,6 +45,7 @@ std::atomic<int> gClockMode{static_cast<int>(ClockMode::Real)};
 std::atomic<std::uint64_t> gVirtualMs{0};
 std::atomic<std::uint64_t> gSleepCount{0};
 std::atomic<std::uint64_t> gSleptMs{0};
+std::atomic<bool> gVirtualSleepYields{true};
 
 thread_local DWORD tLastError = 0;
 thread_local std::function<void(DWORD)> tSleepHook;
@@ -110,6 +111,7 @@ void reset() {
     gVirtualMs = 0;
     gSleepCount = 0;
     gSleptMs = 0;
+    gVirtualSleepYields = true;
     setVirtualClockLimit(kNoClockLimit);
 }
 
@@ -134,6 +136,8 @@ void clearCalls() {
 }
 
 void setRecordSleeps(bool recordSleeps) { gRecordSleeps = recordSleeps; }
+
+void setVirtualSleepYields(bool yields) { gVirtualSleepYields = yields; }
 
 void setOpenPrinterResult(BOOL result, HANDLE handle) {
     State& s = state();
@@ -303,11 +307,14 @@ VOID WINAPI Sleep(DWORD dwMilliseconds) {
         }
         tMovedClockMs += dwMilliseconds;
         // Lets another thread waiting for a port lock get in between cycles.
-        std::this_thread::yield();
+        if (gVirtualSleepYields.load()) std::this_thread::yield();
     } else {
         std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
     }
 }
+
+// The platform clock, wrapping at 2^32 ms as the kernel's does.
+DWORD WINAPI GetTickCount(VOID) { return static_cast<DWORD>(nowMs()); }
 
 VOID WINAPI OutputDebugStringW(LPCWSTR lpOutputString) {
     const OutsideTheModule outside;

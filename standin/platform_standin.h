@@ -97,6 +97,12 @@ std::uint64_t sleptMs();
 // The same, counted on the calling thread only (since it started).
 std::uint64_t threadSleepCount();
 std::uint64_t threadSleptMs();
+// On the virtual clock a Sleep yields the processor, so that another thread
+// waiting for a port lock gets in between two cycles. A host that hands its
+// requests over at the pauses itself (the soak, the fault matrix) turns it
+// off: on a busy machine each yield can cost a whole time slice. reset()
+// turns it on again.
+void setVirtualSleepYields(bool yields);
 // Advances the virtual clock without a Sleep call (for peers that wait).
 void advanceVirtualClock(std::uint64_t ms);
 // Virtual milliseconds the calling thread has moved the clock on by (its

@@ -281,7 +281,10 @@ BOOL WINAPI SoftwarePortMonitor::readPort(HANDLE hPort, LPBYTE pBuffer, DWORD cb
         } else {
             got = static_cast<DWORD>(std::min<std::size_t>(static_cast<std::size_t>(n), cbBuffer));
             call.data.assign(pBuffer, pBuffer + got);
-            if (got == 0) {
+            // A read told to return at once with what is there waits for nothing.
+            const bool atOnce = timeouts.ReadIntervalTimeout == MAXDWORD && timeouts.ReadTotalTimeoutMultiplier == 0 &&
+                                timeouts.ReadTotalTimeoutConstant == 0;
+            if (got == 0 && !atOnce) {
                 std::lock_guard<std::mutex> guard(spm->lock_);
                 ++spm->readsTimedOut_;
             }

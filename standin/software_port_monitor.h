@@ -112,7 +112,8 @@ public:
     // All bytes the monitor has written through WritePort while recording, in order.
     std::vector<std::uint8_t> writtenBytes() const;
     std::size_t openPorts() const;
-    // ReadPort calls that delivered nothing within the port's time-outs.
+    // ReadPort calls that waited and delivered nothing within the port's
+    // time-outs (not those told to return at once).
     std::size_t readsTimedOut() const;
 
 private:

@@ -60,6 +60,13 @@ MachineSetup::MachineSetup(const MachineChoice& choice, const simulator::Machine
         simulator_ = std::make_unique<simulator::MachineSimulator>(durations, std::move(faults));
         // The request log would grow with the job; the card log is what is read back.
         simulator_->setRecording(false);
+        if (tracer_.hasSink()) {
+            simulator_->setFaultObserver([this](const simulator::FiredFault& fault) {
+                tracer_.note("fault " + fault.text + " strikes " +
+                             (fault.command != 0 ? simulator::commandName(fault.command) : std::string("the machine")) +
+                             " (card " + std::to_string(fault.card) + ", frame " + std::to_string(fault.frame) + ")");
+            });
+        }
         peer_ = std::make_shared<simulator::SimulatorPeer>(*simulator_);
         line = [peer = peer_](std::string&) { return peer; };  // every port a line to the same machine
     } else {

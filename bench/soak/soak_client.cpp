@@ -2,7 +2,6 @@
 
 #include "simulator/frame_trace.h"
 #include "standin/platform_standin.h"
-#include "tool/text_encoding.h"
 
 #include <utility>
 
@@ -24,42 +23,6 @@ std::string seconds(std::uint64_t ms) {
 }
 
 }  // namespace
-
-ControlDesk::ControlDesk(const tool::SpoolerHost& spooler) : spooler_(spooler), thread_([this] { serve(); }) {}
-
-ControlDesk::~ControlDesk() {
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        stopping_ = true;
-    }
-    changed_.notify_all();
-    thread_.join();
-}
-
-tool::ControlAnswer ControlDesk::send(const std::string& command) {
-    std::unique_lock<std::mutex> guard(lock_);
-    request_ = command;
-    answer_.reset();
-    changed_.notify_all();
-    changed_.wait(guard, [this] { return answer_.has_value(); });
-    return *answer_;
-}
-
-void ControlDesk::serve() {
-    simulator::setThreadTraceTag("ctl");
-    std::unique_lock<std::mutex> guard(lock_);
-    for (;;) {
-        changed_.wait(guard, [this] { return stopping_ || request_.has_value(); });
-        if (!request_) return;
-        const std::string command = *request_;
-        request_.reset();
-        guard.unlock();
-        tool::ControlAnswer answer = spooler_.control(tool::utf16FromUtf8(tool::controlRequestText(command)));
-        guard.lock();
-        answer_ = std::move(answer);
-        changed_.notify_all();
-    }
-}
 
 SoakClient::SoakClient(const tool::SpoolerHost& spooler, const simulator::MachineSimulator& machine, const Rng& rng)
     : desk_(spooler), machine_(machine), rng_(rng) {
@@ -184,13 +147,9 @@ void SoakClient::deleteJob() {
 
 tool::ResultValues SoakClient::send(const std::string& command) {
     ++totals_.requests[command];
-    const tool::ControlAnswer answer = desk_.send(command);
-    if (answer.result != TRUE) {
-        problem(command + " answered FALSE (error " + std::to_string(answer.lastError) + ")");
-        return {};
-    }
-    tool::ResultValues values = tool::readResultDocument(tool::utf8FromUtf16(answer.text));
-    if (!values.hasResult) problem(command + " answered with no result document");
+    std::string wrong;
+    tool::ResultValues values = desk_.ask(command, wrong);
+    if (!wrong.empty()) problem(wrong);
     return values;
 }
 

@@ -10,6 +10,7 @@
 // at once.
 #pragma once
 
+#include "bench/harness/control_desk.h"
 #include "bench/soak/soak_plan.h"
 #include "platform/windows_types.h"
 #include "simulator/card_log_audit.h"
@@ -17,42 +18,16 @@
 #include "tool/control_document.h"
 #include "tool/spooler_host.h"
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <queue>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace kestrova::soak {
-
-// Runs each request on a thread of its own, one at a time, for whoever
-// hands it over and waits.
-class ControlDesk {
-public:
-    explicit ControlDesk(const tool::SpoolerHost& spooler);
-    ~ControlDesk();
-    ControlDesk(const ControlDesk&) = delete;
-    ControlDesk& operator=(const ControlDesk&) = delete;
-
-    tool::ControlAnswer send(const std::string& command);
-
-private:
-    void serve();
-
-    const tool::SpoolerHost& spooler_;
-    std::mutex lock_;
-    std::condition_variable changed_;
-    std::optional<std::string> request_;
-    std::optional<tool::ControlAnswer> answer_;
-    bool stopping_ = false;
-    std::thread thread_;  // last: it starts once the rest is there
-};
 
 struct ClientTotals {
     std::map<std::string, std::size_t> requests;  // by command
@@ -103,7 +78,7 @@ private:
     tool::ResultValues send(const std::string& command);
     void problem(const std::string& what);
 
-    ControlDesk desk_;
+    bench::ControlDesk desk_;
     const simulator::MachineSimulator& machine_;
     Rng rng_;
     std::priority_queue<Event, std::vector<Event>, std::greater<>> events_;

@@ -1,5 +1,6 @@
 #include "link/frame_receiver.h"
 #include "link/link_session.h"
+#include "link/machine_command.h"
 #include "link_test_support.h"
 
 #include <gtest/gtest.h>
@@ -282,6 +283,101 @@ TEST_F(LinkSessionTest, MissingPortMonitorEntries) {
     LinkSession unbound(nullptr, handle);
     LinkReply reply;
     EXPECT_EQ(unbound.exchange('p', {}, reply), -1);
+}
+
+TEST_F(LinkSessionTest, WhatWaitsOnTheLineIsReadOffWithoutWaitingAndHandedBackFrameByFrame) {
+    struct Case {
+        const char* what;
+        Bytes waiting;
+        bool timeoutsTaken;  // the port monitor takes the time-outs that do not wait
+        std::vector<std::uint8_t> codes;  // the reply codes handed back, in order
+        std::size_t left;                 // bytes still on the line afterwards
+    };
+    Bytes ackAndData = ackFrame('L');
+    const Bytes data = dataFrame('P', '0');
+    ackAndData.insert(ackAndData.end(), data.begin(), data.end());
+    Bytes cutThenFrame = {0x39, 0x51};
+    cutThenFrame.insert(cutThenFrame.end(), data.begin(), data.end());
+    const std::vector<Case> cases = {
+        {"nothing", {}, true, {}, 0},
+        {"an ENQ", enqFrame(), true, {reply::ENQ}, 0},
+        {"two replies", ackAndData, true, {reply::ACK, 'P'}, 0},
+        {"the rest of a reply, then a reply", cutThenFrame, true, {'P'}, 0},
+        {"a port monitor that refuses the time-outs", enqFrame(), false, {}, enqFrame().size()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        peer.onTheLine.clear();
+        peer.alreadyOnTheLine(c.waiting);
+        spm.clearCalls();
+        spm.setResult(PortEntry::SetPortTimeOuts, c.timeoutsTaken ? TRUE : FALSE);
+        LinkSession link = session();
+        std::vector<LinkReply> found(3);
+        link.readWaiting(found);
+        std::vector<std::uint8_t> codes;
+        for (const LinkReply& r : found) codes.push_back(r.replyCode);
+        EXPECT_EQ(codes, c.codes);
+        EXPECT_EQ(peer.onTheLine.size(), c.left);
+        const auto calls = spm.calls();
+        ASSERT_FALSE(calls.empty());
+        EXPECT_EQ(calls[0].entry, PortEntry::SetPortTimeOuts);
+        EXPECT_EQ(calls[0].timeouts.ReadIntervalTimeout, MAXDWORD);
+        EXPECT_EQ(calls[0].timeouts.ReadTotalTimeoutMultiplier, 0u);
+        EXPECT_EQ(calls[0].timeouts.ReadTotalTimeoutConstant, 0u);
+        EXPECT_EQ(spm.callsOf(PortEntry::ReadPort).size(), c.timeoutsTaken ? c.waiting.size() + 1 : 0u);
+        EXPECT_EQ(link.sequence, kSequenceRestart) << "nothing was sent";
+    }
+    spm.setResult(PortEntry::SetPortTimeOuts, TRUE);
+}
+
+TEST_F(LinkSessionTest, AReplyThatTricklesIsGivenUpOnceItsReadingPassesTheBound) {
+    // One byte per read, each after `gapMs` of the platform clock.
+    struct Trickle : QueuePeer {
+        std::uint64_t gapMs = 0;
+        long onRead(std::uint8_t* buffer, std::size_t size, const COMMTIMEOUTS& t) override {
+            if (pending.empty()) return 0;
+            standin::advanceVirtualClock(gapMs);
+            return QueuePeer::onRead(buffer, std::min<std::size_t>(size, 1), t);
+        }
+    };
+    struct Case {
+        std::uint64_t gapMs;
+        std::int32_t result;
+    } cases[] = {{300, 0}, {1400, -2}};
+    const Bytes info = dataFrame('w', '0', text("MDL0"));  // 14 bytes
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.gapMs);
+        Trickle trickle;
+        trickle.gapMs = c.gapMs;
+        trickle.queue(info);
+        spm.setPeer(&trickle);
+        LinkSession link = session();
+        LinkReply reply = staleReply();
+        const std::uint64_t start = standin::nowMs();
+        EXPECT_EQ(link.exchange('w', {}, reply), c.result);
+        const std::uint64_t took = standin::nowMs() - start;
+        if (c.result == 0) {
+            EXPECT_EQ(reply.replyPayload, text("MDL0"));
+        } else {
+            expectCleared(reply);
+            // The bound and at most one more read: not the 14 reads the reply would take.
+            EXPECT_LE(took, 10 + kLongestReplyMs + c.gapMs);
+            EXPECT_LT(trickle.pending.size(), info.size() - 3);
+            // The rest still comes: nothing may be sent until it has, and
+            // each wait for it stays within the bound.
+            EXPECT_TRUE(link.lineUnsettled);
+            std::vector<LinkReply> waiting;
+            std::size_t rounds = 1;
+            for (std::uint64_t before = standin::nowMs(); !link.readWaiting(waiting); before = standin::nowMs()) {
+                EXPECT_LE(standin::nowMs() - before, kLongestReplyMs + c.gapMs);
+                ++rounds;
+            }
+            EXPECT_GE(rounds, 2u);
+            EXPECT_TRUE(trickle.pending.empty());
+            EXPECT_FALSE(link.lineUnsettled);
+        }
+    }
+    spm.setPeer(&peer);
 }
 
 }  // namespace

@@ -37,20 +37,30 @@ inline Bytes dataFrame(std::uint8_t letter, std::uint8_t completion = '0', const
     return encodeData(defaultMachineAddress(), 0x20, letter, completion, payload);
 }
 
-// Accepts every write; hands out the queued bytes, at most `chunk` per read
-// while they last, then nothing.
+// Accepts every write; hands out the queued bytes while they last, then
+// nothing. The queued bytes answer the next frame: a read that does not wait
+// (one that reads off what is already on the line) finds only the bytes
+// `onTheLine` says were there before it.
 class QueuePeer : public standin::PortPeer {
 public:
     void queue(const Bytes& bytes) { pending.insert(pending.end(), bytes.begin(), bytes.end()); }
+    void alreadyOnTheLine(const Bytes& bytes) { onTheLine.insert(onTheLine.end(), bytes.begin(), bytes.end()); }
     long onWrite(const std::uint8_t*, std::size_t size) override { return static_cast<long>(size); }
-    long onRead(std::uint8_t* buffer, std::size_t size, const COMMTIMEOUTS&) override {
+    long onRead(std::uint8_t* buffer, std::size_t size, const COMMTIMEOUTS& timeouts) override {
+        const bool waits = !(timeouts.ReadIntervalTimeout == MAXDWORD && timeouts.ReadTotalTimeoutMultiplier == 0 &&
+                             timeouts.ReadTotalTimeoutConstant == 0);
         std::size_t n = 0;
-        while (n < size && !pending.empty()) {
+        while (n < size && !onTheLine.empty()) {
+            buffer[n++] = onTheLine.front();
+            onTheLine.pop_front();
+        }
+        while (waits && n < size && !pending.empty()) {
             buffer[n++] = pending.front();
             pending.pop_front();
         }
         return static_cast<long>(n);
     }
+    std::deque<std::uint8_t> onTheLine;
     std::deque<std::uint8_t> pending;
 };
 

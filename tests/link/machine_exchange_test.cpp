@@ -214,5 +214,53 @@ TEST_F(MachineExchangeTest, WorkedStartOnANewPort) {
     EXPECT_EQ(spm.writtenBytes(), expected);
 }
 
+TEST_F(MachineExchangeTest, AReplyThatCameAfterItsExchangeGaveUpIsReadByItsLetterBeforeTheNextCommand) {
+    // The machine's report came after the read time-out; the port was halted
+    // and a restore is now sent. Read as the restore's own answer it would
+    // hide the restore's acknowledgement; read first, by its letter, it is
+    // what it says.
+    struct Case {
+        const char* what;
+        Bytes late;
+        MachineState from;
+        std::int32_t result;
+        MachineState state;
+        std::size_t cardsLeft;
+        bool sent;  // the Restore went out
+    };
+    Bytes two = ackFrame('E');
+    const Bytes ejected = dataFrame('E', '0');
+    two.insert(two.end(), ejected.begin(), ejected.end());
+    const std::vector<Case> cases = {
+        {"personalisation done: the restore gives the card up", dataFrame('P', '0'), state::Personalizing, 0,
+         state::Restoring, 1, true},
+        {"an ENQ says nothing", enqFrame(), state::Personalizing, 0, state::Restoring, 2, true},
+        {"acknowledged and done: the card is out", two, state::PersonalizationComplete, 0, state::Restoring, 1, true},
+        {"a load that failed halts, nothing is sent", dataFrame('L', '3'), state::LoadStarted, 51,
+         state::LoadComplete, 2, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        port->jobQueue.records.clear();
+        queueCards({"A", "B"});
+        port->machineState = c.from;
+        port->hwErrorCode = -2;
+        port->cardInMachine = CardInMachine{};
+        peer.pending.clear();
+        peer.onTheLine.clear();
+        peer.alreadyOnTheLine(c.late);
+        peer.queue(ackFrame('!'));
+        spm.clearCalls();
+        {
+            std::lock_guard<std::mutex> guard(port->portLock);
+            EXPECT_EQ(port->machineExchange(command::Restore, {}, replyCode, replyPayload), c.result);
+        }
+        EXPECT_EQ(port->machineState, c.state);
+        EXPECT_EQ(port->jobQueue.size(), c.cardsLeft);
+        EXPECT_EQ(spm.callsOf(standin::PortEntry::WritePort).size(), c.sent ? 1u : 0u);
+        EXPECT_EQ(port->hwErrorCode, c.sent ? 0 : 51);
+    }
+}
+
 }  // namespace
 }  // namespace kestrova::testing

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The module exports exactly InitializePrintMonitor2 and imports the seven
+# The module exports exactly InitializePrintMonitor2 and imports the eight
 # platform calls as undefined C symbols.
 set -euo pipefail
 module="$1"
@@ -8,7 +8,7 @@ if [ "$defined" != "InitializePrintMonitor2" ]; then
   echo "unexpected exports:"; echo "$defined"; exit 1
 fi
 undefined=$(nm -D --undefined-only "$module" | awk '{print $2}')
-for call in OpenPrinterW SetJobW ClosePrinter Sleep OutputDebugStringW GetLastError SetLastError; do
+for call in OpenPrinterW SetJobW ClosePrinter Sleep GetTickCount OutputDebugStringW GetLastError SetLastError; do
   if ! grep -qx "$call" <<<"$undefined"; then echo "missing import: $call"; exit 1; fi
 done
 echo "exports ok"

@@ -87,6 +87,8 @@ row install-retried         no  0 "ok"             "fail ok"   wine 0 "update|in
 row install-fails           yes 0 "fail"           "fail"      wine 1 "add-architecture i386|update|update|update|install wine wine32:i386 wine64|install wine wine32:i386 wine64|install wine wine32:i386 wine64" "held broken packages"
 row nothing-missing         no  0 "fail"           "fail"      build-installed 0 ""
 row not-root                no  1000 "ok"          "ok"        dist 1 "" "run as root"
+row x86-in-a-vm             no  0 "ok"             "ok"        wine-x86 0 "update|install qemu-system-x86 debootstrap e2fsprogs"
+row x86-here                yes 0 "ok"             "ok"        wine-x86 0 ""
 
 echo "setup.sh: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -73,6 +73,29 @@ TEST_F(MachineFaultsTest, EachFaultChangesTheAnswerToItsCommand) {
              EXPECT_EQ(r.splitAt, 4u);
              EXPECT_EQ(r.gapMs, 700u);
          }},
+        {"late:poll", command::Poll,
+         [](const simulator::MachineReply& r) {
+             EXPECT_EQ(r.bytes, requestFrame(0x20, reply::ENQ));
+             EXPECT_EQ(r.delayMs, 1600u) << "after the host's 1500 ms read time-out";
+         }},
+        {"twice:poll", command::Poll,
+         [](const simulator::MachineReply& r) {
+             Bytes both = requestFrame(0x20, reply::ENQ);
+             both.insert(both.end(), both.begin(), both.end());
+             EXPECT_EQ(r.bytes, both);
+         }},
+        {"trickle:poll:900", command::Poll,
+         [](const simulator::MachineReply& r) {
+             EXPECT_EQ(r.bytes, requestFrame(0x20, reply::ENQ));
+             EXPECT_EQ(r.byteGapMs, 900u);
+         }},
+        {"lostack:restore", command::Restore, [](const simulator::MachineReply& r) { EXPECT_TRUE(r.bytes.empty()); }},
+        {"silent:any@#1", command::Poll, [](const simulator::MachineReply& r) { EXPECT_TRUE(r.bytes.empty()); }},
+        {"powercut", command::Poll,
+         [](const simulator::MachineReply& r) {
+             EXPECT_TRUE(r.powerCut);
+             EXPECT_EQ(r.bytes, requestFrame(0x20, reply::ENQ)) << "the new machine answers the frame";
+         }},
         {"fail:moduleinfo:4", command::ModuleInfo,
          [](const simulator::MachineReply& r) {
              LinkFrame f;
@@ -84,12 +107,16 @@ TEST_F(MachineFaultsTest, EachFaultChangesTheAnswerToItsCommand) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.option);
         MachineSimulator machine(MachineDurations::instant(), plan(c.option));
+        std::vector<std::string> told;  // what a trace shows
+        machine.setFaultObserver([&told](const simulator::FiredFault& f) { told.push_back(f.text); });
         c.check(machine.answer(requestFrame(0x20, c.command)));
+        EXPECT_EQ(told, std::vector<std::string>{c.option});
         // A one-off fault strikes once only.
         const auto again = machine.answer(requestFrame(0x21, c.command));
         LinkFrame f;
         EXPECT_EQ(decode(again.bytes.data(), again.bytes.size(), f), 0);
-        EXPECT_EQ(again.splitAt, 0u);
+        EXPECT_EQ(again.splitAt + again.delayMs + again.byteGapMs, 0u);
+        EXPECT_FALSE(again.powerCut);
         EXPECT_EQ(machine.firedFaults().size(), 1u);
     }
 }
@@ -115,7 +142,9 @@ TEST_F(MachineFaultsTest, APersonalisationWhoseReportIsDamagedIsLoggedAsLost) {
     struct Case {
         const char* fault;
         bool lost;
-    } cases[] = {{"badcheck:poll", true}, {"stray:poll", true}, {"split:poll:20", false}, {"silent:poll", false}};
+    } cases[] = {{"badcheck:poll", true},       {"stray:poll", true},  {"split:poll:20", false},
+                 {"silent:poll", false},        {"late:poll", false},  {"twice:poll", false},
+                 {"lostdone:personalize", true}, {"trickle:poll", true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
         MachineSimulator machine(MachineDurations::instant());
@@ -129,6 +158,7 @@ TEST_F(MachineFaultsTest, APersonalisationWhoseReportIsDamagedIsLoggedAsLost) {
         ASSERT_EQ(log.size(), 1u);
         EXPECT_EQ(log[0].completionLost, c.lost);
         EXPECT_EQ(log[0].personalizeFrame, personalizeFrame);
+        EXPECT_EQ(log[0].faults, std::vector<std::string>{c.fault}) << "the card log names what struck it";
         // Reported, even if unread: a restore sends the card to the exit.
         driver.restore();
         EXPECT_TRUE(machine.personalisedCards()[0].delivered);
@@ -207,6 +237,38 @@ TEST_F(MachineFaultsTest, FaultsStrikeTheCardsTheirWhenNames) {
         EXPECT_EQ(struck, c.struck);
         EXPECT_EQ(machine.firedFaults().size(), c.struck.size());
     }
+}
+
+TEST_F(MachineFaultsTest, ALostAcknowledgementStillStartsTheOperation) {
+    MachineSimulator machine(MachineDurations::instant(), plan("lostack:personalize"));
+    MachineDriver driver(machine);
+    driver.restore();
+    ASSERT_TRUE(driver.send(command::PreLoad).acks(command::PreLoad));
+    ASSERT_TRUE(driver.pollUntilDone().completes(command::PreLoad));
+    ASSERT_TRUE(driver.send(command::Load).acks(command::Load));
+    ASSERT_TRUE(driver.pollUntilDone().completes(command::Load));
+    ASSERT_TRUE(driver.send(command::JobSetup, bytesOf(kSetup)).completes(command::JobSetup));
+    EXPECT_TRUE(driver.send(command::Personalize, bytesOf(kCard)).bytes.empty());
+    EXPECT_TRUE(driver.pollUntilDone().completes(command::Personalize)) << "the completion follows";
+    EXPECT_EQ(machine.personalisedCards().size(), 1u);
+}
+
+TEST_F(MachineFaultsTest, APowerCutLeavesANewMachineWithTheCardInside) {
+    MachineSimulator machine(MachineDurations::instant());
+    MachineDriver driver(machine);
+    driver.restore();
+    ASSERT_TRUE(driver.send(command::PreLoad).acks(command::PreLoad));
+    ASSERT_TRUE(driver.pollUntilDone().completes(command::PreLoad));
+    ASSERT_TRUE(driver.send(command::Load).acks(command::Load));
+    // Cut while the load runs: the next frame finds a machine that knows nothing of it.
+    machine.setFaults(plan("powercut@#" + std::to_string(machine.status().framesReceived + 1)));
+    EXPECT_TRUE(driver.send(command::Poll).is(reply::ENQ));
+    EXPECT_TRUE(driver.send(command::JobSetup, bytesOf(kSetup)).naks(command::JobSetup, reject::NotRestored));
+    EXPECT_EQ(machine.status().powerCuts, 1u);
+    ASSERT_TRUE(machine.currentCard());
+    driver.restore();
+    EXPECT_EQ(machine.status().cardsRejected, 1u) << "the restore takes the card out";
+    EXPECT_FALSE(machine.currentCard());
 }
 
 TEST_F(MachineFaultsTest, ASilentCommandHasNoEffect) {

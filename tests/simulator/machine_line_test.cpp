@@ -105,5 +105,41 @@ TEST_F(MachineLineTest, ASplitReplyArrivesAfterItsGap) {
     }
 }
 
+TEST_F(MachineLineTest, LateAndTrickledRepliesArriveWhenTheFaultSaysAndAreCountedWhenReadLate) {
+    struct Case {
+        const char* fault;
+        std::vector<std::uint64_t> arrivals;  // ms after the request, per piece on the line
+        bool readLate;                        // read only after a second frame went out
+    } cases[] = {
+        {"late:poll", {1600}, true},
+        {"trickle:poll:100", {100, 200, 300, 400, 500, 600, 700, 800, 900}, true},
+        {"twice:poll", {0}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        MachineSimulator machine(MachineDurations::instant(), plan(c.fault));
+        SimulatorPeer peer(machine);
+        const std::uint64_t start = standin::nowMs();
+        const Bytes poll = requestFrame(0x20, command::Poll);
+        ASSERT_EQ(peer.onWrite(poll.data(), poll.size()), static_cast<long>(poll.size()));
+        std::vector<std::uint64_t> arrivals;
+        std::uint8_t byte = 0;
+        if (c.readLate) {
+            // The host gives up at once and sends its next frame first.
+            const Bytes next = requestFrame(0x21, command::Poll);
+            peer.onWrite(next.data(), next.size());
+        }
+        for (std::size_t i = 0; i < c.arrivals.size(); ++i) {
+            standin::advanceVirtualClock(*peer.line().nextArrivalMs() - standin::nowMs());
+            arrivals.push_back(standin::nowMs() - start);
+            while (peer.line().nextArrivalMs() && *peer.line().nextArrivalMs() <= standin::nowMs()) {
+                ASSERT_EQ(peer.onRead(&byte, 1, COMMTIMEOUTS{MAXDWORD, 0, 0, 0, 0}), 1);
+            }
+        }
+        EXPECT_EQ(arrivals, c.arrivals);
+        EXPECT_EQ(peer.line().staleReplies(), c.readLate ? 1u : 0u);
+    }
+}
+
 }  // namespace
 }  // namespace kestrova::testing

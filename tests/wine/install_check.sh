@@ -7,17 +7,29 @@
 # set and taken away again, and no registry key left after the uninstall.
 # Where Wine's spooler is not Windows', a "note:" line says so.
 #
-#   tests/wine/install_check.sh X64_BUILD X86_BUILD WORK RUNS_X86 WINE_COMMAND...
+#   tests/wine/install_check.sh ARCH BUILD OTHER_BUILD WORK RUNS_X86 WINE_COMMAND...
+#
+# ARCH is the spooler's, the prefix's own architecture: x64 in a 64-bit
+# prefix, x86 in a 32-bit one. BUILD holds its kestrova.exe and DLL,
+# OTHER_BUILD the other architecture's (whose DLL the spooler must refuse).
+# RUNS_X86 yes: the prefix is 64-bit and runs the x86 kestrova.exe too,
+# which must refuse it.
 #
 # Ends with "install: N passed, M failed".
 set -uo pipefail
 
-x64_build=$1
-x86_build=$2
-work=$3
-runs_x86=$4
-shift 4
+arch=$1
+build=$2
+other_build=$3
+work=$4
+runs_x86=$5
+shift 5
 wine_command=("$@")
+case $arch in
+  x64) other=x86 bits=64 environment="Windows x64" driver_folder=x64 ;;
+  x86) other=x64 bits=32 environment="Windows NT x86" driver_folder=w32x86 ;;
+  *) echo "install_check.sh: ARCH is '$arch' (x64 or x86)" >&2; exit 2 ;;
+esac
 
 check_label=install
 source "$(dirname "$0")/expectations.sh"
@@ -28,18 +40,18 @@ note() { echo "wine: note: $*"; }
 # loader cannot find a copy beside the program instead of the installed one.
 dir="$work/installer"
 mkdir -p "$dir"
-cp "$x64_build/tool/kestrova.exe" "$dir/"
-cp "$x64_build/KestrovaLM.dll" "$work/KestrovaLM-x64.dll"
-cp "$x86_build/KestrovaLM.dll" "$work/KestrovaLM-x86.dll"
+cp "$build/tool/kestrova.exe" "$dir/"
+cp "$build/KestrovaLM.dll" "$work/KestrovaLM-$arch.dll"
+cp "$other_build/KestrovaLM.dll" "$work/KestrovaLM-$other.dll"
 system32="$WINEPREFIX/drive_c/windows/system32"
 monitors='HKLM\System\CurrentControlSet\Control\Print\Monitors\KestrovaLM'
 driver="Kestrova Test Card Printer"
-driver_key="HKLM\\System\\CurrentControlSet\\Control\\Print\\Environments\\Windows x64\\Drivers\\Version-3\\$driver"
+driver_key="HKLM\\System\\CurrentControlSet\\Control\\Print\\Environments\\$environment\\Drivers\\Version-3\\$driver"
 
 # Runs kestrova.exe in its folder: $status, and $output with both streams.
 tool() {
   status=0
-  (cd "$dir" && timeout 120 "${wine_command[@]}" kestrova.exe "$@") >"$work/tool.out" 2>&1 || status=$?
+  (cd "$dir" && timeout $((120 * ${KESTROVA_WINE_TIME_SCALE:-1})) "${wine_command[@]}" kestrova.exe "$@") >"$work/tool.out" 2>&1 || status=$?
   output=$(tr -d '\r' <"$work/tool.out")
 }
 wine_run() { "${wine_command[@]}" "$@" 2>/dev/null | tr -d '\r'; }
@@ -56,8 +68,8 @@ expect_status() {
 }
 
 expect_status 7 "install with no KestrovaLM.dll beside kestrova.exe: the DLL is missing" install
-expect_status 6 "install of the x86 DLL into the 64-bit spooler: wrong bitness" install --dll ../KestrovaLM-x86.dll
-expect_status 10 "install for a driver that does not exist" install --dll ../KestrovaLM-x64.dll --driver "No Such Driver"
+expect_status 6 "install of the $other DLL into the $bits-bit spooler: wrong bitness" install --dll "../KestrovaLM-$other.dll"
+expect_status 10 "install for a driver that does not exist" install --dll "../KestrovaLM-$arch.dll" --driver "No Such Driver"
 # --dll is read before anything is copied: a program, a folder, a file that is no PE file.
 expect_status 7 "install --dll kestrova.exe: a program, not a DLL" install --dll kestrova.exe
 expect "it says so" says "kestrova.exe is a program, not a DLL"
@@ -70,13 +82,13 @@ expect "a refused install changes nothing" nothing_installed
 
 # The install, with the traces of Wine's loader and spooler.
 trace="$work/install-trace.txt"
-WINEDEBUG=+loaddll,+localspl tool install --dll ../KestrovaLM-x64.dll
+WINEDEBUG=+loaddll,+localspl tool install --dll "../KestrovaLM-$arch.dll"
 mv "$work/tool.out" "$trace"
 output=$(grep -v '^[0-9a-f]*:\(trace\|fixme\|err\|warn\):' "$trace" | tr -d '\r')
 expect "install (exit $status)" test "$status" -eq 0
 expect "install reports AddMonitorW" \
-  says '^registered the monitor KestrovaLM: AddMonitorW(MONITOR_INFO_2 KestrovaLM, "Windows x64", KestrovaLM.dll)$'
-expect "the shipped DLL is copied into system32 unchanged" cmp -s "$system32/KestrovaLM.dll" "$x64_build/KestrovaLM.dll"
+  says "^registered the monitor KestrovaLM: AddMonitorW(MONITOR_INFO_2 KestrovaLM, \"$environment\", KestrovaLM.dll)\$"
+expect "the shipped DLL is copied into system32 unchanged" cmp -s "$system32/KestrovaLM.dll" "$build/KestrovaLM.dll"
 expect "Monitors\\KestrovaLM names KestrovaLM.dll" grep -q "REG_SZ *KestrovaLM.dll" <(wine_run reg query "$monitors" /v Driver)
 output=$(grep -i "kestrovalm" "$trace" | head -12)
 expect "Wine's spooler loads the installed DLL as native" \
@@ -87,24 +99,24 @@ expect "Wine's spooler calls InitializePrintMonitor2 and takes the MONITOR2" gre
 listed=$(tr -d '\r' <"$trace" | sed -n 's/^the spooler lists it: //p')
 expect "EnumMonitorsW lists the monitor" test -n "$listed"
 note "Wine's spooler runs inside the calling program: AddMonitorW loaded KestrovaLM.dll into kestrova.exe and called InitializePrintMonitor2 there (Windows: in spoolsv.exe)"
-note "Wine's EnumMonitorsW lists: $listed (Windows lists the environment it was added for, \"Windows x64\")"
+[ "$arch" = x86 ] || note "Wine's EnumMonitorsW lists: $listed (Windows lists the environment it was added for, \"$environment\")"
 note "not elevated (exit 5) is not checked: Wine runs every program elevated"
 
-expect_status 8 "a second install: installed already" install --dll ../KestrovaLM-x64.dll
+expect_status 8 "a second install: installed already" install --dll "../KestrovaLM-$arch.dll"
 expect_status 0 "uninstall" uninstall
 expect "uninstall removes the registration and the DLL" nothing_installed
 
 # A printer driver, registered as Wine's AddPrinterDriverExW leaves one.
-drivers="$system32/spool/drivers/x64/3"
+drivers="$system32/spool/drivers/$driver_folder/3"
 mkdir -p "$drivers"
 printf 'driver\n' >"$drivers/cardui.dll"
 printf '*PPD-Adobe: "4.3"\n' >"$drivers/card.ppd"
 printf 'REGEDIT4\n\n[%s]\n"Driver"="cardui.dll"\n"Configuration File"="cardui.dll"\n"Data File"="card.ppd"\n"Version"=dword:00000003\n' \
   "${driver_key/HKLM/HKEY_LOCAL_MACHINE}" >"$dir/driver.reg"
 (cd "$dir" && "${wine_command[@]}" reg import driver.reg >/dev/null 2>&1)
-expect_status 10 "install for an unknown driver" install --dll ../KestrovaLM-x64.dll --driver "No Such Driver"
+expect_status 10 "install for an unknown driver" install --dll "../KestrovaLM-$arch.dll" --driver "No Such Driver"
 expect "an unknown driver: the drivers there are are listed" says "the drivers there are: .*\"$driver\""
-expect_status 0 "install without a driver" install --dll ../KestrovaLM-x64.dll
+expect_status 0 "install without a driver" install --dll "../KestrovaLM-$arch.dll"
 expect_status 0 "install --driver with the monitor installed adds the driver" install --driver "$driver"
 expect "it adds the driver only" says "installed already .*adding the driver only"
 expect "the driver's language monitor is KestrovaLM" test "$(driver_monitor)" = KestrovaLM
@@ -123,7 +135,7 @@ expect "uninstall with nothing installed says so" says "nothing to remove"
 note "Wine's AddPrinterDriverExW takes any monitor name and its DeleteMonitorW removes a monitor a driver still names; kestrova checks both itself"
 
 if [ "$runs_x86" = yes ]; then
-  cp "$x86_build/tool/kestrova.exe" "$dir/kestrova.exe"
+  cp "$other_build/tool/kestrova.exe" "$dir/kestrova.exe"
   expect_status 6 "the x86 kestrova.exe on 64-bit Windows: wrong bitness" install --dll ../KestrovaLM-x86.dll
 fi
 

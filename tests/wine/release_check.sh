@@ -12,7 +12,8 @@
 # Where the prefix's spooler is 64-bit and ARCH is x86, the note sends an
 # administrator to the x64 folder: there the x86 folder's try-out commands
 # run verbatim and its install must refuse with wrong bitness (6),
-# changing nothing.
+# changing nothing. In a 32-bit prefix (the virtual machine's) the x86
+# folder is installed into the 32-bit spooler, its own.
 #
 #   tests/wine/release_check.sh ARCH RELEASE_ZIP WORK WINE_COMMAND...
 #
@@ -40,7 +41,9 @@ system32="$drive_c/windows/system32"
 driver_name_in_note='Card Printer Driver'
 previous_monitor='PJL Language Monitor'
 monitors='HKLM\System\CurrentControlSet\Control\Print\Monitors\KestrovaLM'
-driver_key="HKLM\\System\\CurrentControlSet\\Control\\Print\\Environments\\Windows x64\\Drivers\\Version-3\\$driver_name_in_note"
+spooler_bits=64 environment="Windows x64" driver_folder=x64
+[ -d "$drive_c/windows/syswow64" ] || { spooler_bits=32; environment="Windows NT x86"; driver_folder=w32x86; }
+driver_key="HKLM\\System\\CurrentControlSet\\Control\\Print\\Environments\\$environment\\Drivers\\Version-3\\$driver_name_in_note"
 wine_run() { "${wine_command[@]}" "$@" 2>/dev/null | tr -d '\r'; }
 driver_monitor() { wine_run reg query "$driver_key" /v Monitor | sed -n 's/^ *Monitor *REG_SZ *//p'; }
 registered() { "${wine_command[@]}" reg query "$monitors" >/dev/null 2>&1; }
@@ -110,7 +113,7 @@ done
 expect "the release holds every file the install note names, the docs and the licence" test -z "$output"
 
 # The driver the note installs for, with the language monitor it had.
-drivers="$system32/spool/drivers/x64/3"
+drivers="$system32/spool/drivers/$driver_folder/3"
 mkdir -p "$drivers"
 printf 'driver\n' >"$drivers/cardui.dll"
 printf '*PPD-Adobe: "4.3"\n' >"$drivers/card.ppd"
@@ -125,8 +128,6 @@ wineserver -w >/dev/null 2>&1 || true
 wineserver -p
 wine_run net start spooler >/dev/null
 
-spooler_bits=64
-[ -d "$drive_c/windows/syswow64" ] || spooler_bits=32
 folder_arch=$arch
 cross=no
 if [ "$arch" = x86 ] && [ "$spooler_bits" = 64 ]; then cross=yes; fi
@@ -173,7 +174,7 @@ for command in "${commands[@]}"; do
       expect "step $step: install reports the driver's monitor before it" \
         grep -qF "driver \"$driver_name_in_note\": language monitor KestrovaLM (was \"$previous_monitor\"" <<<"$output"
       expect "step $step: the driver's language monitor is KestrovaLM" test "$(driver_monitor)" = KestrovaLM
-      expect "step $step: the release's DLL is installed" cmp -s "$system32/KestrovaLM.dll" "$root/x64/KestrovaLM.dll" ;;
+      expect "step $step: the release's DLL is installed" cmp -s "$system32/KestrovaLM.dll" "$root/$folder_arch/KestrovaLM.dll" ;;
     "kestrova uninstall"*)
       expect "step $step: uninstall puts the driver's monitor back" test "$(driver_monitor)" = "$previous_monitor"
       expect "step $step: the monitor is unregistered" not_registered

@@ -15,19 +15,38 @@
 # a 1 MiB thread stack is measured and set against the request nesting bound
 # (64 levels), which must stay well below it.
 #
-# Some machines cannot run 32-bit programs at all (a kernel without IA-32
-# emulation). There the prefix is made with Wine's 64-bit loader, every x64
-# check runs and the x86 checks are reported as skipped, never as passed;
-# the x86 DLL's static checks have already run in `make windows`.
+# The x86 half needs a machine that runs 32-bit programs. Where this one
+# cannot (a kernel without IA-32 emulation), the x64 half runs here and the
+# x86 half in a virtual machine (scripts/vm/run.sh), at the same time: the
+# same checks against the Linux module's records made here, with kestrova.exe
+# install and uninstall of the x86 DLL against the 32-bit spooler of the
+# machine's 32-bit prefix. Only KESTROVA_X86=skip skips it (reported as
+# skipped, never as passed); KESTROVA_X86=vm uses the virtual machine even
+# where this machine runs 32-bit programs.
 #
 # Then, per architecture, the release zip is unpacked into a fresh folder
 # and its install note followed verbatim (release_check.sh).
 #
-#   tests/wine/run.sh NATIVE_BUILD X86_BUILD X64_BUILD RELEASE_ZIP
+#   tests/wine/run.sh [--only ARCH] [--reference DIR] NATIVE_BUILD X86_BUILD X64_BUILD RELEASE_ZIP
+#
+#   --only ARCH      this architecture's half alone, here (what the virtual machine runs)
+#   --reference DIR  the Linux module's records made beforehand, instead of making them
 #
 # Quiet unless something fails (and for the notes on where Wine is not
-# Windows); ends with "wine: N passed, M failed".
+# Windows); prints each half's count and time, and ends with
+# "wine: N passed, M failed" for both.
 set -euo pipefail
+
+only=""
+reference=""
+while [ $# -gt 0 ]; do
+  case $1 in
+    --only) only=${2:?--only x86 or x64}; shift 2 ;;
+    --reference) reference=$(realpath "${2:?--reference DIR}"); shift 2 ;;
+    *) break ;;
+  esac
+done
+case $only in ''|x86|x64) ;; *) echo "run.sh: --only $only (x86 or x64)" >&2; exit 2 ;; esac
 
 native_build=$(realpath "${1:?native build directory}")
 x86_build=$(realpath "${2:?x86 build directory}")
@@ -52,10 +71,12 @@ source "$(dirname "$0")/wine_prefix.sh" run.sh
 # Our winspool.drv beside the program, never Wine's.
 standin_overrides="winspool.drv=n;$no_prompts"
 
-passed=0
-failed=0
-pass() { passed=$((passed + 1)); }
-fail() { failed=$((failed + 1)); echo "wine: FAILED: $*"; }
+# Counts by half: each check counts for the architecture it runs ($half).
+declare -A passed=() failed=()
+half=linux
+pass() { passed[$half]=$((${passed[$half]:-0} + 1)); }
+fail() { failed[$half]=$((${failed[$half]:-0} + 1)); echo "wine: FAILED: $*"; }
+count() { passed[$half]=$((${passed[$half]:-0} + $1)); failed[$half]=$((${failed[$half]:-0} + $2)); }
 
 # Adds a spooler check's own "N passed, M failed" to the tally.
 tally() {
@@ -66,13 +87,58 @@ tally() {
     fail "$label: the spooler check did not finish"
     return
   fi
-  passed=$((passed + $(sed -E 's/.*: ([0-9]+) passed.*/\1/' <<<"$summary")))
-  failed=$((failed + $(sed -E 's/.*passed, ([0-9]+) failed/\1/' <<<"$summary")))
+  count "$(sed -E 's/.*: ([0-9]+) passed.*/\1/' <<<"$summary")" "$(sed -E 's/.*passed, ([0-9]+) failed/\1/' <<<"$summary")"
 }
 
-archs=$wine_archs
-[ "$archs" = x64 ] && echo "wine: x86 skipped: this machine cannot run 32-bit programs"
-boot_wine_prefix
+wine_halves "$only"
+declare -A seconds=() where=()
+for arch in $archs; do where[$arch]="here"; done
+for arch in $vm_archs; do where[$arch]="in the virtual machine"; done
+
+# The x86 half in the virtual machine, beside the x64 half here: its output
+# is kept and shown once the x64 half is done.
+here=$(cd "$(dirname "$0")" && pwd)
+vm_pid=""
+start_vm_half() {
+  vm_log="$work/vm.log"
+  vm_started=$(date +%s)
+  "$here/../../scripts/vm/run.sh" --share "$work/linux" --timeout "${KESTROVA_VM_RUN_LIMIT:-3600}" -- \
+    "$here/run.sh" --only "$vm_archs" --reference "$work/linux/out" "$native_build" "$x86_build" "$x64_build" "$release_zip" \
+    >"$vm_log" 2>&1 &
+  vm_pid=$!
+}
+# Shows the virtual machine's output as it comes until it ends; adds its count.
+finish_vm_half() {
+  local printed=0 lines running status=0 summary
+  while :; do
+    running=no
+    kill -0 "$vm_pid" 2>/dev/null && running=yes
+    lines=$(wc -l <"$vm_log")
+    if [ "$lines" -gt "$printed" ]; then
+      sed -n "$((printed + 1)),${lines}p" "$vm_log" | sed "s/^/$vm_archs vm| /"
+      printed=$lines
+    fi
+    [ $running = yes ] || break
+    sleep 2
+  done
+  wait "$vm_pid" || status=$?
+  vm_pid=""
+  seconds[$vm_archs]=$(($(date +%s) - vm_started))
+  half=$vm_archs
+  summary=$(grep -E '^wine: [0-9]+ passed, [0-9]+ failed$' "$vm_log" | tail -n 1 || true)
+  if [ -n "$summary" ]; then
+    count "$(sed -E 's/.*: ([0-9]+) passed.*/\1/' <<<"$summary")" "$(sed -E 's/.*passed, ([0-9]+) failed/\1/' <<<"$summary")"
+  fi
+  if [ -z "$summary" ] || { [ $status -ne 0 ] && [ "${failed[$half]:-0}" -eq 0 ]; }; then
+    fail "$vm_archs: the virtual machine gave no result (status $status); what it said is above"
+  fi
+}
+stop_vm_half() {
+  [ -n "$vm_pid" ] || return 0
+  kill -TERM "$vm_pid" 2>/dev/null || true
+  wait "$vm_pid" 2>/dev/null || true
+}
+trap 'stop_vm_half; cleanup' EXIT
 
 # The module's detach as the process ends with a document started: the
 # stand-in reports every spooler call made meanwhile (there must be none).
@@ -82,18 +148,29 @@ check_exit_report() {
   if [ "$output" = "$expected_exit_report" ]; then pass; else fail "$label: the process ended with a document started:"$'\n'"$output"; fi
 }
 
-# The reference: the same steps against the Linux module.
-mkdir -p "$work/linux/out"
-output=$(cd "$work/linux" && timeout 120 "$native_build/tests/wine/spooler_check" \
-  --module "$native_build/libKestrovaLM.so" --out out --label linux 2>&1) || true
-tally linux "$output"
-output=$(cd "$work/linux" && timeout 60 "$native_build/tests/wine/spooler_check" \
-  --module "$native_build/libKestrovaLM.so" --exit-in-document 2>&1) || true
-check_exit_report linux "$output"
+# The reference: the same steps against the Linux module (made here, or
+# given by the run that started this one).
+if [ -n "$reference" ]; then
+  mkdir -p "$work/linux"
+  ln -s "$reference" "$work/linux/out"
+else
+  mkdir -p "$work/linux/out"
+  output=$(cd "$work/linux" && timeout 120 "$native_build/tests/wine/spooler_check" \
+    --module "$native_build/libKestrovaLM.so" --out out --label linux 2>&1) || true
+  tally linux "$output"
+  output=$(cd "$work/linux" && timeout 60 "$native_build/tests/wine/spooler_check" \
+    --module "$native_build/libKestrovaLM.so" --exit-in-document 2>&1) || true
+  check_exit_report linux "$output"
+fi
 references=$(cd "$work/linux/out" && ls)
 [ -n "$references" ] || fail "linux: the spooler check left no records"
 
+[ -z "$vm_archs" ] || start_vm_half
+started=$(date +%s)
+boot_wine_prefix
+
 for arch in $archs; do
+  half=$arch
   build=$x86_build
   [ "$arch" = x64 ] && build=$x64_build
   dir="$work/$arch"
@@ -101,10 +178,10 @@ for arch in $archs; do
   cp "$build/KestrovaLM.dll" "$build/tests/wine/spooler_check.exe" "$build/tests/wine/winspool.drv" "$dir/"
   # The module reads spool\drivers\W32X86\3\KestrovaLM.cfg from this directory.
   # (The C runtime under Wine ends its lines with CR LF.)
-  output=$(cd "$dir" && WINEDLLOVERRIDES="$standin_overrides" timeout 300 "${wine_command[@]}" spooler_check.exe \
+  output=$(cd "$dir" && WINEDLLOVERRIDES="$standin_overrides" timeout "$(wine_limit 300)" "${wine_command[@]}" spooler_check.exe \
     --module KestrovaLM.dll --out out --label "$arch" 2>&1 | tr -d '\r') || true
   tally "$arch" "$output"
-  output=$(cd "$dir" && WINEDLLOVERRIDES="$standin_overrides" timeout 60 "${wine_command[@]}" spooler_check.exe \
+  output=$(cd "$dir" && WINEDLLOVERRIDES="$standin_overrides" timeout "$(wine_limit 60)" "${wine_command[@]}" spooler_check.exe \
     --module KestrovaLM.dll --exit-in-document 2>&1 | tr -d '\r') || true
   check_exit_report "$arch" "$output"
 
@@ -126,7 +203,7 @@ for arch in $archs; do
   cp "$build/tool/kestrova.exe" "$dir/"
   printf '<SX856 SY540 X100 Y200 F1 CI5>\r\n<ANNA SMITH>\r\n<BEN JONES>\r\n' >"$dir/two-cards.txt"
   rc=0
-  output=$(cd "$dir" && timeout 120 "${wine_command[@]}" kestrova.exe print --fast --quiet --module KestrovaLM.dll \
+  output=$(cd "$dir" && timeout "$(wine_limit 120)" "${wine_command[@]}" kestrova.exe print --fast --quiet --module KestrovaLM.dll \
     --faults nak:load:7@1 --restore-after 300 two-cards.txt 2>&1 | tr -d '\r') || rc=$?
   if [ $rc -eq 0 ] && grep -q "^summary: 2 of 2 cards produced" <<<"$output" &&
      grep -q "^restore sent .*(sw_error_code 0)$" <<<"$output"; then
@@ -136,22 +213,30 @@ for arch in $archs; do
   fi
 
   # The release as an administrator meets it: unpacked afresh, the install note followed verbatim.
-  output=$("$(dirname "$0")/release_check.sh" "$arch" "$release_zip" "$work" "${wine_command[@]}" 2>&1) || true
+  output=$("$here/release_check.sh" "$arch" "$release_zip" "$work" "${wine_command[@]}" 2>&1) || true
   tally "release $arch" "$output"
+  keep_wine_server   # the release check ends its own
 done
 
-# Install and uninstall against Wine's spooler, with the x64 kestrova.exe
-# (the prefix's spooler is 64-bit).
-runs_x86=no
-[ "$archs" = x64 ] || runs_x86=yes
-output=$("$(dirname "$0")/install_check.sh" "$x64_build" "$x86_build" "$work" "$runs_x86" "${wine_command[@]}" 2>&1) || true
-tally install "$output"
+# Install and uninstall against Wine's spooler, with the kestrova.exe and
+# the DLL of the prefix's own architecture (x86 in a 32-bit prefix); where a
+# 64-bit prefix runs 32-bit programs, the x86 kestrova.exe must refuse it.
+case " $archs " in
+  *" $wine_spooler "*)
+    half=$wine_spooler
+    spooler_build=$x64_build other_build=$x86_build runs_x86=no
+    [ "$wine_spooler" = x64 ] || { spooler_build=$x86_build; other_build=$x64_build; }
+    case " $archs " in *" x86 "*) [ "$wine_spooler" = x86 ] || runs_x86=yes ;; esac
+    output=$("$here/install_check.sh" "$wine_spooler" "$spooler_build" "$other_build" "$work" "$runs_x86" \
+      "${wine_command[@]}" 2>&1) || true
+    tally install "$output" ;;
+esac
 
 # Whether the reader gets through LEVELS on a 1 MiB thread in this build:
 # 0 it did, 1 the stack ran out, 2 the probe itself failed.
 probe() {
   local arch="$1" levels="$2" rc=0
-  (cd "$work/$arch" && timeout 60 "${wine_command[@]}" spooler_check.exe --reader-depth "$levels" >/dev/null 2>&1) || rc=$?
+  (cd "$work/$arch" && timeout "$(wine_limit 60)" "${wine_command[@]}" spooler_check.exe --reader-depth "$levels" >/dev/null 2>&1) || rc=$?
   case $rc in
     0) return 0 ;;
     3) return 1 ;;
@@ -179,9 +264,21 @@ reader_limit() {
   echo "$low"
 }
 
+# Measured to about 2 % where a probe takes a second or two; in the virtual
+# machine, where each takes most of a minute, only the required depth is
+# probed (KESTROVA_READER_DEPTH=measure or check chooses).
+reader_depth=${KESTROVA_READER_DEPTH:-$([ "${KESTROVA_IN_VM:-}" = 1 ] && echo check || echo measure)}
 for arch in $archs; do
-  limit=$(reader_limit "$arch")
-  echo "wine: $arch: the XML reader gets through $limit nested levels on a 1 MiB thread stack (request bound: $nesting_bound)"
+  half=$arch
+  if [ "$reader_depth" = check ]; then
+    limit=0
+    probe "$arch" "$required_reader_depth" && limit=$required_reader_depth
+    echo "wine: $arch: the XML reader gets through ${limit} nested levels on a 1 MiB thread stack, not probed deeper" \
+      "(request bound: $nesting_bound; KESTROVA_READER_DEPTH=measure finds its limit)"
+  else
+    limit=$(reader_limit "$arch")
+    echo "wine: $arch: the XML reader gets through $limit nested levels on a 1 MiB thread stack (request bound: $nesting_bound)"
+  fi
   if [ "$limit" -ge "$required_reader_depth" ]; then
     pass
   else
@@ -192,9 +289,21 @@ for arch in $archs; do
   fi
 done
 
-if [ "$archs" = x64 ]; then
-  echo "wine: $passed passed, $failed failed; x86 skipped: this machine cannot run 32-bit programs"
-else
-  echo "wine: $passed passed, $failed failed"
-fi
-[ "$failed" -eq 0 ]
+for arch in $archs; do seconds[$arch]=$(($(date +%s) - started)); done
+[ -z "$vm_archs" ] || finish_vm_half
+
+# Each half's count, then both together.
+total_passed=0
+total_failed=0
+for half in linux x86 x64; do
+  [ -n "${passed[$half]:-}${failed[$half]:-}" ] || continue
+  label=$half
+  [ $half = linux ] && label="linux module (the reference)"
+  [ -z "${where[$half]:-}" ] || label+=" ${where[$half]}, ${seconds[$half]} s"
+  echo "wine: $label: ${passed[$half]:-0} passed, ${failed[$half]:-0} failed"
+  total_passed=$((total_passed + ${passed[$half]:-0}))
+  total_failed=$((total_failed + ${failed[$half]:-0}))
+done
+[ -z "$skipped" ] || echo "wine: x86 skipped: $skipped"
+echo "wine: $total_passed passed, $total_failed failed"
+[ "$total_failed" -eq 0 ]
