@@ -109,13 +109,22 @@ fuzz-programs:
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DKESTROVA_FUZZ=ON -DKESTROVA_TOOL=ON
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
 
+# Each fuzzer runs on one processor: $(JOBS) of them run at once, each
+# writing to $(FUZZ_BUILD)/logs/TARGET.log, whose end (the final figures, or
+# the finding) is printed when it stops.
 fuzz: fuzz-programs
-	@set -e; for t in $(FUZZ_TARGETS); do \
-	  mkdir -p $(FUZZ_BUILD)/corpus/$$t $(FUZZ_BUILD)/findings; \
-	  echo "fuzz: $$t for $(FUZZ_SECONDS) s"; \
-	  $(FUZZ_BUILD)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
-	    -artifact_prefix=$(FUZZ_BUILD)/findings/$$t- $(FUZZ_BUILD)/corpus/$$t fuzz/corpus/$$t; \
-	done
+	@mkdir -p $(FUZZ_BUILD)/findings $(FUZZ_BUILD)/logs
+	@printf '%s\n' $(FUZZ_TARGETS) | xargs -P $(JOBS) -I TARGET sh -c '\
+	  mkdir -p $(FUZZ_BUILD)/corpus/TARGET; \
+	  echo "fuzz: TARGET for $(FUZZ_SECONDS) s"; \
+	  if $(FUZZ_BUILD)/fuzz/fuzz_TARGET -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	       -artifact_prefix=$(FUZZ_BUILD)/findings/TARGET- $(FUZZ_BUILD)/corpus/TARGET fuzz/corpus/TARGET \
+	       >$(FUZZ_BUILD)/logs/TARGET.log 2>&1; then \
+	    tail -n 12 $(FUZZ_BUILD)/logs/TARGET.log | sed "s/^/fuzz: TARGET| /"; \
+	  else \
+	    tail -n 60 $(FUZZ_BUILD)/logs/TARGET.log | sed "s/^/fuzz: TARGET| /"; \
+	    echo "fuzz: TARGET found a fault (see above; its input is in $(FUZZ_BUILD)/findings/)"; exit 1; \
+	  fi'
 
 fuzz-smoke:
 	$(MAKE) fuzz FUZZ_SECONDS=30

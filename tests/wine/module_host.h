@@ -56,6 +56,11 @@ void reportSpoolerCallsAtExit();
 // Makes the module's pauses pass at once where the host has a virtual
 // clock (natively); under Wine they are real.
 void useFastestClock();
+// Real time again. The virtual clock is one for all threads and every
+// thread's pauses move it: where two ports produce at once, the first one's
+// pauses while it waits halted would age the second one's reply past the
+// link's bound on a reply.
+void useRealClock();
 
 // Runs `work` on a new thread whose stack reserve is `stackBytes` and waits
 // for it; false if the thread could not be started.

@@ -55,6 +55,8 @@ void useFastestClock() {
     standin::setClockMode(standin::ClockMode::Virtual);
 }
 
+void useRealClock() { standin::setClockMode(standin::ClockMode::Real); }
+
 namespace {
 
 void* threadMain(void* work) {

@@ -81,6 +81,8 @@ void reportSpoolerCallsAtExit() {
 
 void useFastestClock() {}
 
+void useRealClock() {}
+
 namespace {
 
 DWORD WINAPI threadMain(LPVOID work) {

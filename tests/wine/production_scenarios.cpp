@@ -7,6 +7,7 @@
 #include "tests/wine/port_requests.h"
 #include "tests/wine/spooler_call_text.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -138,9 +139,27 @@ std::vector<std::string> personalisations(const MachinePeer& machine) {
     return out;
 }
 
+// Real time for one scenario; the fastest clock again after it.
+struct RealClockWhile {
+    explicit RealClockWhile(bool needed) : needed_(needed) {
+        if (needed_) useRealClock();
+    }
+    ~RealClockWhile() {
+        if (needed_) useFastestClock();
+    }
+    RealClockWhile(const RealClockWhile&) = delete;
+    RealClockWhile& operator=(const RealClockWhile&) = delete;
+
+private:
+    bool needed_;
+};
+
 void runScenario(const Scenario& scenario, DWORD jobId, const MONITOR2& table, HANDLE monitor,
                  const std::string& outDir, Checks& checks) {
     const std::string name = scenario.name;
+    const std::vector<std::string> steps = words(scenario.whileHalted);
+    const bool twoPortsAtOnce = std::find(steps.begin(), steps.end(), "second_port") != steps.end();
+    const RealClockWhile realClock(twoPortsAtOnce);
     std::string why;
     if (!checks.expect(startSpoolerStandin(why), name + ": the spooler stand-in: " + why)) return;
     if (scenario.configured) {
@@ -178,7 +197,6 @@ void runScenario(const Scenario& scenario, DWORD jobId, const MONITOR2& table, H
     // falls between the same frames in every build.
     ScenarioPort secondPort(table, monitor, "KESTROVA2:", "Kestrova Card Printer 2");
     std::thread control;
-    const std::vector<std::string> steps = words(scenario.whileHalted);
     if (!steps.empty()) {
         control = std::thread([&] {
             if (!checks.expect(port.machine().waitForFaults(1), name + ": the machine refuses a command")) return;
