@@ -29,14 +29,14 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kUsage =
     "usage: kestrova_fault_matrix [--pairs] [--only TEXT] [--examples N] [--module PATH]\n"
-    "       kestrova_fault_matrix --case SPEC [--module PATH]\n"
+    "       kestrova_fault_matrix --case TEXT [--module PATH]\n"
     "  (none)        single faults on a 3-card job (each kind on each command of each card,\n"
     "                the line faults and a power cut at every exchange, a jam at each card)\n"
     "                and each control request at every cycle boundary\n"
     "  --pairs       every pair of single faults on a 2-card job instead\n"
     "  --only TEXT   only the cases whose class contains TEXT\n"
     "  --examples N  cases shown for each hazard and each failure class (default 3)\n"
-    "  --case SPEC   one case with every frame traced, e.g.\n"
+    "  --case TEXT   one case with every frame traced, e.g.\n"
     "                --case 'jobs=3,1 faults=late:poll@#12 requests=4:pause,9:continue'\n"
     "  --module PATH the module to load (default: the one built with this program)\n"
     "Exit status: 0 none failed, 1 some failed, 2 bad command line, 4 no module.\n";
@@ -68,13 +68,13 @@ void note(Totals& totals, const MatrixCase& c, const CaseOutcome& outcome, std::
     if (outcome.staleReplies > 0) ++row.readLate;
     if (outcome.longestExchangeMs > totals.longestExchangeMs) {
         totals.longestExchangeMs = outcome.longestExchangeMs;
-        totals.longestExchangeCase = c.spec();
+        totals.longestExchangeCase = c.caseText();
     }
     if (outcome.longestExchangeMs >= kLongestReplyMs) ++totals.cutByTheBound;
     if (outcome.faultsStruck >= 2) ++totals.bothStruck;
     const bool shows = outcome.verdict != Verdict::Whole && outcome.verdict != Verdict::Restored;
     if (shows && totals.shown[outcome.verdict]++ < examples) {
-        std::string text = "  [" + c.group + "] " + c.spec();
+        std::string text = "  [" + c.group + "] " + c.caseText();
         for (std::size_t i = 0; i < outcome.findings.size() && i < 4; ++i) {
             const auto& f = outcome.findings[i];
             text += "\n      ";
@@ -123,7 +123,7 @@ Baseline baselineOf(tool::LoadedModule& module, std::vector<std::size_t> jobs, s
     CaseSettings settings{matrixDurations(), true, nullptr};
     const CaseOutcome outcome = runCase(c, module, settings);
     if (outcome.verdict != Verdict::Whole) {
-        error = "the fault-free run did not produce every card once (" + c.spec() + ")";
+        error = "the fault-free run did not produce every card once (" + c.caseText() + ")";
         for (const auto& f : outcome.findings) error += "\n  " + f.what;
     }
     Baseline base;
@@ -163,7 +163,7 @@ int runOne(tool::LoadedModule& module, const MatrixCase& c) {
     simulator::FrameTracer tracer([](const std::string& line) { std::cout << line << "\n"; });
     CaseSettings settings{matrixDurations(), false, &tracer};
     const CaseOutcome outcome = runCase(c, module, settings);
-    std::cout << c.spec() << "\n"
+    std::cout << c.caseText() << "\n"
               << "verdict: " << verdictName(outcome.verdict) << "; faults struck " << outcome.faultsStruck
               << ", restores " << outcome.restores << ", replies read late " << outcome.staleReplies
               << ", longest exchange " << outcome.longestExchangeMs << " ms\n";
@@ -206,8 +206,8 @@ int main(int argc, char** argv) {
         std::cerr << "kestrova_fault_matrix: " << error << "\n";
         return 4;
     }
-    if (const auto spec = arguments.value("case")) {
-        const auto c = readCaseSpec(*spec, error);
+    if (const auto text = arguments.value("case")) {
+        const auto c = readCaseText(*text, error);
         if (!c) {
             std::cerr << error << "\n" << kUsage;
             return 2;

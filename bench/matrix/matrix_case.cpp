@@ -33,7 +33,7 @@ void finding(CaseOutcome& out, std::size_t job, std::string what) {
 
 }  // namespace
 
-std::string MatrixCase::spec() const {
+std::string MatrixCase::caseText() const {
     std::string text = "jobs=";
     for (std::size_t i = 0; i < jobs.size(); ++i) text += (i == 0 ? "" : ",") + std::to_string(jobs[i]);
     if (!faults.empty()) text += " faults=" + faults;
@@ -46,11 +46,11 @@ std::string MatrixCase::spec() const {
     return text;
 }
 
-std::optional<MatrixCase> readCaseSpec(const std::string& spec, std::string& error) {
+std::optional<MatrixCase> readCaseText(const std::string& text, std::string& error) {
     MatrixCase out;
     out.group = "case";
     out.jobs.clear();
-    for (const std::string& part : option_text::split(option_text::trim(spec), ' ')) {
+    for (const std::string& part : option_text::split(option_text::trim(text), ' ')) {
         if (part.empty()) continue;
         const auto equals = part.find('=');
         const std::string key = part.substr(0, equals);

@@ -35,10 +35,10 @@ struct MatrixCase {
 
     // "jobs=3,1 faults=silent:load@2 requests=5:pause,10:continue": what
     // --case takes back to run it again.
-    std::string spec() const;
+    std::string caseText() const;
 };
 
-std::optional<MatrixCase> readCaseSpec(const std::string& spec, std::string& error);
+std::optional<MatrixCase> readCaseText(const std::string& text, std::string& error);
 
 enum class Verdict {
     Whole,           // every card once, in order, no halt
