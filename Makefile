@@ -5,7 +5,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 JOB        ?= examples/sample-job.txt
 
-.PHONY: all setup build demo test sanitize test-asan test-tsan bench clean preview-check soak fault-matrix
+.PHONY: all setup build demo test sanitize test-asan test-tsan bench clean preview-check soak fault-matrix fault-matrix-report
 
 all: build
 
@@ -70,17 +70,27 @@ soak: setup $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS) --target kestrova_soak
 	$(BUILD)/bench/soak/kestrova_soak --cards $(SOAK_CARDS) --seed $(SOAK_SEED) $(SOAK_ARGS)
 
-# The fault matrix (bench/matrix, docs/tool.md): every single fault at every
-# step of a 3-card job and each control request at every cycle boundary,
-# through the real module against the simulated machine on the virtual
-# clock, each case judged by the card log audit; ends with "N passed, N
-# failed". PAIRS=1 runs every pair of single faults on a 2-card job instead.
+# The fault matrix (bench/matrix, docs/tool.md): first a wire that lies as a
+# broken module would, which must fail every time; then every single fault
+# at every exchange of a 3-card and a 1-card job, delays swept across the
+# read time-out and the bound on one reply, each control request at every
+# cycle boundary alone and with a line fault, through the real module
+# against the simulated machine on the virtual clock, each physical card
+# followed to its end; ends with "N passed, N failed". PAIRS=1 runs every
+# pair of single faults on a 2-card job instead.
 PAIRS ?=
 MATRIX_ARGS ?=
 
 fault-matrix: setup $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS) --target kestrova_fault_matrix
 	$(BUILD)/bench/matrix/kestrova_fault_matrix $(if $(filter 1,$(PAIRS)),--pairs) $(MATRIX_ARGS)
+
+# Both runs of the matrix, their figures written into docs/security.md.
+fault-matrix-report: setup $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target kestrova_fault_matrix
+	$(BUILD)/bench/matrix/kestrova_fault_matrix --markdown $(BUILD)/matrix-singles.md
+	$(BUILD)/bench/matrix/kestrova_fault_matrix --pairs --markdown $(BUILD)/matrix-pairs.md
+	python3 scripts/matrix_report.py docs/security.md "make fault-matrix" $(BUILD)/matrix-singles.md PAIRS=1 $(BUILD)/matrix-pairs.md
 
 # Every bench/ program (Google Benchmark, JSON), then docs/performance.md
 # generated from the results.

@@ -24,6 +24,8 @@ public:
     // No room for another byte.
     bool full() const { return buffer_.size() >= kCapacity; }
     std::size_t size() const { return buffer_.size(); }
+    // The bytes received so far.
+    const Bytes& bytes() const { return buffer_; }
 
     // Fills the record from the bytes received (call after push() gave 0).
     int complete(LinkFrame& frame) const;

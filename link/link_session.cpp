@@ -16,6 +16,10 @@ constexpr std::uint8_t kSequenceFirst = 32;
 constexpr std::uint8_t kSequenceLast = 254;
 // More than any reply could hold; a line that babbles on is left as it is.
 constexpr std::size_t kMostBytesDrained = 64 * 1024;
+// A read asked to return at once that takes this long was held up beneath.
+constexpr DWORD kReadOffWaitedMs = 50;
+// A reply whose bytes take longer than this (a minute) is not one reply.
+constexpr DWORD kLongestHeldMs = 60000;
 
 // What the caller gets of a decoded reply frame; its payload is taken.
 void takeReply(LinkFrame& frame, LinkReply& reply) {
@@ -51,6 +55,8 @@ void LinkSession::reserve(std::size_t largestPayload) {
     wire_.reserve(9 + 2 * largestPayload);
     frame.payload.reserve(std::max(largestPayload, FrameReceiver::kCapacity));
     receiver_.reserve();
+    heldReply_.reserve(FrameReceiver::kCapacity);
+    unfinished_.reserve(FrameReceiver::kCapacity);
 }
 
 void LinkSession::pauseBeforeExchange() { Sleep(kExchangePauseMs); }
@@ -110,13 +116,22 @@ std::int32_t LinkSession::transfer(const MONITOR2* table, LinkReply& reply) {
         // and so do bytes that come too slowly ever to make one in time.
         if (receiver.full()) return exchange_result::ReadFailed;
         if (GetTickCount() - readingSince > kLongestReplyMs) {
+            holdUnfinished(receiver.bytes());
             replyCutOff_ = true;
             return exchange_result::ReadFailed;
         }
         std::uint8_t byte = 0;
         DWORD got = 0;
         const BOOL ok = table->pfnReadPort(portHandle, &byte, 1, &got);
-        if (ok != TRUE || got == 0) return exchange_result::ReadFailed;
+        if (ok != TRUE || got == 0) {
+            // The exchange fails all the same; what it read of a reply is kept
+            // for the read-off, which waits for the rest.
+            const bool held = !heldReply_.empty();
+            holdUnfinished(receiver.bytes());
+            // The rest of a reply begun may be on its way: the read-off waits for it once.
+            if (!held && !heldReply_.empty()) replyCutOff_ = true;
+            return exchange_result::ReadFailed;
+        }
         if (receiver.push(byte) == decode_result::Frame) break;
     }
     receiver.complete(frame);
@@ -129,6 +144,26 @@ std::int32_t LinkSession::transfer(const MONITOR2* table, LinkReply& reply) {
     return exchange_result::Ok;
 }
 
+void LinkSession::holdUnfinished(const Bytes& bytes) {
+    // Bytes held this long make no reply any more.
+    if (!heldReply_.empty() && GetTickCount() - heldSince_ > kLongestHeldMs) heldReply_.clear();
+    // After the start of a frame still held, every byte may be its rest;
+    // otherwise only from a frame's start on: what came before it can never
+    // be one.
+    auto from = bytes.begin();
+    if (heldReply_.empty()) {
+        from = std::find(bytes.begin(), bytes.end(), frame_byte::STX);
+        heldSince_ = GetTickCount();
+    }
+    const std::size_t kept = heldReply_.size() + static_cast<std::size_t>(bytes.end() - from);
+    if (kept > FrameReceiver::kCapacity) {
+        heldReply_.clear();
+        return;
+    }
+    // Into storage that stays, so that a halted port allocates no more.
+    heldReply_.insert(heldReply_.end(), from, bytes.end());
+}
+
 bool LinkSession::readWaiting(std::vector<LinkReply>& waiting) {
     waiting.clear();
     // Only where the port monitor takes the time-outs asked for: with its
@@ -138,30 +173,71 @@ bool LinkSession::readWaiting(std::vector<LinkReply>& waiting) {
     // one reply; otherwise only what is already there is read.
     const MONITOR2* table = portMonitor;
     if (table == nullptr || table->pfnReadPort == nullptr || table->pfnSetPortTimeOuts == nullptr) return true;
-    const bool settling = lineUnsettled;
-    COMMTIMEOUTS readTimeouts = settling ? timeouts : waitingBytesTimeouts();
-    if (table->pfnSetPortTimeOuts(portHandle, &readTimeouts, 0) != TRUE) return true;
-    lineUnsettled = false;
     FrameHunter& hunter = hunter_;
     hunter.reset();
     LinkFrame found;
-    const DWORD since = GetTickCount();
-    for (std::size_t read = 0; read < kMostBytesDrained; ++read) {
-        if (settling && GetTickCount() - since > kLongestReplyMs) {
-            // Still coming: a command sent now would have its answer behind it.
-            lineUnsettled = true;
-            return false;
-        }
-        std::uint8_t byte = 0;
-        DWORD got = 0;
-        if (table->pfnReadPort(portHandle, &byte, 1, &got) != TRUE || got == 0) break;
-        // What makes no frame is dropped.
-        if (!hunter.push(byte, found)) continue;
+    // The bytes since the last whole frame: the start of one still coming.
+    Bytes& unfinished = unfinished_;
+    unfinished.clear();
+    bool frameTaken = false;
+    auto take = [&](std::uint8_t byte) {
+        if (unfinished.size() >= FrameReceiver::kCapacity) unfinished.clear();
+        unfinished.push_back(byte);
+        if (!hunter.push(byte, found)) return;
+        unfinished.clear();
+        frameTaken = true;
         LinkReply stale;
         takeReply(found, stale);
         waiting.push_back(std::move(stale));
+    };
+    // The bytes held from a reply given up come first; when they make a
+    // whole frame by themselves, nothing is left to wait for.
+    for (const std::uint8_t byte : heldReply_) take(byte);
+    const bool wasHeld = !heldReply_.empty();
+    heldReply_.clear();
+    const bool settling = lineUnsettled && !(wasHeld && frameTaken && unfinished.empty());
+    if (!settling) lineUnsettled = false;
+    if (!settling && readOffWaits_) {
+        holdUnfinished(unfinished);
+        return true;
     }
-    return true;
+    COMMTIMEOUTS readTimeouts = settling ? timeouts : waitingBytesTimeouts();
+    if (table->pfnSetPortTimeOuts(portHandle, &readTimeouts, 0) != TRUE) {
+        // The next exchange reads away what is left instead.
+        holdUnfinished(unfinished);
+        return true;
+    }
+    lineUnsettled = false;
+    const DWORD since = GetTickCount();
+    bool stillComing = false;
+    for (std::size_t read = 0; read < kMostBytesDrained; ++read) {
+        if (settling && GetTickCount() - since > kLongestReplyMs) {
+            stillComing = true;
+            break;
+        }
+        std::uint8_t byte = 0;
+        DWORD got = 0;
+        const DWORD readStarted = GetTickCount();
+        if (table->pfnReadPort(portHandle, &byte, 1, &got) != TRUE || got == 0) {
+            // Asked to return at once, the read waited: the port beneath keeps
+            // time-outs of its own, and every read-off would cost that wait.
+            if (!settling && GetTickCount() - readStarted >= kReadOffWaitedMs) readOffWaits_ = true;
+            break;
+        }
+        take(byte);
+    }
+    // What is unfinished is held again: if no frame was made of it, it is
+    // still the frame held before, as old as that one.
+    if (wasHeld && !frameTaken && GetTickCount() - heldSince_ <= kLongestHeldMs) {
+        heldReply_.assign(unfinished.begin(), unfinished.end());
+    } else {
+        holdUnfinished(unfinished);
+    }
+    if (!stillComing) return true;
+    // Bytes kept coming to the bound: a command sent now would have its
+    // answer behind them. The next read-off waits for the rest.
+    lineUnsettled = true;
+    return false;
 }
 
 void LinkSession::drainLine(const MONITOR2* table) {
@@ -178,6 +254,7 @@ void LinkSession::drainLine(const MONITOR2* table) {
         }
     }
     lineUnsettled = false;
+    heldReply_.clear();
 }
 
 }  // namespace kestrova

@@ -58,13 +58,20 @@ public:
     void pauseBeforeExchange();
     // Reads off what already waits on the line, so that it cannot pass for
     // the reply to the next command: the whole frames among it (a frame may
-    // start after the rest of another), in the order they came, go to
-    // `waiting`; what makes no frame is dropped. Reads only where the port
-    // monitor takes time-outs under which a read returns at once; after a
-    // reply given up at the bound, waits for the rest of it, within the
-    // bound: false when it is still coming then, and no command should go
-    // out. The next exchange sets the link's own time-outs again.
+    // start after the rest of another, and the bytes of a reply given up
+    // come first), in the order they came, go to `waiting`; what makes no
+    // frame is dropped. Reads only where the port monitor takes time-outs
+    // under which a read returns at once, and stops reading off on a port
+    // whose empty read was seen to wait; after a reply given up with bytes
+    // of it read, waits for the rest, within the bound on one reply. False
+    // when a frame is still coming then: no command should go out, and its
+    // bytes are kept for the next read-off. The next exchange sets the
+    // link's own time-outs again.
     bool readWaiting(std::vector<LinkReply>& waiting);
+    // The port beneath kept a read-off waiting although it took time-outs
+    // under which a read returns at once: this port reads off no more
+    // (only the rest of a reply given up is still waited for).
+    bool readOffWaits() const { return readOffWaits_; }
     // Room for commands with payloads of up to `largestPayload` bytes and for
     // any reply the receiver takes.
     void reserve(std::size_t largestPayload);
@@ -83,6 +90,14 @@ public:
 
 private:
     bool replyCutOff_ = false;
+    bool readOffWaits_ = false;
+    // The bytes of a reply given up before they made a frame: kept so that
+    // the rest, when it comes, completes it (a frame reached the line whole
+    // is never lost to a read time-out).
+    Bytes heldReply_;
+    DWORD heldSince_ = 0;
+    Bytes unfinished_;
+    void holdUnfinished(const Bytes& bytes);
     std::int32_t transfer(const MONITOR2* table, LinkReply& reply);
     void drainLine(const MONITOR2* table);
 

@@ -72,10 +72,10 @@ void MonitorPort::deleteQueuedCards() {
         std::lock_guard<std::mutex> guard(queueLock);
         jobQueue.clearRecords();
     }
-    // A card loaded or on its way through the machine was one of them: no
-    // later job may personalise it, eject it as its own or lose a card to
-    // it, so the machine is restored before the next card.
-    if (machineState >= state::LoadStarted && machineState <= state::EjectComplete) {
+    // A card fed, loaded or on its way through the machine was one of them:
+    // no later job may personalise it, eject it as its own or lose a card to
+    // it, so the machine is restored before the job ends.
+    if (machineState >= state::PreLoadStarted && machineState <= state::EjectComplete) {
         cardInMachine.orphaned = true;
         machineState = state::Unknown;
     }

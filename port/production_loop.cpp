@@ -19,6 +19,10 @@ namespace kestrova {
 namespace {
 
 constexpr DWORD kCyclePauseMs = 90;
+// Restores sent to take a deleted job's card out before the job ends; a
+// machine that answers none of them keeps the card, and the next job
+// restores it first.
+constexpr std::size_t kEmptyingTries = 3;
 
 // One cycle's exchanges. Everything a cycle needs is reserved before the
 // first one (reserve()), so that producing a card allocates nothing: memory
@@ -82,6 +86,9 @@ public:
                 break;
         }
     }
+
+    // A restore, whatever the machine's state: it takes the card out.
+    void emptyMachine() { send(command::Restore, noPayload()); }
 
     // Whether anything of the job has gone to the machine.
     bool exchanged() const { return exchanges_ != 0; }
@@ -171,6 +178,7 @@ BOOL produceJob(MonitorPort& port) {
             cycle.reserve();
         }
 
+        std::size_t emptyingTries = 0;
         for (;;) {
             {
                 std::lock_guard<std::mutex> portGuard(port.portLock);
@@ -179,8 +187,16 @@ BOOL produceJob(MonitorPort& port) {
                 if (port.documentDeleted) port.deleteQueuedCards();
                 // Read under portLock: a deletion between this reading and the
                 // cycle would otherwise leave the step of state 5 without a card.
-                if (cardsLeft(port) == 0) return finishJob(port);
-                if (port.hwErrorCode == code::Success) cycle.run();
+                if (cardsLeft(port) == 0) {
+                    // A card of the deleted job still in the machine goes out
+                    // by a restore before the job ends, halted or not: no
+                    // half-made card waits in the machine for the next job.
+                    if (!port.cardInMachine.orphaned || emptyingTries == kEmptyingTries) return finishJob(port);
+                    ++emptyingTries;
+                    cycle.emptyMachine();
+                } else if (port.hwErrorCode == code::Success) {
+                    cycle.run();
+                }
                 port.cycleDone(true);
             }
             Sleep(kCyclePauseMs);

@@ -13,6 +13,8 @@ MachineDurations MachineDurations::instant() { return uniform(0); }
 
 MachineDurations MachineDurations::uniform(std::uint64_t ms) { return MachineDurations{ms, ms, ms, ms, ms}; }
 
+MachineDurations MachineDurations::brief() { return MachineDurations{300, 150, 200, 400, 150}; }
+
 std::uint64_t MachineDurations::forCommand(std::uint8_t letter) const {
     switch (letter) {
         case command::Restore: return restoreMs;

@@ -19,6 +19,9 @@ struct MachineDurations {
     // Every operation done by the next poll.
     static MachineDurations instant();
     static MachineDurations uniform(std::uint64_t ms);
+    // Short, so that a card takes a few cycles, and each step still sees a
+    // poll answered EOT: the fault matrix's pace.
+    static MachineDurations brief();
 
     // The duration of the operation a command letter starts; 0 for others.
     std::uint64_t forCommand(std::uint8_t letter) const;

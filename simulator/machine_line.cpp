@@ -58,6 +58,7 @@ void MachineLine::answerFrames() {
             // The restart loses whatever the machine had not finished sending.
             while (!outbound_.empty() && outbound_.back().arrivesAt > at &&
                    (outbound_.size() > 1 || takenFromFront_ == 0)) {
+                if (outbound_.back().reportsCard != 0) machine_.reportLost(outbound_.back().reportsCard, "powercut");
                 outbound_.pop_back();
             }
         }
@@ -70,15 +71,15 @@ void MachineLine::answerFrames() {
         if (reply.byteGapMs > 0) {
             for (const std::uint8_t byte : reply.bytes) {
                 at += reply.byteGapMs;
-                outbound_.push_back(Piece{Bytes{byte}, at, framesIn_});
+                outbound_.push_back(Piece{Bytes{byte}, at, framesIn_, reply.reportsCard});
             }
         } else if (reply.splitAt > 0 && reply.splitAt < reply.bytes.size()) {
             Bytes tail(reply.bytes.begin() + static_cast<std::ptrdiff_t>(reply.splitAt), reply.bytes.end());
             reply.bytes.resize(reply.splitAt);
-            outbound_.push_back(Piece{std::move(reply.bytes), at, framesIn_});
-            outbound_.push_back(Piece{std::move(tail), at + reply.gapMs, framesIn_});
+            outbound_.push_back(Piece{std::move(reply.bytes), at, framesIn_, reply.reportsCard});
+            outbound_.push_back(Piece{std::move(tail), at + reply.gapMs, framesIn_, reply.reportsCard});
         } else {
-            outbound_.push_back(Piece{std::move(reply.bytes), at, framesIn_});
+            outbound_.push_back(Piece{std::move(reply.bytes), at, framesIn_, reply.reportsCard});
         }
     }
 }

@@ -47,6 +47,7 @@ private:
         Bytes bytes;
         std::uint64_t arrivesAt;
         std::size_t frame;  // the host frame it answers, by this line's count
+        std::size_t reportsCard = 0;  // the card whose personalisation it reports
     };
     void answerFrames();
 

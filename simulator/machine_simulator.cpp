@@ -104,6 +104,17 @@ MachineReply MachineSimulator::answer(const std::uint8_t* frame, std::size_t siz
                                                        fault->kind == FaultKind::Stray ||
                                                        fault->kind == FaultKind::Trickle));
     if (damages && log_.size() > logged) log_.back().completionLost = true;
+    // The same for the card itself: only a report that never reached the
+    // line whole leaves the host unable to know the card is made.
+    if (log_.size() > logged && completion && code == command::Personalize) {
+        CardJourney* journey = journeyOf(log_.back().card);
+        const bool garbled = fault != nullptr && fault->kind == FaultKind::BadCheck;
+        if (journey != nullptr && (lost || garbled)) {
+            journey->completionLostBy = lost ? "lostdone" : "badcheck";
+        } else if (journey != nullptr) {
+            out.reportsCard = journey->card;
+        }
+    }
     if (lost) {
         out.bytes.clear();
         return out;
@@ -163,9 +174,9 @@ Bytes MachineSimulator::startOperation(const RequestFrame& request, const Fault*
         operation_.reset();
         if (card_) {
             if (card_->stage == CardInMachine::Stage::Personalised) {
-                deliverCard();
+                deliverCard(letter);
             } else {
-                rejectCard();
+                rejectCard(letter);
             }
         }
         jammed_ = false;
@@ -179,6 +190,9 @@ Bytes MachineSimulator::startOperation(const RequestFrame& request, const Fault*
         case command::PreLoad:
             ++counts_.cardsTakenIn;
             card_ = CardInMachine{counts_.cardsTakenIn, CardInMachine::Stage::Feeding, std::nullopt, {}, {}, 0, {}};
+            journeys_.push_back(CardJourney{});
+            journeys_.back().card = counts_.cardsTakenIn;
+            journeys_.back().takenInFrame = counts_.framesReceived;
             if (hopper_ > 0) --hopper_;
             break;
         case command::Load: operation.jams = armJam(false, letter, now); break;
@@ -295,6 +309,13 @@ void MachineSimulator::complete(const Operation& operation) {
             entry.completionCode = operation.completionCode;
             entry.personalizeFrame = card_->personalizeFrame;
             entry.faults = card_->faults;
+            if (CardJourney* journey = journeyOf(card_->card)) {
+                journey->personalised = true;
+                journey->completionCode = operation.completionCode;
+                journey->setupText = card_->setupText;
+                journey->personalisationText = card_->personalisationText;
+                journey->personalizeFrame = card_->personalizeFrame;
+            }
             log_.push_back(std::move(entry));
             break;
         }
@@ -302,29 +323,56 @@ void MachineSimulator::complete(const Operation& operation) {
             if (operation.jams) {
                 jammed_ = true;
             } else if (success && card_) {
-                deliverCard();
+                deliverCard(command::Eject);
             }
             break;
         default: break;
     }
 }
 
-void MachineSimulator::deliverCard() {
+void MachineSimulator::deliverCard(std::uint8_t by) {
     if (!card_) return;
     const bool personalised = card_->stage == CardInMachine::Stage::Personalised && !log_.empty() &&
                               log_.back().card == card_->card && log_.back().completionCode == completion::Success;
     if (personalised) {
         log_.back().delivered = true;
         ++counts_.cardsDelivered;
+        endJourney(CardEnd::Delivered, by);
         card_.reset();
     } else {
-        rejectCard();
+        rejectCard(by);
     }
 }
 
-void MachineSimulator::rejectCard() {
+void MachineSimulator::rejectCard(std::uint8_t by) {
     ++counts_.cardsRejected;
+    endJourney(CardEnd::Rejected, by);
     card_.reset();
+}
+
+void MachineSimulator::endJourney(CardEnd end, std::uint8_t by) {
+    if (!card_) return;
+    if (CardJourney* journey = journeyOf(card_->card)) {
+        journey->end = end;
+        journey->endedBy = by;
+        journey->endedAtFrame = counts_.framesReceived;
+    }
+}
+
+CardJourney* MachineSimulator::journeyOf(std::size_t card) {
+    return card == 0 || card > journeys_.size() ? nullptr : &journeys_[card - 1];
+}
+
+std::vector<CardJourney> MachineSimulator::cardJourneys() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return journeys_;
+}
+
+void MachineSimulator::reportLost(std::size_t card, const std::string& cause) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (CardJourney* journey = journeyOf(card)) {
+        if (journey->completionLostBy.empty()) journey->completionLostBy = cause;
+    }
 }
 
 bool MachineSimulator::armJam(bool atEject, std::uint8_t command, std::uint64_t now) {

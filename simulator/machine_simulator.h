@@ -18,6 +18,7 @@
 
 #include "link/bytes.h"
 #include "link/link_frame.h"
+#include "simulator/card_journey.h"
 #include "simulator/card_log.h"
 #include "simulator/fault_plan.h"
 #include "simulator/machine_durations.h"
@@ -44,6 +45,9 @@ struct MachineReply {
     std::uint64_t delayMs = 0;     // the whole reply sets out this much later
     std::uint64_t byteGapMs = 0;   // > 0: one byte at a time, this far apart
     bool powerCut = false;         // the machine restarted first: what was still on its way is lost
+    // The machine's number of the card whose personalisation this reply
+    // reports (0: none); a line that loses it tells the machine.
+    std::size_t reportsCard = 0;
 };
 
 struct CardInMachine {
@@ -105,6 +109,10 @@ public:
     void setFaultObserver(std::function<void(const FiredFault&)> observer);
 
     std::vector<PersonalisedCard> personalisedCards() const;
+    // Every card taken in, in order, to its end so far.
+    std::vector<CardJourney> cardJourneys() const;
+    // The line lost (`cause`) the reply reporting that card's personalisation.
+    void reportLost(std::size_t card, const std::string& cause);
     std::optional<CardInMachine> currentCard() const;
     MachineStatus status() const;
     std::vector<FiredFault> firedFaults() const;
@@ -134,8 +142,9 @@ private:
     // Why the machine cannot start this operation now; 0 if it can.
     std::uint8_t refusal(std::uint8_t letter, const Bytes& payload) const;
     void complete(const Operation& operation);
-    void deliverCard();
-    void rejectCard();
+    void deliverCard(std::uint8_t by);
+    void rejectCard(std::uint8_t by);
+    void endJourney(CardEnd end, std::uint8_t by);
     bool armJam(bool atEject, std::uint8_t command, std::uint64_t now);
     // The first fault of one of `kinds` that strikes this command now.
     const Fault* strikingFault(std::uint8_t command, std::size_t card, std::uint64_t now,
@@ -165,6 +174,8 @@ private:
 
     MachineStatus counts_;
     std::vector<PersonalisedCard> log_;
+    std::vector<CardJourney> journeys_;  // journeys_[n - 1] is card n
+    CardJourney* journeyOf(std::size_t card);
     bool recording_ = true;
     std::vector<ReceivedRequest> requests_;
     std::map<std::uint8_t, std::size_t> commandCounts_;

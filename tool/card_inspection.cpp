@@ -93,9 +93,9 @@ TextBox TextBox::intersection(const TextBox& other) const {
             std::min(bottom, other.bottom)};
 }
 
-TextBox textBox(const JobItem& item, std::size_t characters) {
+TextBox textBox(const JobItem& item, std::uint64_t characters) {
     const std::int64_t size = std::max<std::int64_t>(item.ci, 0);
-    const auto count = static_cast<std::int64_t>(std::min<std::size_t>(characters, std::size_t{1} << 40));
+    const auto count = static_cast<std::int64_t>(std::min(characters, kLongestTextMeasured));
     return {item.x, item.y, clampFar(item.x + scaled(scaled(count, size), kGlyphWidthPerCi)),
             clampFar(item.y + scaled(size, kGlyphHeightPerCi))};
 }

@@ -30,8 +30,13 @@ struct TextBox {
     TextBox intersection(const TextBox& other) const;
 };
 
+// Texts longer than this are measured as this long: far wider than any card,
+// yet a finite box. 64 bits on every build, so that a 32-bit check measures
+// exactly what a 64-bit one does.
+constexpr std::uint64_t kLongestTextMeasured = std::uint64_t{1} << 40;
+
 // The box of `characters` characters of an item's size at its coordinates.
-TextBox textBox(const JobItem& item, std::size_t characters);
+TextBox textBox(const JobItem& item, std::uint64_t characters);
 
 struct PlacedItem {
     std::size_t number = 0;  // 1-based, the item's place in the layout

@@ -12,6 +12,7 @@
 #include "tool/console.h"
 #include "tool/exit_codes.h"
 #include "tool/help_texts.h"
+#include "tool/host_console.h"
 #include "tool/job_file.h"
 #include "tool/producible_job.h"
 #include "tool/tool_commands.h"
@@ -81,6 +82,8 @@ int runCheck(const std::vector<std::string>& words, ToolOutput output) {
         return exit_code::Usage;
     }
     const std::string& jobPath = arguments.positionals[0];
+    // A reader that has read enough (| head) ends the listing, not the process.
+    host::ignoreClosedOutput();
     std::string error;
     std::optional<CardSelection> selection = CardSelection();
     if (const auto cards = arguments.value("cards")) {
@@ -142,7 +145,17 @@ int runCheck(const std::vector<std::string>& words, ToolOutput output) {
     }
     std::size_t cardsWithProblems = 0;
     std::map<const CardLayout*, std::size_t> layouts;
+    auto outputClosed = [&](const std::string& where) {
+        if (!console.outputLost()) return false;
+        console.error("output closed: check stopped " + where + "; the listing is not whole" +
+                      (preview ? " and the preview not written" : ""));
+        return true;
+    };
+    if (outputClosed("before the cards")) return exit_code::Interrupted;
     for (std::size_t i = 0; i < cards.records.size(); ++i) {
+        if (outputClosed("at card " + std::to_string(i + 1) + " of " + std::to_string(cards.size()))) {
+            return exit_code::Interrupted;
+        }
         const JobRecord& card = cards.records[i];
         auto [layout, isNew] = layouts.emplace(card.layout().get(), layouts.size() + 1);
         if (isNew) listLayout(console, layout->second, *card.layout(), *asWritten.records[i].layout());
@@ -189,6 +202,7 @@ int runCheck(const std::vector<std::string>& words, ToolOutput output) {
                                           " draws others)"));
     }
     if (!problems) console.line("no problems found");
+    if (outputClosed("at its last lines")) return exit_code::Interrupted;
     return problems ? exit_code::Failed : exit_code::Success;
 }
 

@@ -150,6 +150,13 @@ ConfigReport explainConfigurationText(const std::string& contents) {
                                 std::to_string(kConfigurationMaxBytes));
         return report;
     }
+    // Nothing to read is its own problem, not a missing element.
+    if (contents.find_first_not_of(" \t\r\n") == std::string::npos) {
+        report.errors.push_back(contents.empty() ? std::string("the file is empty (0 bytes)")
+                                                 : "the file holds only white space (" +
+                                                       std::to_string(contents.size()) + " bytes)");
+        return report;
+    }
     pt::ptree tree;
     try {
         std::istringstream stream(contents);

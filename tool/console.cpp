@@ -47,6 +47,11 @@ void Console::error(const std::string& text) {
     err_.flush();
 }
 
+bool Console::statusShown() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return !status_.empty() && !outputLost_;
+}
+
 void Console::endStatus() {
     std::lock_guard<std::mutex> guard(lock_);
     if (status_.empty() || outputLost_) return;

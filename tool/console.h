@@ -21,6 +21,8 @@ public:
     // Leaves the status line where it is and moves below it.
     void endStatus();
     bool terminal() const { return terminal_; }
+    // A live status line is shown, with nothing after it on its line.
+    bool statusShown();
     // The output can no longer be written (a closed pipe): lines go nowhere
     // from then on, and error() still reaches the error stream.
     bool outputLost() const { return outputLost_; }

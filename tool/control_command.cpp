@@ -26,6 +26,18 @@ void printDocument(ToolOutput& output, const std::string& document) {
     if (!document.empty() && document.back() != '\n') output.out << '\n';
 }
 
+// The module answers a command it does not know as it answers any request,
+// TRUE and sw_error_code 0, having carried nothing out; a script must hear
+// it. False then, with the reason said.
+bool knownCommand(const std::string& document, Console& console) {
+    const auto command = requestedCommand(document);
+    if (!command || isControlCommand(*command)) return true;
+    console.error("the module does not know the command '" + *command +
+                  "' (it knows delete_job, restore, pause, continue, step and get_info): it answered as it answers "
+                  "every request, and carried nothing out");
+    return false;
+}
+
 }  // namespace
 
 int runControl(const std::vector<std::string>& words, ToolOutput output) {
@@ -82,8 +94,11 @@ int runControl(const std::vector<std::string>& words, ToolOutput output) {
             return exit_code::Environment;
         }
         printDocument(output, reply.document);
-        if (!reply.ok) console.error("GetPrinterDataFromPort returned FALSE, last error " + std::to_string(reply.lastError));
-        return reply.ok ? exit_code::Success : exit_code::Failed;
+        if (!reply.ok) {
+            console.error("GetPrinterDataFromPort returned FALSE, last error " + std::to_string(reply.lastError));
+            return exit_code::Failed;
+        }
+        return knownCommand(document, console) ? exit_code::Success : exit_code::Failed;
     }
 
     MachineChoice choice;
@@ -118,7 +133,7 @@ int runControl(const std::vector<std::string>& words, ToolOutput output) {
         console.error("GetPrinterDataFromPort returned FALSE, last error " + std::to_string(answer.lastError));
         return exit_code::Failed;
     }
-    return exit_code::Success;
+    return knownCommand(document, console) ? exit_code::Success : exit_code::Failed;
 }
 
 }  // namespace kestrova::tool

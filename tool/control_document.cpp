@@ -1,5 +1,8 @@
 #include "tool/control_document.h"
 
+#include "control/request_document.h"
+#include "tool/text_encoding.h"
+
 #include <boost/property_tree/ptree.hpp>
 #include <boost/property_tree/xml_parser.hpp>
 
@@ -47,6 +50,15 @@ bool isControlCommand(const std::string& command) {
 
 std::string controlRequestText(const std::string& command) {
     return "<kx_api><command value=\"" + command + "\"/></kx_api>";
+}
+
+std::optional<std::string> requestedCommand(const std::string& utf8) {
+    const WideString text = utf16FromUtf8(utf8);
+    const auto tree = readRequestDocument(text.c_str());
+    if (!tree) return std::nullopt;
+    const TreeString command = requestCommand(*tree);
+    if (command.empty()) return std::nullopt;
+    return utf8FromUtf16(wideFromTreeText(command));
 }
 
 ResultValues readResultDocument(const std::string& utf8) {

@@ -16,6 +16,11 @@ bool isControlCommand(const std::string& command);
 // <kx_api><command value="..."/></kx_api>
 std::string controlRequestText(const std::string& command);
 
+// The command of a request document (UTF-8) as the module reads it, with
+// the module's own reader; nullopt when the module takes it for no request
+// and passes it on.
+std::optional<std::string> requestedCommand(const std::string& utf8);
+
 struct ResultValues {
     bool wellFormed = false;  // an XML document with a kx_api root
     bool hasResult = false;   // ...and a result element: the module handled it

@@ -16,6 +16,9 @@ constexpr int AlreadyInstalled = 8;  // the monitor is registered already
 constexpr int InUse = 9;             // still a driver's language monitor, or held by the spooler
 constexpr int DriverUnknown = 10;    // --driver names no printer driver of this spooler
 constexpr int WindowsOnly = 11;      // install or uninstall outside Windows
+// print: the job was deleted from elsewhere (a control request, or someone
+// the tool does not know of) before the machine delivered every card
+constexpr int JobDeleted = 12;
 constexpr int Interrupted = 130;
 
 }  // namespace kestrova::tool::exit_code

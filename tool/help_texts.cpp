@@ -17,11 +17,33 @@ struct ExitMeaning {
     const char* meaning;
 };
 
+// Help fits an 80-column terminal: a meaning wraps at its words, the lines
+// after its first indented under it.
+constexpr std::size_t kHelpWidth = 80;
+constexpr std::size_t kMeaningIndent = 7;
+
 std::string exitStatusText(std::initializer_list<ExitMeaning> meanings) {
     std::string out = "Exit status:\n";
     for (const ExitMeaning& m : meanings) {
         const std::string code = std::to_string(m.code);
-        out += "  " + code + std::string(5 - code.size(), ' ') + m.meaning + "\n";
+        std::string line = "  " + code + std::string(kMeaningIndent - 2 - code.size(), ' ');
+        const std::string meaning = m.meaning;
+        std::size_t at = 0;
+        bool first = true;
+        while (at < meaning.size()) {
+            std::size_t end = meaning.find(' ', at);
+            if (end == std::string::npos) end = meaning.size();
+            const std::string word = meaning.substr(at, end - at);
+            if (!first && line.size() + 1 + word.size() > kHelpWidth) {
+                out += line + "\n";
+                line = std::string(kMeaningIndent, ' ') + word;
+            } else {
+                line += (first ? "" : " ") + word;
+            }
+            first = false;
+            at = end + 1;
+        }
+        out += line + "\n";
     }
     return out;
 }
@@ -29,6 +51,8 @@ std::string exitStatusText(std::initializer_list<ExitMeaning> meanings) {
 const ExitMeaning kUsage{2, "bad command line"};
 const ExitMeaning kNotElevated{5, "not elevated (run from a command prompt opened as administrator)"};
 const ExitMeaning kWrongBitness{6, "wrong bitness: the DLL, or this kestrova.exe, does not match the spooler"};
+const ExitMeaning kJobDeleted{12, "print: the job was deleted by someone else (a control request received "
+                                  "with --control, or not known) before every card was delivered"};
 const ExitMeaning kDriverUnknown{10, "no printer driver of that name (the message lists the drivers there are)"};
 const ExitMeaning kWindowsOnly{11, "not Windows: only kestrova.exe installs"};
 
@@ -44,29 +68,36 @@ std::string toolExitCodes() {
         kWrongBitness,
         {7, "install: the DLL is missing or is not a KestrovaLM.dll for this spooler"},
         {8, "install: the monitor is installed already and there is nothing to add"},
-        {9, "still in use: a driver still uses the monitor, or the spooler holds the DLL"},
+        {9, "still in use: a driver still uses the monitor (uninstall --driver has given that driver back its "
+            "language monitor all the same), or the spooler holds the DLL"},
         kDriverUnknown,
         kWindowsOnly,
-        {130, "print: interrupted (Ctrl-C, SIGTERM, a closed output); the job was deleted"},
+        kJobDeleted,
+        {130, "print: interrupted (Ctrl-C, SIGTERM, a closed output); the job was deleted. check: its output was "
+              "closed. machine: a second Ctrl-C or SIGTERM ended it at once"},
     });
 }
 
 std::string printExitCodes() {
     return exitStatusText({
-        {0, "every card produced"},
+        {0, "every card produced: the machine delivered them (as its card log, or over TCP the link, shows)"},
         {1, "the job failed; or it cannot be produced (refused before anything was sent, as check explains it); "
             "or a card halted again after --max-restores restores (the job was deleted)"},
         kUsage,
         {3, "the job or the --config file cannot be read"},
         {4, "the module cannot be loaded, or the machine or control address cannot be reached"},
-        {130, "interrupted (Ctrl-C, SIGTERM, SIGHUP, a closed output); the job was deleted"},
+        {12, "the job was deleted by someone else before every card was delivered: by a delete_job received with "
+             "--control (the last line says so), or by someone the tool does not know of"},
+        {130, "interrupted (Ctrl-C, SIGTERM, SIGHUP, a closed output); the job was deleted (a second signal: "
+              "the tool ended at once, the job not necessarily deleted)"},
     });
 }
 
 std::string controlExitCodes() {
     return exitStatusText({
         {0, "the request was answered with TRUE"},
-        {1, "GetPrinterDataFromPort returned FALSE"},
+        {1, "GetPrinterDataFromPort returned FALSE, or the document's command is none the module knows (it "
+            "answers TRUE all the same, having carried nothing out)"},
         kUsage,
         {3, "the --file document cannot be read"},
         {4, "the module cannot be loaded, or the machine or the --to address cannot be reached"},
@@ -78,6 +109,7 @@ std::string machineExitCodes() {
         {0, "stopped by Ctrl-C or SIGTERM"},
         kUsage,
         {4, "the address cannot be listened on"},
+        {130, "a second Ctrl-C or SIGTERM ended it at once, its last line still counting the cards"},
     });
 }
 
@@ -87,6 +119,7 @@ std::string checkExitCodes() {
         {1, "problems found: in a card, in the configuration, or no cards at all"},
         kUsage,
         {3, "the job or the --config file cannot be read, or the preview cannot be written"},
+        {130, "the output was closed before the listing ended (| head): check stopped there"},
     });
 }
 
@@ -97,7 +130,8 @@ std::string installExitCodes() {
         kUsage,
         kNotElevated,
         kWrongBitness,
-        {7, "the DLL is missing, a folder, or not a Windows DLL exporting InitializePrintMonitor2"},
+        {7, "the DLL is missing, a folder, or not a Windows DLL exporting InitializePrintMonitor2 (checked first, "
+            "also when the monitor is installed already)"},
         {8, "the monitor is installed already (and the driver, if named, uses it already)"},
         {9, "the spooler holds the installed KestrovaLM.dll: restart the spooler first"},
         kDriverUnknown,
@@ -111,8 +145,9 @@ std::string uninstallExitCodes() {
         {1, "a spooler call failed (the message says which)"},
         kUsage,
         kNotElevated,
-        kWrongBitness,
-        {9, "still in use: a driver still uses the monitor (the message names them)"},
+        {6, "wrong bitness: this kestrova.exe does not match the spooler (run the x64 one on 64-bit Windows)"},
+        {9, "still in use: another driver still uses the monitor (the message names them), so it stays "
+            "registered; with --driver, that driver has been given back its language monitor all the same"},
         kDriverUnknown,
         kWindowsOnly,
     });
@@ -147,7 +182,9 @@ std::string printHelp() {
                "export and plays the spooler: opens a port, StartDocPort, WritePort in\n"
                "spooler-sized chunks and EndDocPort, which produces the cards. Meanwhile it asks\n"
                "the module for get_info through GetPrinterDataFromPort and shows the progress\n"
-               "(cards done / total, machine state, hardware error), then a summary.\n"
+               "(cards done / total, machine state, hardware error), then a summary. A card\n"
+               "counts as produced once the machine has delivered it: as the simulator's card\n"
+               "log says, or for a machine over TCP as its replies on the link reported it.\n"
                "\n"
                "  --machine sim|tcp:HOST:PORT  the machine: the simulator in this process\n"
                "                         (default), or one served by kestrova machine\n"
@@ -160,7 +197,11 @@ std::string printHelp() {
                "  --max-restores N       with --restore-after: when a card halts again after N\n"
                "                         restores, give up: delete the job, exit 1 (default 3)\n"
                "  --control HOST:PORT    accept control documents on this loopback address\n"
-               "                         (kestrova control --to HOST:PORT restore)\n"
+               "                         (kestrova control --to HOST:PORT restore); a delete_job\n"
+               "                         received there ends the run with exit status 12\n"
+               "  --allow-remote         let --control listen on an address other than loopback\n"
+               "                         (127.x.y.z, localhost), with a warning: whoever\n"
+               "                         reaches it can delete the job\n"
                "  --config FILE          the configuration file the module reads at document\n"
                "                         start (default: " + std::string(kConfigurationPath) + "\n"
                "                         under the current directory, as the module does)\n"
@@ -176,16 +217,20 @@ std::string printHelp() {
                "\n"
                "Times, the summary's and --restore-after's, are on one clock: the virtual clock\n"
                "with --fast, else the real one; the summary says which. On the virtual clock a\n"
-               "halted job waits for the tool to look, so a restore after MS ms comes after MS ms\n"
-               "of virtual time (at least 100 ms, one cycle of the loop), and a halt that waits\n"
-               "for a restore from elsewhere (--control) passes at the real clock's pace.\n"
+               "halted job waits for the tool to look, so a restore after MS ms comes after MS\n"
+               "ms of virtual time (at least 100 ms, one cycle of the loop), and a halt that\n"
+               "waits for a restore from elsewhere (--control) passes at the real clock's pace.\n"
+               "On the virtual clock output that is no terminal gets no progress lines (the job\n"
+               "outruns any look at it): the cards, halts and restores, the same on every run.\n"
                "\n"
                "A job that cannot be produced (no cards, or a card whose layout has no items)\n"
                "is refused before anything is sent, with kestrova check's explanation.\n"
                "\n"
                "Ctrl-C, SIGTERM, SIGHUP or a closed output (| head) sends delete_job: the job\n"
                "ends with the cards done so far, and the last line counts them and says where\n"
-               "the card in the machine is. A second Ctrl-C ends the tool at once.\n"
+               "the card in the machine is. A second Ctrl-C ends the tool at once, with that\n"
+               "line as it stands (\"interrupted by Ctrl-C, then by Ctrl-C: the tool ended at\n"
+               "once; ...\").\n"
                "\n") +
            simulator::durationsGrammarText() + "\n" + simulator::faultGrammarText() + "\n" + printExitCodes();
 }
@@ -217,7 +262,10 @@ std::string machineHelp() {
                "kestrova print --machine tcp:HOST:PORT. Runs until Ctrl-C and then lists\n"
                "what it produced. The machine keeps its state across connections.\n"
                "\n"
-               "  --listen HOST:PORT     the address (port 0: any free port, which is shown)\n"
+               "  --listen HOST:PORT     the address, loopback (127.x.y.z, localhost; port 0:\n"
+               "                         any free port, which is shown)\n"
+               "  --allow-remote         let --listen take another address, with a warning:\n"
+               "                         whoever reaches it drives the machine\n"
                "  --durations DURATIONS  the machine's pace (default typical)\n"
                "  --faults FAULTS        faults the machine commits\n"
                "  --trace                every frame received and sent\n"
@@ -258,7 +306,8 @@ std::string checkHelp() {
 
 std::string installHelp() {
     return std::string(
-               "Usage: kestrova install [--driver NAME] [--dll PATH]   (kestrova.exe, as administrator)\n"
+               "Usage: kestrova install [--driver NAME] [--dll PATH]\n"
+               "       (kestrova.exe, from a command prompt opened as administrator)\n"
                "\n"
                "Puts the monitor into this computer's print spooler, one reported step at a\n"
                "time: checks that it runs elevated and that the DLL matches the spooler's\n"
@@ -268,7 +317,8 @@ std::string installHelp() {
                "printer driver, remembering the driver's language monitor before it (uninstall\n"
                "--driver puts that one back). With the monitor installed already, --driver\n"
                "adds that driver alone. Nothing is changed before every check has passed, and\n"
-               "a step that fails undoes the ones before it. Restart the spooler afterwards.\n"
+               "a step that fails undoes the ones before it; the DLL is checked first, whether\n"
+               "or not the monitor is installed already. Restart the spooler afterwards.\n"
                "To upgrade: kestrova uninstall, restart the spooler, kestrova install.\n"
                "\n"
                "  --driver NAME   the printer driver whose printers use the monitor\n"
@@ -291,6 +341,10 @@ std::string uninstallHelp() {
                "(if the spooler still holds it, it is renamed and deleted at the next restart\n"
                "of Windows, so that a new install is not deleted with it). Without an\n"
                "installed monitor there is nothing to do, and that is no error.\n"
+               "\n"
+               "While another driver still uses the monitor, uninstall --driver NAME gives NAME\n"
+               "back its language monitor all the same (a change it reports) and then stops\n"
+               "with exit status 9, the monitor still registered for the other driver.\n"
                "\n"
                "  --driver NAME   the printer driver to take the monitor from first\n"
                "\n") +

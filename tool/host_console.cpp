@@ -2,12 +2,17 @@
 
 #include "simulator/machine_clock.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #ifdef _WIN32
 #include <io.h>
+#include <process.h>
 #else
 #include "standin/platform_standin.h"
 
@@ -32,13 +37,108 @@ constexpr int kStopSignals[] = {
 #endif
 };
 
+// The last words, in one of two slots: the handler writes the slot last
+// published while the next one is filled. A handler that has begun stops
+// any further filling, since the process is about to end.
+constexpr std::size_t kLastWordsSize = 2048;
+struct LastWords {
+    char text[kLastWordsSize];
+    std::size_t size;
+    bool toErrorStream;
+    bool newLineFirst;
+};
+LastWords gLastWords[2];
+std::atomic<int> gPublished{-1};
+std::atomic<bool> gEnding{false};
+
+const char* signalName(int signal) {
+    switch (signal) {
+        case SIGINT: return "Ctrl-C";
+        case SIGTERM: return "SIGTERM";
+#ifdef SIGHUP
+        case SIGHUP: return "SIGHUP";
+#endif
+#ifdef SIGBREAK
+        case SIGBREAK: return "Ctrl-Break";
+#endif
+        default: return "a signal";
+    }
+}
+
+// Async-signal-safe pieces only: no allocation, no stdio, no locale.
+std::size_t append(char* out, std::size_t at, std::size_t room, const char* text, std::size_t size) {
+    for (std::size_t i = 0; i < size && at < room; ++i) out[at++] = text[i];
+    return at;
+}
+
+std::size_t append(char* out, std::size_t at, std::size_t room, const char* text) {
+    std::size_t size = 0;
+    while (text[size] != '\0') ++size;
+    return append(out, at, room, text, size);
+}
+
+void writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+#ifdef _WIN32
+        const int n = _write(fd, data, static_cast<unsigned>(size));
+#else
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+#endif
+        if (n <= 0) return;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+[[noreturn]] void endAtOnce(int signal) {
+    gEnding = true;
+    const int slot = gPublished.load();
+    if (slot < 0) {
+        // Nothing to say: end by the signal itself.
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        _exit(128 + signal);
+    }
+    const LastWords& words = gLastWords[slot];
+    char line[kLastWordsSize + 128];
+    std::size_t at = 0;
+    if (words.newLineFirst) at = append(line, at, sizeof line, "\n");
+    at = append(line, at, sizeof line, "interrupted by ");
+    at = append(line, at, sizeof line, signalName(gSignal.load()));
+    at = append(line, at, sizeof line, ", then by ");
+    at = append(line, at, sizeof line, signalName(signal));
+    at = append(line, at, sizeof line, ": the tool ended at once; ");
+    at = append(line, at, sizeof line, words.text, words.size);
+    at = append(line, at, sizeof line, "\n");
+    writeAll(words.toErrorStream ? 2 : 1, line, at);
+    _exit(130);
+}
+
 extern "C" void onInterrupt(int signal) {
-    gSignal = signal;
-    gInterrupted = true;
-    for (const int each : kStopSignals) std::signal(each, SIG_DFL);
+    int none = 0;
+    gSignal.compare_exchange_strong(none, signal);  // the first signal keeps its name
+    if (gInterrupted.exchange(true)) endAtOnce(signal);
+#ifdef _WIN32
+    // Windows resets the handler before calling it.
+    std::signal(signal, onInterrupt);
+#endif
 }
 
 }  // namespace
+
+void setLastWords(const std::string& text, bool toErrorStream, bool newLineFirst) {
+    if (gEnding) return;
+    const int slot = gPublished.load() == 0 ? 1 : 0;
+    LastWords& words = gLastWords[slot];
+    words.size = std::min(text.size(), kLastWordsSize);
+    std::memcpy(words.text, text.data(), words.size);
+    words.toErrorStream = toErrorStream;
+    words.newLineFirst = newLineFirst;
+    gPublished = slot;
+}
+
+void clearLastWords() { gPublished = -1; }
 
 bool stdoutIsTerminal() {
 #ifdef _WIN32
@@ -52,6 +152,10 @@ void catchInterrupt() {
     gInterrupted = false;
     gSignal = 0;
     for (const int each : kStopSignals) std::signal(each, onInterrupt);
+    ignoreClosedOutput();
+}
+
+void ignoreClosedOutput() {
 #ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);
 #endif
@@ -61,17 +165,7 @@ bool interrupted() { return gInterrupted; }
 
 std::string interruptName() {
     if (!gInterrupted) return {};
-    switch (gSignal.load()) {
-        case SIGINT: return "Ctrl-C";
-        case SIGTERM: return "SIGTERM";
-#ifdef SIGHUP
-        case SIGHUP: return "SIGHUP";
-#endif
-#ifdef SIGBREAK
-        case SIGBREAK: return "Ctrl-Break";
-#endif
-        default: return "signal " + std::to_string(gSignal.load());
-    }
+    return signalName(gSignal.load());
 }
 
 #ifdef _WIN32

@@ -14,12 +14,26 @@ bool stdoutIsTerminal();
 
 // The first Ctrl-C, SIGTERM or SIGHUP (Ctrl-Break on Windows) only sets a
 // flag, and the tool then ends the job cleanly; a second one ends the
-// process. A closed output pipe no longer kills the process (SIGPIPE is
-// ignored): the write fails and the tool notices.
+// process at once, with exit status 130 and the last words below. A closed
+// output pipe no longer kills the process (ignoreClosedOutput).
 void catchInterrupt();
 bool interrupted();
 // "Ctrl-C", "SIGTERM", ...; empty while not interrupted.
 std::string interruptName();
+
+// What a second stop signal leaves as the tool's last line: "interrupted by
+// Ctrl-C, then by SIGTERM: the tool ended at once; " and `text`, on the
+// output or, with `toErrorStream`, on the error stream. Nothing of the C++
+// library may run in a signal handler, so the line is kept ready and is
+// written with one write(); keep it current. `newLineFirst` moves below a
+// live status line. Without last words, a second signal ends the process by
+// the signal, as if none were caught.
+void setLastWords(const std::string& text, bool toErrorStream, bool newLineFirst = false);
+void clearLastWords();
+
+// A closed output pipe no longer kills the process (SIGPIPE is ignored):
+// the write fails and the tool notices.
+void ignoreClosedOutput();
 
 // Whether --fast can put the module on the virtual clock here.
 bool virtualClockAvailable();

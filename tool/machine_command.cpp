@@ -7,6 +7,7 @@
 #include "tool/exit_codes.h"
 #include "tool/help_texts.h"
 #include "tool/host_console.h"
+#include "tool/listen_address.h"
 #include "tool/print_report.h"
 #include "tool/tool_commands.h"
 
@@ -18,7 +19,8 @@ namespace kestrova::tool {
 namespace {
 
 const std::vector<OptionRule> kOptions = {{"help", false},  {"listen", true}, {"durations", true},
-                                          {"faults", true}, {"trace", false}, {"quiet", false}};
+                                          {"faults", true}, {"trace", false}, {"quiet", false},
+                                          {"allow-remote", false}};
 
 std::string durationsText(const simulator::MachineDurations& d) {
     return "restore " + std::to_string(d.restoreMs) + ", preload " + std::to_string(d.preLoadMs) + ", load " +
@@ -55,6 +57,13 @@ int runMachine(const std::vector<std::string>& words, ToolOutput output) {
         console.error("--listen: " + error);
         return exit_code::Usage;
     }
+    std::string warning;
+    if (!checkListenAddress("--listen", endpoint.host, arguments.has("allow-remote"),
+                            "drive the machine: restore it, or print cards on it", error, warning)) {
+        console.error(error);
+        return exit_code::Usage;
+    }
+    if (!warning.empty()) console.error(warning);
     simulator::MachineDurations durations = simulator::MachineDurations::typical();
     if (const auto text = arguments.value("durations")) {
         const auto read = simulator::parseDurations(*text);
@@ -98,7 +107,15 @@ int runMachine(const std::vector<std::string>& words, ToolOutput output) {
     server.start();
     const simulator::MachineSimulator* watched = &machine;
     std::size_t shown = 0;
+    auto counts = [&] {
+        const auto status = machine.status();
+        return std::to_string(machine.personalisedCards().size()) + " personalised, " +
+               std::to_string(status.cardsDelivered) + " delivered, " + std::to_string(status.cardsRejected) +
+               " rejected, " + std::to_string(machine.firedFaults().size()) + " faults committed, " +
+               std::to_string(server.connectionsServed()) + " connection(s)";
+    };
     while (!host::interrupted()) {
+        host::setLastWords("machine stopped: " + counts(), console.outputLost());
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         if (arguments.has("quiet")) continue;
         const auto log = watched->personalisedCards();
@@ -111,11 +128,8 @@ int runMachine(const std::vector<std::string>& words, ToolOutput output) {
         }
     }
     server.stop();
-    const auto status = machine.status();
-    console.line("machine stopped: " + std::to_string(machine.personalisedCards().size()) + " personalised, " +
-                 std::to_string(status.cardsDelivered) + " delivered, " + std::to_string(status.cardsRejected) +
-                 " rejected, " + std::to_string(machine.firedFaults().size()) + " faults committed, " +
-                 std::to_string(server.connectionsServed()) + " connection(s)");
+    console.line("machine stopped: " + counts());
+    host::clearLastWords();
     return exit_code::Success;
 }
 

@@ -8,15 +8,18 @@ namespace kestrova::tool {
 namespace {
 constexpr DWORD kErrorNotSupported = 50;  // no port monitor beneath to ask
 
-// The far end of a port, every read reported to an observer.
+// The far end of a port, every read reported to an observer and to the
+// watch that counts the cards delivered.
 class ObservedPeer : public standin::PortPeer {
 public:
-    ObservedPeer(std::shared_ptr<standin::PortPeer> inner, const std::function<void()>& observer)
-        : inner_(std::move(inner)), observer_(observer) {}
+    ObservedPeer(std::shared_ptr<standin::PortPeer> inner, const std::function<void()>& observer,
+                 DeliveryWatch& deliveries)
+        : inner_(std::move(inner)), observer_(observer), deliveries_(deliveries) {}
 
     long onWrite(const std::uint8_t* data, std::size_t size) override { return inner_->onWrite(data, size); }
     long onRead(std::uint8_t* buffer, std::size_t size, const COMMTIMEOUTS& timeouts) override {
         const long got = inner_->onRead(buffer, size, timeouts);
+        if (got > 0) deliveries_.read(buffer, static_cast<std::size_t>(got));
         if (observer_) observer_();
         return got;
     }
@@ -24,13 +27,16 @@ public:
 private:
     std::shared_ptr<standin::PortPeer> inner_;
     const std::function<void()>& observer_;
+    DeliveryWatch& deliveries_;
 };
 
-standin::PortConnect observed(standin::PortConnect connect, const std::function<void()>& observer) {
-    return [connect = std::move(connect), &observer](std::string& error) -> std::shared_ptr<standin::PortPeer> {
+standin::PortConnect observed(standin::PortConnect connect, const std::function<void()>& observer,
+                              DeliveryWatch& deliveries) {
+    return [connect = std::move(connect), &observer,
+            &deliveries](std::string& error) -> std::shared_ptr<standin::PortPeer> {
         auto inner = connect(error);
         if (!inner) return nullptr;
-        return std::make_shared<ObservedPeer>(std::move(inner), observer);
+        return std::make_shared<ObservedPeer>(std::move(inner), observer, deliveries);
     };
 }
 
@@ -72,7 +78,7 @@ MachineSetup::MachineSetup(const MachineChoice& choice, const simulator::Machine
     } else {
         line = simulator::connectionsTo(choice.endpoint);
     }
-    ports_.setConnect(simulator::tracedConnect(observed(std::move(line), readObserver_), tracer_));
+    ports_.setConnect(simulator::tracedConnect(observed(std::move(line), readObserver_, deliveries_), tracer_));
     // Jobs of any length: the port monitor keeps nothing. There is nothing
     // beneath it to pass a request that is not a control request to.
     ports_.setRecordCalls(false);

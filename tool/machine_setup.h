@@ -10,6 +10,7 @@
 #include "simulator/simulator_peer.h"
 #include "simulator/socket.h"
 #include "standin/software_port_monitor.h"
+#include "tool/delivery_watch.h"
 #include "tool/spooler_host.h"
 
 #include <functional>
@@ -35,6 +36,8 @@ public:
     // Null when the machine is served elsewhere.
     simulator::MachineSimulator* simulator() { return simulator_.get(); }
     simulator::FrameTracer& tracer() { return tracer_; }
+    // The cards delivered as the replies read from the machine tell it.
+    const DeliveryWatch& deliveries() const { return deliveries_; }
     // Called after every read from the machine, on the reading thread; set
     // before the port opens.
     void observeReads(std::function<void()> observer) { readObserver_ = std::move(observer); }
@@ -45,6 +48,7 @@ public:
 private:
     // First: the ports refer to it and go before it.
     std::function<void()> readObserver_;
+    DeliveryWatch deliveries_;
     std::unique_ptr<simulator::MachineSimulator> simulator_;
     std::shared_ptr<simulator::SimulatorPeer> peer_;
     simulator::FrameTracer tracer_;

@@ -2,6 +2,7 @@
 // runs EndDocPort, which produces the whole job; this one watches it through
 // get_info requests, shows progress and the cards produced, and can restore
 // the machine after a halt or delete the job on Ctrl-C.
+#include "production/configuration.h"
 #include "simulator/option_text.h"
 #include "tool/arguments.h"
 #include "tool/config_report.h"
@@ -12,6 +13,7 @@
 #include "tool/help_texts.h"
 #include "tool/host_console.h"
 #include "tool/job_file.h"
+#include "tool/listen_address.h"
 #include "tool/machine_setup.h"
 #include "tool/module_loader.h"
 #include "tool/print_report.h"
@@ -25,6 +27,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -61,12 +65,15 @@ struct PrintOptions {
     std::string modulePath;
     bool quiet = false;
     std::uint64_t maxRestores = 3;
+    // For the error stream before the job starts.
+    std::vector<std::string> warnings;
 };
 
 const std::vector<OptionRule> kOptions = {
     {"help", false},          {"machine", true}, {"fast", false},   {"durations", true}, {"faults", true},
     {"restore-after", true},  {"control", true}, {"config", true},  {"trace", false},    {"progress-every", true},
     {"chunk", true},          {"module", true},  {"quiet", false},  {"max-restores", true},
+    {"allow-remote", false},
 };
 
 bool readOptions(const Arguments& arguments, PrintOptions& options, std::string& error) {
@@ -127,7 +134,16 @@ bool readOptions(const Arguments& arguments, PrintOptions& options, std::string&
             error = "--control: " + error;
             return false;
         }
+        std::string warning;
+        if (!checkListenAddress("--control", endpoint.host, arguments.has("allow-remote"),
+                                "delete the job or restore the machine", error, warning)) {
+            return false;
+        }
+        if (!warning.empty()) options.warnings.push_back(warning);
         options.control = endpoint;
+    } else if (arguments.has("allow-remote")) {
+        error = "--allow-remote lets --control listen beyond loopback; give --control HOST:PORT too";
+        return false;
     }
     options.configPath = arguments.value("config");
     options.trace = arguments.has("trace");
@@ -164,8 +180,10 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
         console.error(error);
         return exit_code::Usage;
     }
-    // From here on every ending goes through the summary.
+    for (const std::string& warning : options.warnings) console.error(warning);
+    // From here on every ending goes through the summary, even a second signal's.
     host::catchInterrupt();
+    host::setLastWords("nothing was sent to the module", console.outputLost());
 
     std::string job;
     if (!readWholeFile(options.jobPath, job, error)) {
@@ -186,15 +204,24 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
         for (const std::string& reason : reasons) output.err << "  " << reason << '\n';
         return exit_code::Failed;
     }
-    if (options.configPath) {
-        // The module only tells a debugger; say it here, where the rules were asked for.
-        const ConfigReport config = explainConfigurationText(configuration);
-        if (!config.moduleReadsIt) {
-            std::string problems;
-            for (const std::string& e : config.errors) problems += (problems.empty() ? "" : "; ") + e;
-            console.error("--config " + *options.configPath + " is broken: " + problems +
-                          ". The module sends \"KestrovaLM.cfg not found\" and prints with the rules read before "
-                          "the problem (kestrova check --config " + *options.configPath + " explains)");
+    {
+        // The module only tells a debugger; say it here, in check's words,
+        // whether the file was given or is the one the module finds itself.
+        const bool given = options.configPath.has_value();
+        std::error_code ignored;
+        if (given || std::filesystem::exists(kConfigurationPath, ignored)) {
+            const std::string name = given ? "--config " + *options.configPath : std::string(kConfigurationPath);
+            const ConfigReport config =
+                given ? explainConfigurationText(configuration) : explainConfiguration(kConfigurationPath);
+            if (!config.moduleReadsIt) {
+                std::string problems;
+                for (const std::string& e : config.errors) problems += (problems.empty() ? "" : "; ") + e;
+                console.error(name + " is broken: " + problems +
+                              ". The module sends \"KestrovaLM.cfg not found\" and prints with the rules read before "
+                              "the problem (kestrova check " +
+                              (given ? "--config " + *options.configPath + " " : std::string()) + options.jobPath +
+                              " explains)");
+            }
         }
     }
 
@@ -228,6 +255,10 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
         console.error("--config: " + error);
         return exit_code::Environment;
     }
+    // A delete_job that came in through --control: the module then ends the
+    // job as if it were finished, and only this tells it apart.
+    std::mutex deletionLock;
+    std::string deletedFromOutside;
     std::optional<ControlListener> listener;
     if (options.control) {
         listener.emplace();
@@ -235,15 +266,27 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
             console.error("--control: " + error);
             return exit_code::Environment;
         }
-        listener->start([&spooler, &console, &clock](const std::string& document) {
+        const std::string where = "--control " + options.control->host + ":" + std::to_string(listener->port());
+        listener->start([&spooler, &console, &clock, &deletionLock, &deletedFromOutside,
+                         where](const std::string& document) {
             simulator::setThreadTraceTag("ext");
             const ControlAnswer answer = spooler.control(utf16FromUtf8(document));
             // A restore from elsewhere: production goes on at once.
             clock.letGo();
-            console.line("control request served (" + std::string(answer.result == TRUE ? "TRUE" : "FALSE") + ")");
+            const auto command = requestedCommand(document);
+            if (answer.result == TRUE && command == std::string("delete_job")) {
+                std::lock_guard<std::mutex> guard(deletionLock);
+                if (deletedFromOutside.empty()) deletedFromOutside = "by a delete_job request received on " + where;
+            }
+            console.line("control request " + (command ? *command : std::string("(not a kx_api request)")) +
+                         " served (" + std::string(answer.result == TRUE ? "TRUE" : "FALSE") + ")");
             return ControlReply{answer.result == TRUE, answer.lastError, utf8FromUtf16(answer.text)};
         });
     }
+    auto outsideDeletion = [&deletionLock, &deletedFromOutside] {
+        std::lock_guard<std::mutex> guard(deletionLock);
+        return deletedFromOutside;
+    };
 
     if (!options.quiet) {
         console.line("printing " + options.jobPath + ": " + std::to_string(total) + " card" + (total == 1 ? "" : "s") +
@@ -270,7 +313,7 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
         return exit_code::Failed;
     }
 
-    PrintReport report(cards, machine.simulator());
+    PrintReport report(cards, machine.simulator(), machine.deliveries());
     const auto realStart = Clock::now();
     const std::uint64_t platformStart = host::platformNowMs();
     std::atomic<bool> finished{false};
@@ -300,25 +343,54 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
     auto haltSeenReal = Clock::now();
     bool hinted = false;
     bool deleted = false;
-    bool gaveUp = false;
-    // Why the job was deleted; empty while it was not.
+    // The exit status a deletion ends the run with.
+    int deletedStatus = exit_code::JobDeleted;
+    // Why the job was deleted, as the last line begins; empty while it was not.
     std::string ending;
+    // Who deleted it, as the summary says it.
+    std::string deletion;
     // Restores sent since the count of cards done last moved on.
     std::uint64_t restoresOfThisCard = 0;
     std::size_t doneAtLastRestore = 0;
-    auto deleteJob = [&](const std::string& why) {
+    // What a second signal leaves behind: the counts as they stand.
+    auto keepLastWords = [&](const char* jobState) {
+        host::setLastWords(std::to_string(report.produced()) + " of " + std::to_string(report.total()) +
+                               " cards produced, " + jobState + "; " + report.cardInMachine(),
+                           console.outputLost(), console.statusShown());
+    };
+    auto deleteJob = [&](const std::string& why, const std::string& by, int status) {
         deleted = true;
+        deletedStatus = status;
         ending = why;
-        report.noteDeleted();
+        deletion = by;
         console.line(why + ": delete_job sent, the job ends without the card in production");
+        keepLastWords("delete_job sent but not yet answered, the job ended with the tool");
         report.noteStatus(request("delete_job"));
+        keepLastWords("the job deleted");
         clock.unleash();
     };
+    keepLastWords("the job not deleted, it ended with the tool");
     while (!finished) {
         std::this_thread::sleep_for(host::virtualClockActive() ? kFastWatchStep : kWatchStep);
         if (!options.quiet) report.newCards(console);
-        if (!deleted && host::interrupted()) deleteJob("interrupted by " + host::interruptName());
-        if (!deleted && console.outputLost()) deleteJob("output closed");
+        if (!deleted) keepLastWords("the job not deleted, it ended with the tool");
+        if (!deleted && host::interrupted()) {
+            deleteJob("interrupted by " + host::interruptName(), "by kestrova on " + host::interruptName(),
+                      exit_code::Interrupted);
+        }
+        if (!deleted && console.outputLost()) {
+            deleteJob("output closed", "by kestrova, its output closed", exit_code::Interrupted);
+        }
+        if (!deleted) {
+            if (const std::string by = outsideDeletion(); !by.empty()) {
+                deleted = true;
+                deletion = by;
+                ending = "deleted " + by;
+                console.line("the job was deleted " + by + "; it ends without the card in production");
+                keepLastWords("the job deleted");
+                clock.unleash();
+            }
+        }
         // Production waiting at the leash is looked at at once, unless it is a halt being timed.
         if (options.progressEveryMs == 0 || (Clock::now() < nextStatus && (halted || !clock.waiting()))) continue;
         nextStatus = Clock::now() + std::chrono::milliseconds(options.progressEveryMs);
@@ -339,11 +411,13 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
         const bool changed = report.noteStatus(status);
         if (showProgress) {
             console.status(report.progressLine());
-        } else if (!options.quiet &&
+        } else if (!options.quiet && !host::virtualClockActive() &&
                    (changed || !progressShown ||
                     (report.machineState() != stateBefore && Clock::now() - lastProgressLine >= kQuietSpell))) {
             // Not a terminal: the first status at once, then the changes that matter, and a
             // new machine state when nothing has been said for a while (a card takes seconds).
+            // On the virtual clock the job outruns any real-time look at it: what such a
+            // look caught would differ from run to run, so the card lines speak alone.
             console.line(report.progressLine());
             progressShown = true;
             lastProgressLine = Clock::now();
@@ -369,12 +443,12 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
         if (!halted && options.restoreAfterMs && restoresOfThisCard >= options.maxRestores &&
             report.produced() == doneAtLastRestore) {
             halted = true;
-            gaveUp = true;
             report.noteHalt(hw);
             deleteJob("gave up: card " + std::to_string(report.produced() + 1) + " halted again (hardware error " +
-                      std::to_string(hw) + ", " + describeErrorCode(hw) + ") after " +
-                      std::to_string(restoresOfThisCard) + " restore(s); --max-restores " +
-                      std::to_string(options.maxRestores));
+                          std::to_string(hw) + ", " + describeErrorCode(hw) + ") after " +
+                          std::to_string(restoresOfThisCard) + " restore(s); --max-restores " +
+                          std::to_string(options.maxRestores),
+                      "by kestrova, giving up (--max-restores)", exit_code::Failed);
             continue;
         }
         if (!halted) {
@@ -417,18 +491,41 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
     production.join();
     console.endStatus();
     if (listener) listener->stop();
-    if (endResult == TRUE && !deleted) report.noteFinished();
     if (!options.quiet) report.newCards(console);
+    keepLastWords(deleted ? "the job deleted" : "the job ended");
+
+    // A deletion from outside that came as the job ended, or one the tool
+    // never heard of: the module reports nothing left to produce either
+    // way, so the count of what the machine delivered has the last word.
+    if (!deleted && endResult == TRUE) {
+        if (const std::string by = outsideDeletion(); !by.empty()) {
+            deleted = true;
+            deletion = by;
+            ending = "deleted " + by;
+        } else if (report.produced() + report.spoiled() < report.total()) {
+            deleted = true;
+            deletion = "by someone else (not by kestrova): the job ended with cards never delivered";
+            ending = "deleted, not by kestrova";
+        }
+    }
+
+    // A delete_job from outside that came once the last card was out deleted nothing.
+    if (deleted && deletedStatus == exit_code::JobDeleted && report.produced() >= report.total()) {
+        console.line("the delete_job came after the machine had delivered every card: nothing was deleted");
+        deleted = false;
+        deletion.clear();
+    }
 
     const std::uint64_t platformMs = host::platformNowMs() - platformStart;
     const auto realMs = static_cast<std::uint64_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - realStart).count());
-    report.summary(console, endResult, deleted, platformMs, realMs, host::virtualClockActive(), host::spoolerCalls());
+    report.summary(console, endResult, deletion, platformMs, realMs, host::virtualClockActive(), host::spoolerCalls());
     spooler.close();
+    host::clearLastWords();
     if (deleted) {
         console.finalLine(ending + ": " + std::to_string(report.produced()) + " of " + std::to_string(report.total()) +
                           " cards produced, the job deleted; " + report.cardInMachine());
-        return gaveUp ? exit_code::Failed : exit_code::Interrupted;
+        return deletedStatus;
     }
     return endResult == TRUE ? exit_code::Success : exit_code::Failed;
 }

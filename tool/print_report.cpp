@@ -1,7 +1,8 @@
-#include "tool/shown_text.h"
 #include "tool/print_report.h"
 
+#include "tool/shown_text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 
@@ -46,8 +47,8 @@ std::string formatDuration(std::uint64_t ms) {
     return text;
 }
 
-PrintReport::PrintReport(const JobQueue& cards, const simulator::MachineSimulator* machine)
-    : cards_(cards), machine_(machine), total_(cards.size()), toProduce_(cards.size()) {}
+PrintReport::PrintReport(const JobQueue& cards, const simulator::MachineSimulator* machine, const DeliveryWatch& link)
+    : cards_(cards), machine_(machine), link_(link), total_(cards.size()) {}
 
 void PrintReport::newCards(Console& console) {
     if (machine_ != nullptr) {
@@ -55,41 +56,37 @@ void PrintReport::newCards(Console& console) {
         for (; logShown_ < log.size(); ++logShown_) console.line(cardLine(log[logShown_]));
         return;
     }
-    for (; countShown_ < done() && countShown_ < cards_.records.size(); ++countShown_) {
+    const std::size_t delivered = produced();
+    for (; countShown_ < delivered && countShown_ < cards_.records.size(); ++countShown_) {
         const JobRecord& card = cards_.records[countShown_];
         std::vector<std::string> lines;
         for (std::size_t i = 0; i < card.lines().size(); ++i) lines.push_back(shownText(std::string(card.lines()[i])));
-        console.line("card " + std::to_string(countShown_ + 1) + " done: " + joined(lines, " | "));
+        console.line("card " + std::to_string(countShown_ + 1) + " delivered: " + joined(lines, " | "));
     }
 }
 
 bool PrintReport::noteStatus(const ResultValues& status) {
-    const std::size_t toProduce = deleted_ ? toProduce_ : status.toProduce.value_or(toProduce_);
-    const std::string state = status.state.value_or(state_);
+    const std::size_t produced = this->produced();
     const std::int32_t hw = status.hwErrorCode.value_or(hwErrorCode_);
-    const bool changed = toProduce != toProduce_ || hw != hwErrorCode_;
-    toProduce_ = toProduce;
-    state_ = state;
+    const bool changed = produced != producedAtLastStatus_ || hw != hwErrorCode_;
+    producedAtLastStatus_ = produced;
+    state_ = status.state.value_or(state_);
     hwErrorCode_ = hw;
     return changed;
 }
 
 void PrintReport::noteHalt(std::int32_t hwErrorCode) { halts_.push_back(hwErrorCode); }
 
-std::size_t PrintReport::done() const {
-    if (deleted_) return doneWhenDeleted_;
-    return toProduce_ <= total_ ? total_ - toProduce_ : 0;
-}
-
-void PrintReport::noteDeleted() {
-    if (deleted_) return;
-    doneWhenDeleted_ = done();
-    deleted_ = true;
-}
-
 std::size_t PrintReport::produced() const {
     if (machine_ != nullptr) return machine_->status().cardsDelivered;
-    return toProduce_ == 0 && !deleted_ ? total_ : done();
+    return link_.counts().delivered;
+}
+
+std::size_t PrintReport::spoiled() const {
+    if (machine_ == nullptr) return link_.counts().spoiled;
+    std::size_t spoiled = 0;
+    for (const auto& card : machine_->personalisedCards()) spoiled += card.completionCode != '0' ? 1 : 0;
+    return spoiled;
 }
 
 std::string PrintReport::cardInMachine() const {
@@ -105,28 +102,27 @@ std::string PrintReport::cardInMachine() const {
         return "no card left in the machine" + counts;
     }
     // Between PreLoad's acknowledgement and Eject's completion a card is in the machine.
-    static const char* const kCardInside[] = {"Loading Card", "Load Completed", "Personalizing Card",
-                                              "Personalization Complete", "Ejecting Card"};
-    for (const char* state : kCardInside) {
-        if (state_ == state) return "a card is still in the machine (machine state " + state_ + "): a restore sends it out";
+    if (link_.counts().cardInside) {
+        return "a card is still in the machine, as the link saw it (taken in by PreLoad, not sent out by Eject or "
+               "Restore): a restore sends it out";
     }
-    if (state_.empty() || state_ == "Unknown") return "where the card in the machine is, is unknown (no machine state)";
-    return "no card in the machine (machine state " + state_ + ")";
+    return "no card left in the machine, as the link saw it";
 }
 
 std::string PrintReport::progressLine() const {
     constexpr std::size_t kBar = 20;
-    const std::size_t filled = total_ == 0 ? kBar : done() * kBar / total_;
+    const std::size_t done = std::min(produced(), total_);
+    const std::size_t filled = total_ == 0 ? kBar : done * kBar / total_;
     std::string line = "[" + std::string(filled, '#') + std::string(kBar - filled, '.') + "] " +
-                       std::to_string(done()) + "/" + std::to_string(total_) + " cards, machine " +
+                       std::to_string(done) + "/" + std::to_string(total_) + " cards, machine " +
                        (state_.empty() ? std::string("?") : state_) + ", hardware error " +
                        std::to_string(hwErrorCode_);
     return line;
 }
 
-void PrintReport::summary(Console& console, BOOL endResult, bool deleted, std::uint64_t platformMs,
+void PrintReport::summary(Console& console, BOOL endResult, const std::string& deletion, std::uint64_t platformMs,
                           std::uint64_t realMs, bool virtualClock, const std::vector<std::string>& spoolerCalls) const {
-    const std::size_t produced = machine_ != nullptr || deleted || endResult != TRUE ? this->produced() : total_;
+    const std::size_t produced = this->produced();
     std::string machineLine;
     if (machine_ != nullptr) {
         const auto status = machine_->status();
@@ -142,6 +138,11 @@ void PrintReport::summary(Console& console, BOOL endResult, bool deleted, std::u
                       " spoiled), " + std::to_string(status.cardsDelivered) + " delivered, " +
                       std::to_string(status.cardsRejected) + " rejected; faults committed: " +
                       (committed.empty() ? std::string("none") : joined(committed, ", "));
+    } else {
+        const DeliveryWatch::Counts link = link_.counts();
+        machineLine = "link: " + std::to_string(link.personalised + link.spoiled) + " personalised (" +
+                      std::to_string(link.spoiled) + " spoiled), " + std::to_string(link.delivered) +
+                      " delivered, as the machine's replies reported them";
     }
     // Every time on one clock, the one the halts were timed and restored on.
     std::string line = "summary: " + std::to_string(produced) + " of " + std::to_string(total_) + " cards produced in " +
@@ -151,7 +152,7 @@ void PrintReport::summary(Console& console, BOOL endResult, bool deleted, std::u
     const std::uint64_t working = platformMs > haltedMs_ ? platformMs - haltedMs_ : 0;
     if (haltedMs_ > 0) line += ", " + formatDuration(haltedMs_) + " of it halted";
     if (produced > 0) line += "; " + formatDuration(working / produced) + " per card" + (haltedMs_ > 0 ? " working" : "");
-    if (deleted) line += "; the job was deleted";
+    if (!deletion.empty()) line += "; the job was deleted " + deletion;
     console.line(line);
     if (!machineLine.empty()) console.line("  " + machineLine);
     std::vector<std::string> halts;

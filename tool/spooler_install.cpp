@@ -193,6 +193,10 @@ public:
 
     int install(const InstallRequest& request) {
         if (const auto refused = checkSetting()) return *refused;
+        // The DLL before the spooler's state: a bad --dll is refused even
+        // where the monitor is installed and only a driver is to be added.
+        const std::wstring source = request.dll.empty() ? programDirectory() + kDllName : wideText(request.dll);
+        if (const auto refused = checkDll(source)) return *refused;
         if (const auto refused = listMonitors()) return *refused;
         std::optional<DRIVER_INFO_3W> driver;
         if (!request.driver.empty()) {
@@ -201,7 +205,12 @@ public:
         if (registered_) {
             if (driver && !sameName(driver->pMonitorName, kMonitorName)) {
                 console_.line("the monitor KestrovaLM is installed already (" + registeredAs_ +
-                              "): adding the driver only");
+                              "): adding the driver only" +
+                              (request.dll.empty() ? std::string()
+                                                   : "; " + utf8(source) +
+                                                         " is not copied, the installed DLL stays (to install "
+                                                         "another: kestrova uninstall, restart the spooler, "
+                                                         "kestrova install)"));
                 if (!useMonitorFor(*driver)) return exit_code::Failed;
                 console_.line("done; restart the spooler (net stop spooler, net start spooler) for the driver's "
                               "printers to use it");
@@ -212,9 +221,6 @@ public:
                            ". To install another DLL: kestrova uninstall, restart the spooler, kestrova install");
             return exit_code::AlreadyInstalled;
         }
-        const std::wstring source = request.dll.empty() ? programDirectory() + kDllName : wideText(request.dll);
-        if (const auto refused = checkDll(source)) return *refused;
-
         // Every check has passed: from here on each step is undone if a later one fails.
         const std::wstring target = systemDllPath();
         const bool copy = !sameName(source.c_str(), target.c_str());
@@ -294,7 +300,10 @@ public:
         }
         if (!users.empty()) {
             console_.error("KestrovaLM is still the language monitor of " + users +
-                           ": kestrova uninstall --driver NAME for each");
+                           ": kestrova uninstall --driver NAME for each; the monitor stays registered" +
+                           (changed ? std::string(" (the driver named has been changed all the same, as reported "
+                                                  "above)")
+                                    : std::string()));
             return exit_code::InUse;
         }
 

@@ -9,6 +9,7 @@
 #include "tool/text_encoding.h"
 
 #include <map>
+#include <memory>
 
 namespace kestrova::matrix {
 
@@ -16,15 +17,45 @@ namespace {
 
 namespace option_text = simulator::option_text;
 
-constexpr const char* kLayout = "<SX856 SY540 X120 Y45 F2 CI3 X120 Y200 F1 CI4>\n";
+// Odd jobs and even jobs have layouts of their own, so that a card made
+// with the layout of the job before it shows. What the machine must receive
+// for each card is written out here as the bytes themselves, apart from the
+// module's own payload code.
+struct Layout {
+    const char* header;
+    const char* setupText;
+    const char* firstItem;   // fields of item 1, before the card's label
+    const char* secondItem;  // ";" and the fields of item 2, before its text
+};
+constexpr Layout kLayouts[] = {
+    {"<SX856 SY540 X120 Y45 F2 CI3 X120 Y200 F1 CI4>\n", "06SZX85606SZY540", "A012000452030", ";012002001040"},
+    {"<SX540 SY856 X30 Y400 F3 CI2 X700 Y20 F1 CI10>\n", "06SZX54006SZY856", "A003004003020", ";070000201100"},
+};
 constexpr std::size_t kWriteChunk = 4096;
 
+const Layout& layoutOf(std::size_t job) { return kLayouts[(job - 1) % 2]; }
+
+std::string cardText(std::size_t card) { return "CARD TEXT " + std::to_string(card); }
+
 std::string jobText(std::size_t job, std::size_t cards) {
-    std::string text = kLayout;
+    std::string text = layoutOf(job).header;
     for (std::size_t card = 1; card <= cards; ++card) {
-        text += "<" + simulator::cardLabel({job, card}) + "\nCARD TEXT " + std::to_string(card) + ">\n";
+        text += "<" + simulator::cardLabel({job, card}) + "\n" + cardText(card) + ">\n";
     }
     return text;
+}
+
+Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+std::vector<simulator::ExpectedCard> expectedCards(std::size_t job, std::size_t cards) {
+    std::vector<simulator::ExpectedCard> out;
+    const Layout& layout = layoutOf(job);
+    for (std::size_t card = 1; card <= cards; ++card) {
+        out.push_back({bytesOf(layout.setupText), bytesOf(std::string(layout.firstItem) +
+                                                           simulator::cardLabel({job, card}) + layout.secondItem +
+                                                           cardText(card))});
+    }
+    return out;
 }
 
 void finding(CaseOutcome& out, std::size_t job, std::string what) {
@@ -89,22 +120,13 @@ const char* verdictName(Verdict verdict) {
     switch (verdict) {
         case Verdict::Whole: return "whole";
         case Verdict::Restored: return "restored";
-        case Verdict::LostCompletion: return "hazard: lost Personalize completion";
-        case Verdict::LateReply: return "hazard: late reply read as the next one's";
+        case Verdict::Unavoidable: return "unavoidable repeat: a Personalize completion lost on the line";
         case Verdict::Failed: return "failed";
     }
     return "";
 }
 
-simulator::MachineDurations matrixDurations() {
-    simulator::MachineDurations durations;
-    durations.restoreMs = 300;
-    durations.preLoadMs = 150;
-    durations.loadMs = 200;
-    durations.personalizeMs = 400;
-    durations.ejectMs = 150;
-    return durations;
-}
+simulator::MachineDurations matrixDurations() { return simulator::MachineDurations::brief(); }
 
 CaseOutcome runCase(const MatrixCase& matrixCase, tool::LoadedModule& module, const CaseSettings& settings) {
     CaseOutcome out;
@@ -115,6 +137,11 @@ CaseOutcome runCase(const MatrixCase& matrixCase, tool::LoadedModule& module, co
     }
     bench::SimulatedBench bench(settings.durations, *parsed.plan, settings.tracer);
     simulator::MachineSimulator& machine = bench.machine();
+    std::unique_ptr<standin::PortPeer> wire;
+    if (settings.wire) {
+        wire = settings.wire(bench.peer());
+        bench.ports().setPeer(wire.get());
+    }
     machine.setRecording(settings.record);
     std::string error;
     if (!bench.open(module, error)) {
@@ -123,6 +150,7 @@ CaseOutcome runCase(const MatrixCase& matrixCase, tool::LoadedModule& module, co
     }
 
     std::vector<simulator::AuditedJob> jobs;
+    std::vector<simulator::JourneyJob> journeyJobs;
     {
         MatrixOperator person(bench.spooler(), machine, matrixCase.requests);
         simulator::setThreadTraceTag("job");
@@ -144,6 +172,11 @@ CaseOutcome runCase(const MatrixCase& matrixCase, tool::LoadedModule& module, co
             if (bench.spooler().endDoc() != TRUE) finding(out, number, "EndDocPort returned FALSE");
             job.deletedAtFrame = person.jobEnded();
             jobs.push_back(job);
+            simulator::JourneyJob expected;
+            expected.cards = expectedCards(number, job.cards);
+            expected.deletedAtFrame = job.deletedAtFrame;
+            if (const auto inside = machine.currentCard()) expected.cardInsideAtEnd = inside->card;
+            journeyJobs.push_back(std::move(expected));
             if (number == 1) {
                 out.firstJobBoundaries = person.boundaries();
                 out.firstJobFrames = machine.status().framesReceived;
@@ -152,25 +185,35 @@ CaseOutcome runCase(const MatrixCase& matrixCase, tool::LoadedModule& module, co
         standin::setThreadSleepHook({});
         person.finish();
         out.restores = person.restores();
+        out.framesAtBoundary = person.framesAtBoundary();
         out.findings.insert(out.findings.end(), person.problems().begin(), person.problems().end());
     }
     std::map<std::string, std::size_t> calls;
     bench.closeAndCheck(jobs.size(), out.findings, calls);
 
-    const simulator::CardLogAudit audit = simulator::auditCardLog(jobs, machine.personalisedCards(), bench.sentCards());
+    const simulator::JourneyAudit audit =
+        simulator::auditJourneys(journeyJobs, machine.cardJourneys(), bench.sentCards());
     out.findings.insert(out.findings.begin(), audit.violations.begin(), audit.violations.end());
+    out.unavoidable = audit.unavoidable;
+    out.delivered = audit.delivered;
+    out.totalFrames = machine.status().framesReceived;
     out.faultsStruck = machine.firedFaults().size();
     if (out.faultsStruck < matrixCase.mustStrike) finding(out, 0, "the fault never struck: the case shows nothing");
+    // Without a fault nothing may halt production: a halt there is the module's own.
+    if (out.faultsStruck == 0 && out.restores > 0) {
+        finding(out, 0, "production halted " + std::to_string(out.restores) + " times though no fault struck");
+    }
     out.staleReplies = bench.peer().line().staleReplies();
     out.longestExchangeMs = bench.peer().longestExchangeMs();
     if (settings.record) out.received = machine.received();
 
+    // A reply read late is counted, never an excuse: any finding fails.
     if (out.findings.empty()) {
-        out.verdict = audit.lostCompletionRepeats > 0 ? Verdict::LostCompletion
+        out.verdict = audit.unavoidableRepeats() > 0 ? Verdict::Unavoidable
                       : out.restores > 0             ? Verdict::Restored
                                                      : Verdict::Whole;
     } else {
-        out.verdict = out.staleReplies > 0 ? Verdict::LateReply : Verdict::Failed;
+        out.verdict = Verdict::Failed;
     }
     return out;
 }

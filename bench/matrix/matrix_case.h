@@ -5,7 +5,10 @@
 // with an operator who restores a halted machine as a person would.
 #pragma once
 
+#include "simulator/card_journey_audit.h"
 #include "simulator/card_log_audit.h"
+#include "simulator/simulator_peer.h"
+#include "standin/software_port_monitor.h"
 #include "simulator/frame_trace.h"
 #include "simulator/machine_durations.h"
 #include "simulator/machine_simulator.h"
@@ -13,6 +16,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,8 +49,7 @@ std::optional<MatrixCase> readCaseText(const std::string& text, std::string& err
 enum class Verdict {
     Whole,           // every card once, in order, no halt
     Restored,        // the same after the operator restored a halt
-    LostCompletion,  // a card made twice after the report of its personalisation was lost (the link's hazard)
-    LateReply,       // a reply read as the answer to a later command (the link's hazard)
+    Unavoidable,     // the same, but a card made twice: the report of its personalisation never reached the line whole
     Failed,
 };
 const char* verdictName(Verdict verdict);
@@ -59,12 +64,19 @@ struct CaseOutcome {
     std::size_t firstJobBoundaries = 0;  // pauses between cycles while the first job ran
     std::size_t firstJobFrames = 0;      // frames the machine received by the end of the first job
     std::vector<simulator::ReceivedRequest> received;  // when recorded
+    std::map<std::string, std::size_t> unavoidable;    // repeats by cause and end
+    std::size_t delivered = 0;
+    std::size_t totalFrames = 0;                       // frames the machine received in the whole case
+    std::vector<std::size_t> framesAtBoundary;         // [b - 1]: frames received by boundary b
 };
 
 struct CaseSettings {
     simulator::MachineDurations durations;
     bool record = false;                       // keep the machine's request log
     simulator::FrameTracer* tracer = nullptr;  // every frame of the case through it
+    // Put between the port monitor and the machine's line (without a tracer):
+    // a wire that lies, for the matrix's own proof that it can fail.
+    std::function<std::unique_ptr<standin::PortPeer>(simulator::SimulatorPeer&)> wire;
 };
 
 CaseOutcome runCase(const MatrixCase& matrixCase, tool::LoadedModule& module, const CaseSettings& settings);

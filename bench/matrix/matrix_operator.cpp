@@ -44,6 +44,7 @@ std::optional<std::size_t> MatrixOperator::jobEnded() {
 void MatrixOperator::pause(DWORD ms) {
     if (ms <= kLinkPauseMs || !running_) return;
     ++boundary_;
+    framesAtBoundary_.push_back(machine_.status().framesReceived);
     while (nextRequest_ < requests_.size() && requests_[nextRequest_].boundary <= boundary_) {
         perform(requests_[nextRequest_++].command);
     }

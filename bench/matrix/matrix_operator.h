@@ -41,6 +41,7 @@ public:
 
     std::size_t boundaries() const { return boundary_; }
     std::size_t restores() const { return restores_; }
+    const std::vector<std::size_t>& framesAtBoundary() const { return framesAtBoundary_; }
     const std::vector<simulator::AuditFinding>& problems() const { return problems_; }
 
 private:
@@ -54,6 +55,7 @@ private:
     std::vector<TimedRequest> requests_;
     std::size_t nextRequest_ = 0;
     std::size_t boundary_ = 0;
+    std::vector<std::size_t> framesAtBoundary_;
     std::uint64_t nextLook_ = 0;
     std::size_t job_ = 0;
     bool running_ = false;

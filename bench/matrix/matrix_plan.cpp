@@ -37,12 +37,12 @@ const CommandFault kCommandFaults[] = {
 
 // Faults of the line and of the machine's power that strike whatever frame
 // comes, placed at every exchange.
-const char* const kExchangeFaults[] = {"silent:any", "badcheck:any", "stray:any", "late:any",
-                                       "twice:any",  "trickle:any",  "nak:any:7", "powercut"};
+const char* const kExchangeFaults[] = {"silent:any", "badcheck:any", "stray:any", "late:any", "twice:any",
+                                       "trickle:any", "nak:any:7",   "split:any", "powercut"};
 
 std::string kindOf(const std::string& fault) { return fault.substr(0, fault.find_first_of(":@")); }
 
-MatrixCase single(const Baseline& baseline, std::string group, std::string fault) {
+MatrixCase withFault(const Baseline& baseline, std::string group, std::string fault) {
     MatrixCase c;
     c.group = std::move(group);
     c.faults = std::move(fault);
@@ -52,18 +52,29 @@ MatrixCase single(const Baseline& baseline, std::string group, std::string fault
     return c;
 }
 
+std::string atFrame(std::size_t frame) { return "@#" + std::to_string(frame); }
+
 }  // namespace
 
-std::vector<MatrixCase> singleFaultCases(const Baseline& baseline, bool everyExchange) {
+const std::vector<std::uint64_t>& swept(const char* kind) {
+    // A 10-byte reply trickled 450 ms apart takes 4.5 s, 550 ms apart 5.5 s.
+    static const std::vector<std::uint64_t> trickle{450, 550, 1400, 1490, 1510, 1600};
+    static const std::vector<std::uint64_t> delays{1400, 1490, 1510, 1600, 2500, 4000, 4900, 5100};
+    return std::string(kind) == "trickle" ? trickle : delays;
+}
+
+std::vector<MatrixCase> singleFaultCases(const Baseline& baseline, bool everyExchange, bool sweep) {
     std::vector<MatrixCase> cases;
     std::set<std::pair<std::uint8_t, std::size_t>> sent;  // command and card, as first sent
     std::set<std::pair<std::uint8_t, std::size_t>> completed;
-    for (const simulator::ReceivedRequest& request : baseline.firstJob) {
+    for (const simulator::ReceivedRequest& request : baseline.received) {
         sent.insert({request.command, request.card});
         if (completes(request.command)) completed.insert({request.command, request.card});
     }
-    std::size_t cards = 0;
-    for (const auto& [letter, card] : sent) cards = std::max(cards, card);
+    std::size_t cards = 0;  // cards the machine took in
+    for (const auto& [letter, card] : sent) {
+        if (letter == command::PreLoad) cards = std::max(cards, card);
+    }
     for (const CommandFault& fault : kCommandFaults) {
         const auto& commands = std::string(fault.kind) == "lostdone" ? completed : sent;
         for (const auto& [letter, card] : commands) {
@@ -71,46 +82,76 @@ std::vector<MatrixCase> singleFaultCases(const Baseline& baseline, bool everyExc
             const std::string name = simulator::commandName(letter);
             std::string lower;
             for (const char ch : name) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-            cases.push_back(single(baseline, std::string(fault.kind) + " (each command, each card)",
-                                   std::string(fault.kind) + ":" + lower + fault.argument + "@" +
-                                       std::to_string(card)));
+            cases.push_back(withFault(baseline, std::string(fault.kind) + " (each command, each card)",
+                                      std::string(fault.kind) + ":" + lower + fault.argument + "@" +
+                                          std::to_string(card)));
         }
     }
     for (std::size_t delivered = 0; delivered < cards; ++delivered) {
         for (const char* where : {"load", "eject"}) {
-            cases.push_back(single(baseline, "jam (each card, at load and at eject)",
-                                   "jam:" + std::to_string(delivered) + ":" + where));
+            cases.push_back(withFault(baseline, "jam (each card, at load and at eject)",
+                                      "jam:" + std::to_string(delivered) + ":" + where));
         }
     }
     if (everyExchange) {
         for (const char* fault : kExchangeFaults) {
-            for (std::size_t frame = 1; frame <= baseline.firstJobFrames; ++frame) {
-                cases.push_back(single(baseline, kindOf(fault) + " (every exchange)",
-                                       std::string(fault) + "@#" + std::to_string(frame)));
+            for (std::size_t frame = 1; frame <= baseline.frames; ++frame) {
+                cases.push_back(withFault(baseline, kindOf(fault) + " (every exchange)", fault + atFrame(frame)));
+            }
+        }
+    }
+    if (sweep) {
+        for (const char* kind : {"split", "late", "trickle"}) {
+            for (const std::uint64_t ms : swept(kind)) {
+                const std::string fault = std::string(kind) + ":any:" + std::to_string(ms);
+                for (std::size_t frame = 1; frame <= baseline.frames; ++frame) {
+                    cases.push_back(withFault(baseline, std::string(kind) + " " + std::to_string(ms) +
+                                                            " ms (every exchange)",
+                                              fault + atFrame(frame)));
+                }
             }
         }
     }
     return cases;
 }
 
-std::vector<MatrixCase> controlRequestCases(const Baseline& baseline) {
+std::vector<MatrixCase> controlRequestCases(const Baseline& baseline, bool withLineFault) {
     // A paused or stepped machine holds production until a person continues it.
     constexpr std::size_t kContinueAfter = 5;
     std::vector<MatrixCase> cases;
-    for (std::size_t b = 1; b <= baseline.firstJobBoundaries; ++b) {
-        auto add = [&](const char* group, std::vector<TimedRequest> requests, std::vector<std::size_t> jobs) {
+    for (std::size_t b = 1; b <= baseline.framesAtBoundary.size(); ++b) {
+        const std::size_t next = baseline.framesAtBoundary[b - 1] + 1;
+        auto add = [&](const std::string& group, std::vector<TimedRequest> requests) {
             MatrixCase c;
             c.group = group;
-            c.jobs = std::move(jobs);
+            c.jobs = baseline.jobs;
             c.requests = std::move(requests);
-            cases.push_back(std::move(c));
+            cases.push_back(c);
+            if (!withLineFault) return;
+            for (const char* fault : kExchangeFaults) {
+                MatrixCase f = c;
+                f.group = group + " + a line fault";
+                f.faults = fault + atFrame(next);
+                f.mustStrike = 1;
+                cases.push_back(std::move(f));
+            }
         };
-        const std::vector<std::size_t> jobs = baseline.jobs;
-        add("delete_job, then a second job", {{b, "delete_job"}}, {baseline.jobs.front(), 2});
-        add("restore", {{b, "restore"}}, jobs);
-        add("pause, continue 5 boundaries later", {{b, "pause"}, {b + kContinueAfter, "continue"}}, jobs);
-        add("step, continue 5 boundaries later", {{b, "step"}, {b + kContinueAfter, "continue"}}, jobs);
-        add("get_info", {{b, "get_info"}}, jobs);
+        add("delete_job", {{b, "delete_job"}});
+        add("restore", {{b, "restore"}});
+        add("pause, continue 5 boundaries later", {{b, "pause"}, {b + kContinueAfter, "continue"}});
+        add("step, continue 5 boundaries later", {{b, "step"}, {b + kContinueAfter, "continue"}});
+        add("get_info", {{b, "get_info"}});
+    }
+    return cases;
+}
+
+std::vector<MatrixCase> afterDeletionCases(const Baseline& deletion, std::size_t boundary) {
+    std::vector<MatrixCase> cases;
+    if (boundary == 0 || boundary > deletion.framesAtBoundary.size()) return cases;
+    for (const char* fault : kExchangeFaults) {
+        for (std::size_t frame = deletion.framesAtBoundary[boundary - 1] + 1; frame <= deletion.frames; ++frame) {
+            cases.push_back(withFault(deletion, "a line fault after a delete_job", fault + atFrame(frame)));
+        }
     }
     return cases;
 }

@@ -1,7 +1,7 @@
 // kestrova print as a process, ended from outside while it produces: every
 // way of ending it deletes the job, leaves no scratch folder behind, exits
 // with 130 and ends on a line that counts the cards produced and says where
-// the card in the machine is.
+// the card in the machine is. A second signal, too, leaves that line.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/wait.h>
@@ -105,6 +105,114 @@ TEST(ToolInterrupt, EveryEndingDeletesTheJobAndLeavesNothingBehind) {
         EXPECT_EQ(shown.find("8/8 cards"), std::string::npos) << shown;
         EXPECT_TRUE(std::filesystem::is_empty(scratch)) << "left behind in " << scratch;
     }
+}
+
+// A second signal while the job is being deleted ends the tool at once, but
+// not silently: its last line says how far the job got.
+TEST(ToolInterrupt, ASecondSignalEndsAtOnceWithItsLastLine) {
+    struct Case {
+        const char* name;
+        int first, second;
+        const char* finalLine;
+    } cases[] = {
+        {"sigterm-twice", SIGTERM, SIGTERM, "interrupted by SIGTERM, then by SIGTERM: the tool ended at once; "},
+        {"sigint-then-sigterm", SIGINT, SIGTERM, "interrupted by Ctrl-C, then by SIGTERM: the tool ended at once; "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int out[2];
+        ASSERT_EQ(pipe(out), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            dup2(out[1], 1);
+            close(out[0]);
+            // The machine is slow: the deletion waits for the cycle in progress.
+            execl(KESTROVA_TOOL_PATH, "kestrova", "print", "--durations", "all=400",
+                  (kSource + "/examples/sample-job.txt").c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(out[1]);
+        std::string shown = readFor(out[0], 60000, "cards, machine");
+        ASSERT_NE(shown.find("cards, machine"), std::string::npos) << shown;
+        kill(child, c.first);
+        usleep(5000);
+        kill(child, c.second);
+        shown += readFor(out[0], 60000);
+        close(out[0]);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status) << "\n" << shown;
+        EXPECT_EQ(WEXITSTATUS(status), 130);
+        const std::string final = lastLine(shown);
+        EXPECT_EQ(final.rfind(c.finalLine, 0), 0u) << shown;
+        EXPECT_NE(final.find(" of 8 cards produced, "), std::string::npos) << final;
+    }
+}
+
+// kestrova machine serves whoever connects: it refuses an address other than
+// loopback at once (a process, so that a machine that did start is stopped).
+TEST(ToolInterrupt, TheMachineRefusesToListenBeyondLoopback) {
+    for (const char* address : {"0.0.0.0:0", "192.168.1.7:0"}) {
+        SCOPED_TRACE(address);
+        int err[2];
+        ASSERT_EQ(pipe(err), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            dup2(err[1], 2);
+            close(err[0]);
+            execl(KESTROVA_TOOL_PATH, "kestrova", "machine", "--listen", address, "--quiet", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(err[1]);
+        const std::string errors = readFor(err[0], 5000, "\n");
+        int status = 0;
+        pid_t ended = 0;
+        for (int i = 0; i < 100 && ended == 0; ++i) {
+            ended = waitpid(child, &status, WNOHANG);
+            if (ended == 0) usleep(20000);
+        }
+        if (ended == 0) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            ADD_FAILURE() << "the machine listened on " << address;
+        }
+        close(err[0]);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+        EXPECT_NE(errors.find("is not a loopback address"), std::string::npos) << errors;
+        EXPECT_NE(errors.find("add --allow-remote"), std::string::npos) << errors;
+    }
+}
+
+// check | head: the closed output ends the listing, not the process.
+TEST(ToolInterrupt, CheckOutlivesAClosedOutput) {
+    int out[2];
+    int err[2];
+    ASSERT_EQ(pipe(out), 0);
+    ASSERT_EQ(pipe(err), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        close(out[0]);
+        close(err[0]);
+        execl(KESTROVA_TOOL_PATH, "kestrova", "check", (kSource + "/examples/problem-job.txt").c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    // Nobody reads: the first write already finds the output closed.
+    close(out[0]);
+    const std::string errors = readFor(err[0], 60000);
+    close(err[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_NE(errors.find("output closed: check stopped"), std::string::npos) << errors;
 }
 
 }  // namespace
