@@ -193,10 +193,13 @@ public:
 
     int install(const InstallRequest& request) {
         if (const auto refused = checkSetting()) return *refused;
-        // The DLL before the spooler's state: a bad --dll is refused even
-        // where the monitor is installed and only a driver is to be added.
+        // A DLL named is checked before the spooler's state: a bad --dll is
+        // refused even where the monitor is installed and only a driver is
+        // to be added. The one beside kestrova.exe is needed only to install.
         const std::wstring source = request.dll.empty() ? programDirectory() + kDllName : wideText(request.dll);
-        if (const auto refused = checkDll(source)) return *refused;
+        if (!request.dll.empty()) {
+            if (const auto refused = checkDll(source)) return *refused;
+        }
         if (const auto refused = listMonitors()) return *refused;
         std::optional<DRIVER_INFO_3W> driver;
         if (!request.driver.empty()) {
@@ -221,6 +224,10 @@ public:
                            ". To install another DLL: kestrova uninstall, restart the spooler, kestrova install");
             return exit_code::AlreadyInstalled;
         }
+        if (request.dll.empty()) {
+            if (const auto refused = checkDll(source)) return *refused;
+        }
+
         // Every check has passed: from here on each step is undone if a later one fails.
         const std::wstring target = systemDllPath();
         const bool copy = !sameName(source.c_str(), target.c_str());
