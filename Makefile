@@ -5,7 +5,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 JOB        ?= examples/sample-job.txt
 
-.PHONY: all setup build demo test sanitize test-asan test-tsan bench clean preview-check soak fault-matrix fault-matrix-report
+.PHONY: all setup build demo test console-screenshot sanitize test-asan test-tsan bench clean preview-check soak fault-matrix fault-matrix-report
 
 all: build
 
@@ -25,9 +25,18 @@ demo: setup $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS) --target kestrova
 	$(BUILD)/tool/kestrova print --fast $(JOB)
 
-# The whole suite.
+# The whole suite; the console's browser test needs Chromium and Selenium
+# (skipped with its reason where Chromium cannot start).
 test: build
+	@scripts/setup.sh browser
 	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
+	@grep -h "^browser test skipped:" $(BUILD)/Testing/Temporary/LastTest.log || true
+
+# The console's picture in docs/: a halted and a producing machine, taken by
+# the browser test.
+console-screenshot: build
+	@scripts/setup.sh browser
+	/usr/bin/python3 tests/console/console_browser_test.py $(BUILD)/tool/kestrova --screenshot docs/console.png
 
 # A card preview of the sample job, drawn by the tool and rendered to PNG by
 # a real SVG renderer: the picture must decode, be the card's proportions

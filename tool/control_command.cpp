@@ -10,6 +10,7 @@
 #include "tool/job_file.h"
 #include "tool/machine_setup.h"
 #include "tool/module_loader.h"
+#include "tool/spooler_printers.h"
 #include "tool/spooler_host.h"
 #include "tool/text_encoding.h"
 #include "tool/tool_commands.h"
@@ -18,8 +19,8 @@ namespace kestrova::tool {
 
 namespace {
 
-const std::vector<OptionRule> kOptions = {{"help", false}, {"to", true}, {"machine", true}, {"file", true},
-                                          {"module", true}};
+const std::vector<OptionRule> kOptions = {{"help", false}, {"to", true},     {"printer", true},
+                                          {"machine", true}, {"file", true}, {"module", true}};
 
 void printDocument(ToolOutput& output, const std::string& document) {
     output.out << document;
@@ -76,6 +77,27 @@ int runControl(const std::vector<std::string>& words, ToolOutput output) {
             return exit_code::Usage;
         }
         document = controlRequestText(command);
+    }
+    if (arguments.has("printer") && (arguments.has("to") || arguments.has("machine") || arguments.has("module"))) {
+        console.error("--printer sends the request through the spooler; --to, --machine and --module are other ways");
+        return exit_code::Usage;
+    }
+    if (const auto printer = arguments.value("printer")) {
+        const auto command = requestedCommand(document);
+        ControlReply reply;
+        switch (askPrinter(*printer, document, !command || *command != "get_info", reply, error)) {
+            case PrinterAnswer::Answered: break;
+            case PrinterAnswer::NoSuchPrinter: console.error(error); return exit_code::NoSuchPrinter;
+            case PrinterAnswer::NotKestrova: console.error(error); return exit_code::NotKestrovaPrinter;
+            case PrinterAnswer::AccessDenied: console.error(error); return exit_code::NotElevated;
+            case PrinterAnswer::Failed: console.error(error); return exit_code::Environment;
+        }
+        printDocument(output, reply.document);
+        if (!reply.ok) {
+            console.error("GetPrinterDataW returned error " + std::to_string(reply.lastError));
+            return exit_code::Failed;
+        }
+        return knownCommand(document, console) ? exit_code::Success : exit_code::Failed;
     }
     if (arguments.has("to") && (arguments.has("machine") || arguments.has("module"))) {
         console.error("--to sends the request to a running kestrova print; --machine and --module are its business");

@@ -19,6 +19,9 @@ constexpr int WindowsOnly = 11;      // install or uninstall outside Windows
 // print: the job was deleted from elsewhere (a control request, or someone
 // the tool does not know of) before the machine delivered every card
 constexpr int JobDeleted = 12;
+// control --printer (kestrova.exe)
+constexpr int NoSuchPrinter = 13;       // the spooler has no printer of that name
+constexpr int NotKestrovaPrinter = 14;  // the printer's driver names another language monitor, or none
 constexpr int Interrupted = 130;
 
 }  // namespace kestrova::tool::exit_code

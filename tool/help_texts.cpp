@@ -100,7 +100,29 @@ std::string controlExitCodes() {
             "answers TRUE all the same, having carried nothing out)"},
         kUsage,
         {3, "the --file document cannot be read"},
-        {4, "the module cannot be loaded, or the machine or the --to address cannot be reached"},
+        {4, "the module cannot be loaded, or the machine or the --to address cannot be reached; --printer: the "
+            "spooler call failed"},
+        kNotElevated,
+        {13, "--printer: the spooler has no printer of that name"},
+        {14, "--printer: that printer does not use KestrovaLM (its driver names another language monitor)"},
+    });
+}
+
+std::string statusExitCodes() {
+    return exitStatusText({
+        {0, "every machine answered and none is halted (--watch: stopped by Ctrl-C)"},
+        {1, "a machine is halted or cannot be reached (the text says which, and the command that clears it)"},
+        kUsage,
+        {4, "the list of printers cannot be had from the spooler"},
+    });
+}
+
+std::string consoleExitCodes() {
+    return exitStatusText({
+        {0, "stopped by Ctrl-C or SIGTERM"},
+        kUsage,
+        {4, "the address cannot be listened on, the module cannot be loaded (--demo), or the list of printers "
+            "cannot be had"},
     });
 }
 
@@ -164,6 +186,9 @@ std::string toolHelp() {
                "  print JOBFILE     print a job through the real module against a machine\n"
                "  control COMMAND   send one kx_api control request (delete_job, restore,\n"
                "                    pause, continue, step, get_info)\n"
+               "  status            every KestrovaLM machine at a glance: its job, what is\n"
+               "                    wrong in words and the command that clears it\n"
+               "  console           the same as a web page on loopback, with buttons\n"
                "  machine           run the simulated card machine as a TCP server\n"
                "  check JOBFILE     list the cards of a job as the machine would receive them\n"
                "                    and explain the configuration file\n"
@@ -237,12 +262,18 @@ std::string printHelp() {
 
 std::string controlHelp() {
     return std::string(
-               "Usage: kestrova control COMMAND [--to HOST:PORT | --machine sim|tcp:HOST:PORT]\n"
+               "Usage: kestrova control COMMAND [--printer NAME | --to HOST:PORT |\n"
+               "                                 --machine sim|tcp:HOST:PORT]\n"
                "       kestrova control --file DOCUMENT [...]\n"
                "\n"
                "Sends one kx_api request and prints the result document. COMMAND is\n"
                "delete_job, restore, pause, continue, step or get_info.\n"
                "\n"
+               "  --printer NAME        through this spooler to the printer NAME, whose\n"
+               "                        driver names KestrovaLM (kestrova.exe): OpenPrinterW,\n"
+               "                        then GetPrinterDataW, which the spooler hands to the\n"
+               "                        monitor; all but get_info open the printer for\n"
+               "                        administering it (an elevated prompt)\n"
                "  --to HOST:PORT        to a running kestrova print --control HOST:PORT, which\n"
                "                        hands it to its module's GetPrinterDataFromPort\n"
                "  --machine ...         otherwise: load the module here, open a port to this\n"
@@ -349,6 +380,59 @@ std::string uninstallHelp() {
                "  --driver NAME   the printer driver to take the monitor from first\n"
                "\n") +
            uninstallExitCodes();
+}
+
+std::string statusHelp() {
+    return std::string(
+               "Usage: kestrova status [--to HOST:PORT[,HOST:PORT...]] [--watch [--every MS]]\n"
+               "                       [--json]\n"
+               "\n"
+               "Asks every KestrovaLM machine for get_info and shows, for each, what it is\n"
+               "doing (producing, idle, halted, unreachable), its job and the cards still to\n"
+               "produce, the machine's state and error codes, its module information, and,\n"
+               "when something is wrong, the problem in words and the next step with the\n"
+               "kestrova control command that clears it. A halt waits for that command.\n"
+               "\n"
+               "  --to HOST:PORT,...    the --control addresses of running kestrova print\n"
+               "                        runs; otherwise (kestrova.exe) every printer of this\n"
+               "                        spooler whose driver names KestrovaLM\n"
+               "  --watch               look again every --every MS (default 1000), in place\n"
+               "                        on a terminal; with a bar of the cards done since the\n"
+               "                        job was first seen; Ctrl-C ends it\n"
+               "  --json                the same as JSON, for scripts\n"
+               "\n"
+               "Each look sends get_info, which polls the machine: between two production\n"
+               "steps of a running job, as every control request does.\n"
+               "\n") +
+           statusExitCodes();
+}
+
+std::string consoleHelp() {
+    return std::string(
+               "Usage: kestrova console [--listen 127.0.0.1:PORT] [--to HOST:PORT,...]\n"
+               "       kestrova console --demo N [--listen 127.0.0.1:PORT]\n"
+               "\n"
+               "Serves kestrova status as a web page on a loopback address: a tile per\n"
+               "machine coloured by what it is doing (producing, idle, halted, unreachable),\n"
+               "its job's progress, the problem in words, and buttons for restore, pause,\n"
+               "continue, step and delete_job (which asks first and names the job). The page\n"
+               "looks again every second. Open the address it prints in a browser.\n"
+               "\n"
+               "  --listen HOST:PORT    where to serve (default 127.0.0.1:9480; port 0: any\n"
+               "                        free port); loopback addresses only\n"
+               "  --to HOST:PORT,...    the machines, as kestrova status takes them; otherwise\n"
+               "                        (kestrova.exe) every printer of this spooler whose\n"
+               "                        driver names KestrovaLM\n"
+               "  --demo N              print sample jobs on N simulated machines (1 to 8)\n"
+               "                        through the real module in this process, one of them\n"
+               "                        halting now and then, to see the console work\n"
+               "  --module PATH         the module --demo loads\n"
+               "\n"
+               "Only the page the console served can act: each action carries the token of\n"
+               "that page, and a request whose Host is not the address served is refused, so\n"
+               "no other web page and no other machine can send delete_job.\n"
+               "\n") +
+           consoleExitCodes();
 }
 
 }  // namespace kestrova::tool

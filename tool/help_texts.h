@@ -12,5 +12,7 @@ std::string machineHelp();
 std::string checkHelp();
 std::string installHelp();
 std::string uninstallHelp();
+std::string statusHelp();
+std::string consoleHelp();
 
 }  // namespace kestrova::tool

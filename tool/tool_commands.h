@@ -22,5 +22,7 @@ int runMachine(const std::vector<std::string>& words, ToolOutput output);
 int runCheck(const std::vector<std::string>& words, ToolOutput output);
 int runInstall(const std::vector<std::string>& words, ToolOutput output);
 int runUninstall(const std::vector<std::string>& words, ToolOutput output);
+int runStatus(const std::vector<std::string>& words, ToolOutput output);
+int runConsole(const std::vector<std::string>& words, ToolOutput output);
 
 }  // namespace kestrova::tool

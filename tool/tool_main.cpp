@@ -26,8 +26,10 @@ int runTool(const std::vector<std::string>& words, ToolOutput output) {
     if (command == "check") return runCheck(rest, output);
     if (command == "install") return runInstall(rest, output);
     if (command == "uninstall") return runUninstall(rest, output);
+    if (command == "status") return runStatus(rest, output);
+    if (command == "console") return runConsole(rest, output);
     output.err << "kestrova: unknown command '" << command
-               << "' (print, control, machine, check, install, uninstall, help)\n";
+               << "' (print, control, status, console, machine, check, install, uninstall, help)\n";
     return exit_code::Usage;
 }
 

@@ -6,6 +6,7 @@
 #include "tool/exit_codes.h"
 #include "tool/module_loader.h"
 #include "tool/tool_commands.h"
+#include "tool_runner.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -28,23 +29,6 @@ namespace exit_code = tool::exit_code;
 const std::string kSource = KESTROVA_SOURCE_DIR;
 const std::string kSampleJob = kSource + "/examples/sample-job.txt";
 const std::string kSampleConfig = kSource + "/examples/KestrovaLM.cfg";
-
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-ToolRun kestrova(const std::vector<std::string>& words) {
-    std::ostringstream out;
-    std::ostringstream err;
-    ToolRun run;
-    run.status = tool::runTool(words, {out, err, false});
-    run.out = out.str();
-    run.err = err.str();
-    standin::reset();
-    return run;
-}
 
 std::vector<std::string> linesWith(const std::string& text, const std::string& part) {
     std::vector<std::string> out;

@@ -89,7 +89,7 @@ fi
 arch="${1:-}"; shift || usage
 case "$kind" in
   module) allowed='^(kernel32\.dll|msvcrt\.dll|ucrtbase\.dll|api-ms-win-crt-.*\.dll|winspool\.drv)$' ;;
-  program) allowed='^(kernel32\.dll|msvcrt\.dll|ucrtbase\.dll|api-ms-win-crt-.*\.dll|winspool\.drv|ws2_32\.dll|advapi32\.dll)$' ;;
+  program) allowed='^(kernel32\.dll|msvcrt\.dll|ucrtbase\.dll|api-ms-win-crt-.*\.dll|winspool\.drv|ws2_32\.dll|mswsock\.dll|advapi32\.dll)$' ;;
   standin) allowed='^(kernel32\.dll|msvcrt\.dll)$' ;;
   *) usage ;;
 esac
