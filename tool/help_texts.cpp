@@ -60,11 +60,13 @@ std::string toolExitCodes() {
     return exitStatusText({
         {0, "success"},
         {1, "the job or request ran but failed; check found problems; print refused a job that cannot be "
-            "produced or gave up on a card (--max-restores); a spooler call failed (install, uninstall)"},
+            "produced or gave up on a card (--max-restores); a spooler call failed (install, uninstall); status: a "
+            "machine is halted or unreachable"},
         kUsage,
         {3, "a file cannot be read (or a preview written)"},
         {4, "the module cannot be loaded, or the machine or control address cannot be reached"},
-        kNotElevated,
+        {5, "not elevated (run from a command prompt opened as administrator): install, uninstall, control "
+            "--printer"},
         kWrongBitness,
         {7, "install: the DLL is missing or is not a KestrovaLM.dll for this spooler"},
         {8, "install: the monitor is installed already and there is nothing to add"},
@@ -73,6 +75,8 @@ std::string toolExitCodes() {
         kDriverUnknown,
         kWindowsOnly,
         kJobDeleted,
+        {13, "control --printer: the spooler has no printer of that name"},
+        {14, "control --printer: that printer does not use KestrovaLM"},
         {130, "print: interrupted (Ctrl-C, SIGTERM, a closed output); the job was deleted. check: its output was "
               "closed. machine: a second Ctrl-C or SIGTERM ended it at once"},
     });
@@ -384,7 +388,7 @@ std::string uninstallHelp() {
 
 std::string statusHelp() {
     return std::string(
-               "Usage: kestrova status [--to HOST:PORT[,HOST:PORT...]] [--watch [--every MS]]\n"
+               "Usage: kestrova status [--to [NAME=]HOST:PORT,...] [--watch [--every MS]]\n"
                "                       [--json]\n"
                "\n"
                "Asks every KestrovaLM machine for get_info and shows, for each, what it is\n"
@@ -393,9 +397,10 @@ std::string statusHelp() {
                "when something is wrong, the problem in words and the next step with the\n"
                "kestrova control command that clears it. A halt waits for that command.\n"
                "\n"
-               "  --to HOST:PORT,...    the --control addresses of running kestrova print\n"
-               "                        runs; otherwise (kestrova.exe) every printer of this\n"
-               "                        spooler whose driver names KestrovaLM\n"
+               "  --to [NAME=]HOST:PORT,...  the --control addresses of running kestrova\n"
+               "                        print runs, each shown as NAME if given; otherwise\n"
+               "                        (kestrova.exe) every printer of this spooler whose\n"
+               "                        driver names KestrovaLM\n"
                "  --watch               look again every --every MS (default 1000), in place\n"
                "                        on a terminal; with a bar of the cards done since the\n"
                "                        job was first seen; Ctrl-C ends it\n"
@@ -409,7 +414,7 @@ std::string statusHelp() {
 
 std::string consoleHelp() {
     return std::string(
-               "Usage: kestrova console [--listen 127.0.0.1:PORT] [--to HOST:PORT,...]\n"
+               "Usage: kestrova console [--listen 127.0.0.1:PORT] [--to [NAME=]HOST:PORT,...]\n"
                "       kestrova console --demo N [--listen 127.0.0.1:PORT]\n"
                "\n"
                "Serves kestrova status as a web page on a loopback address: a tile per\n"
@@ -420,9 +425,9 @@ std::string consoleHelp() {
                "\n"
                "  --listen HOST:PORT    where to serve (default 127.0.0.1:9480; port 0: any\n"
                "                        free port); loopback addresses only\n"
-               "  --to HOST:PORT,...    the machines, as kestrova status takes them; otherwise\n"
-               "                        (kestrova.exe) every printer of this spooler whose\n"
-               "                        driver names KestrovaLM\n"
+               "  --to [NAME=]HOST:PORT,...  the machines, as kestrova status takes them;\n"
+               "                        otherwise (kestrova.exe) every printer of this\n"
+               "                        spooler whose driver names KestrovaLM\n"
                "  --demo N              print sample jobs on N simulated machines (1 to 8)\n"
                "                        through the real module in this process, one of them\n"
                "                        halting now and then, to see the console work\n"

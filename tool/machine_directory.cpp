@@ -8,23 +8,20 @@ namespace {
 
 class ControlPortDirectory final : public MachineDirectory {
 public:
-    explicit ControlPortDirectory(std::vector<simulator::net::Endpoint> endpoints) : endpoints_(std::move(endpoints)) {}
+    explicit ControlPortDirectory(std::vector<ControlPort> ports) : ports_(std::move(ports)) {}
 
     bool list(std::vector<MachineEntry>& out, std::string&) override {
         out.clear();
-        for (const auto& endpoint : endpoints_) {
-            const std::string address = endpoint.host + ":" + std::to_string(endpoint.port);
-            out.push_back({address, "", "--to " + address});
-        }
+        for (const ControlPort& port : ports_) out.push_back({port.name, "", "--to " + port.endpoint.text()});
         return true;
     }
 
     bool send(const MachineEntry& entry, const std::string& document, ControlReply& reply,
               std::string& error) override {
-        for (const auto& endpoint : endpoints_) {
-            if (endpoint.host + ":" + std::to_string(endpoint.port) != entry.name) continue;
-            if (sendControlDocument(endpoint, document, reply, error)) return true;
-            error = "no kestrova print answers on " + entry.name + " (" + error + ")";
+        for (const ControlPort& port : ports_) {
+            if (port.name != entry.name) continue;
+            if (sendControlDocument(port.endpoint, document, reply, error)) return true;
+            error = "no kestrova print answers on " + port.endpoint.text() + " (" + error + ")";
             return false;
         }
         error = "no machine " + entry.name;
@@ -32,24 +29,41 @@ public:
     }
 
 private:
-    std::vector<simulator::net::Endpoint> endpoints_;
+    std::vector<ControlPort> ports_;
 };
 
 }  // namespace
 
-std::unique_ptr<MachineDirectory> controlPortDirectory(std::vector<simulator::net::Endpoint> endpoints) {
-    return std::make_unique<ControlPortDirectory>(std::move(endpoints));
+std::unique_ptr<MachineDirectory> controlPortDirectory(std::vector<ControlPort> ports) {
+    return std::make_unique<ControlPortDirectory>(std::move(ports));
 }
 
-bool parseEndpointList(const std::string& text, std::vector<simulator::net::Endpoint>& out, std::string& error) {
+bool parseControlPorts(const std::string& text, std::vector<ControlPort>& out, std::string& error) {
     out.clear();
     std::size_t at = 0;
     while (at <= text.size()) {
         std::size_t end = text.find(',', at);
         if (end == std::string::npos) end = text.size();
-        simulator::net::Endpoint endpoint;
-        if (!simulator::net::parseEndpoint(text.substr(at, end - at), endpoint, error)) return false;
-        out.push_back(endpoint);
+        std::string item = text.substr(at, end - at);
+        ControlPort port;
+        const std::size_t equals = item.find('=');
+        if (equals != std::string::npos) {
+            port.name = item.substr(0, equals);
+            item = item.substr(equals + 1);
+            if (port.name.empty()) {
+                error = "'=" + item + "' names no machine before its '='";
+                return false;
+            }
+        }
+        if (!simulator::net::parseEndpoint(item, port.endpoint, error)) return false;
+        if (port.name.empty()) port.name = port.endpoint.text();
+        for (const ControlPort& earlier : out) {
+            if (earlier.name == port.name) {
+                error = "'" + port.name + "' is given twice";
+                return false;
+            }
+        }
+        out.push_back(port);
         at = end + 1;
     }
     return true;
@@ -71,7 +85,7 @@ bool lookAtMachines(MachineDirectory& directory, std::vector<MachineReport>& out
             report.result = readResultDocument(reply.document);
             if (!reply.ok && !report.result.hasResult) {
                 report.answered = false;
-                report.unanswered = "GetPrinterData returned FALSE, last error " + std::to_string(reply.lastError);
+                report.unanswered = "the request failed, error " + std::to_string(reply.lastError);
             }
         } else {
             report.unanswered = why;

@@ -32,11 +32,18 @@ public:
                       std::string& error) = 0;
 };
 
-// The control ports of kestrova print runs (--control), in the order given.
-std::unique_ptr<MachineDirectory> controlPortDirectory(std::vector<simulator::net::Endpoint> endpoints);
+// A kestrova print run's control port, under the name it is shown by (the
+// address itself when none is given).
+struct ControlPort {
+    std::string name;
+    simulator::net::Endpoint endpoint;
+};
 
-// "HOST:PORT[,HOST:PORT...]"; false with the reason.
-bool parseEndpointList(const std::string& text, std::vector<simulator::net::Endpoint>& out, std::string& error);
+// The control ports of kestrova print runs (--control), in the order given.
+std::unique_ptr<MachineDirectory> controlPortDirectory(std::vector<ControlPort> ports);
+
+// "[NAME=]HOST:PORT[,[NAME=]HOST:PORT...]"; false with the reason.
+bool parseControlPorts(const std::string& text, std::vector<ControlPort>& out, std::string& error);
 
 // get_info from every machine of the directory, in its order.
 bool lookAtMachines(MachineDirectory& directory, std::vector<MachineReport>& out, std::string& error);

@@ -106,7 +106,11 @@ Condition conditionOf(const MachineReport& report) {
 std::optional<Advice> adviceFor(const MachineReport& report) {
     const ResultValues& r = report.result;
     if (!report.answered) {
-        return Advice{report.unanswered, "check that it runs and that the address is right", ""};
+        return Advice{report.unanswered,
+                      "check that it runs and can be reached" +
+                          (report.reachWith.empty() ? std::string()
+                                                    : " (kestrova control " + report.reachWith + " get_info)"),
+                      ""};
     }
     if (!r.hasResult) {
         return Advice{"its answer is no KestrovaLM result document", "check that the printer uses KestrovaLM", ""};
@@ -154,7 +158,7 @@ std::string statusText(const std::vector<MachineReport>& reports, JobProgress* p
         const Condition condition = conditionOf(report);
         const ResultValues& r = report.result;
         std::string head = report.name;
-        if (!report.port.empty()) head += " on " + report.port;
+        if (!report.port.empty()) head += " (" + report.port + ")";
         std::string word = conditionName(condition);
         if (condition == Condition::Halted) std::transform(word.begin(), word.end(), word.begin(), ::toupper);
         out += "\n" + head + ": " + word + "\n";

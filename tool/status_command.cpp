@@ -39,13 +39,13 @@ void pause(unsigned ms) {
 std::unique_ptr<MachineDirectory> chooseDirectory(const Arguments& arguments, Console& console, int& failure) {
     std::string error;
     if (const auto to = arguments.value("to")) {
-        std::vector<simulator::net::Endpoint> endpoints;
-        if (!parseEndpointList(*to, endpoints, error)) {
+        std::vector<ControlPort> ports;
+        if (!parseControlPorts(*to, ports, error)) {
             console.error("--to: " + error);
             failure = exit_code::Usage;
             return nullptr;
         }
-        return controlPortDirectory(std::move(endpoints));
+        return controlPortDirectory(std::move(ports));
     }
     if (auto printers = spoolerPrinterDirectory()) return printers;
     console.error("there is no spooler here: give --to HOST:PORT[,HOST:PORT...], the --control addresses of "
