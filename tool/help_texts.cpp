@@ -118,6 +118,7 @@ std::string statusExitCodes() {
         {1, "a machine is halted or cannot be reached (the text says which, and the command that clears it)"},
         kUsage,
         {4, "the list of printers cannot be had from the spooler"},
+        {130, "its output was closed (| head)"},
     });
 }
 

@@ -94,7 +94,12 @@ int runStatus(const std::vector<std::string>& words, ToolOutput output) {
 
     const bool watch = arguments.has("watch");
     const bool json = arguments.has("json");
-    if (watch) host::catchInterrupt();
+    // A closed output (| head) is an ending like any other, not a signal's death.
+    if (watch) {
+        host::catchInterrupt();
+    } else {
+        host::ignoreClosedOutput();
+    }
     JobProgress progress;
     for (bool first = true;; first = false) {
         std::vector<MachineReport> reports;
@@ -105,8 +110,11 @@ int runStatus(const std::vector<std::string>& words, ToolOutput output) {
         const std::string text = json ? statusJson(reports, watch ? &progress : nullptr)
                                       : statusText(reports, watch ? &progress : nullptr);
         if (watch && output.terminal) {
-            // In place, as top does: home, the text, the rest of the screen cleared.
-            output.out << "\x1b[H" << text << "\x1b[J" << std::flush;
+            // In place, as top does: home, each line cleared to its end, the
+            // rest of the screen cleared.
+            std::string frame = first ? "\x1b[2J\x1b[H" : "\x1b[H";
+            for (const char c : text) frame += c == '\n' ? std::string("\x1b[K\n") : std::string(1, c);
+            output.out << frame << "\x1b[J" << std::flush;
         } else {
             if (!first) output.out << '\n';
             output.out << text << std::flush;

@@ -284,9 +284,11 @@ TEST(ToolCommands, EachHelpListsExactlyTheExitCodesItsCommandReturns) {
         std::vector<std::string> words;
         std::set<int> codes;
     } cases[] = {
-        {{"help"}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 130}},
+        {{"help"}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 130}},
         {{"print", "--help"}, {0, 1, 2, 3, 4, 12, 130}},
-        {{"control", "--help"}, {0, 1, 2, 3, 4}},
+        {{"control", "--help"}, {0, 1, 2, 3, 4, 5, 13, 14}},
+        {{"status", "--help"}, {0, 1, 2, 4, 130}},
+        {{"console", "--help"}, {0, 2, 4}},
         {{"machine", "--help"}, {0, 2, 4, 130}},
         {{"check", "--help"}, {0, 1, 2, 3, 130}},
         {{"install", "--help"}, {0, 1, 2, 5, 6, 7, 8, 9, 10, 11}},

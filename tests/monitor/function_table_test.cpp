@@ -40,8 +40,17 @@ TEST(FunctionTable, HoldsExactlyTheEightEntriesAndFourteenNulls) {
 }
 
 TEST(FunctionTable, NullOutHandleGivesNullAndLeavesNothingBehind) {
+    standin::reset();
     EXPECT_EQ(InitializePrintMonitor2(nullptr, nullptr), nullptr);
-    processDetach();  // nothing was created: must not touch anything
+    // Nothing was created, so the detach has nothing to release or call.
+    processDetach();
+    EXPECT_TRUE(standin::calls().empty());
+    // ...and the module takes a monitor afterwards as before.
+    HANDLE monitor = nullptr;
+    LPMONITOR2 table = InitializePrintMonitor2(nullptr, &monitor);
+    ASSERT_NE(table, nullptr);
+    ASSERT_NE(monitor, nullptr);
+    table->pfnShutdown(monitor);
 }
 
 TEST(FunctionTable, TwoInitialisationsShareTheTableButNotTheMonitor) {

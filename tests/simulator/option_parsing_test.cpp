@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 #include <string>
 
 namespace kestrova::testing {
@@ -94,10 +96,33 @@ TEST(FaultPlanParsing, ExplainsWhatIsWrong) {
     }
 }
 
+// Every kind of fault has its entry in the help, at the start of a line, and
+// the entry's own example reads as that kind.
 TEST(FaultPlanParsing, HelpTextNamesEveryFault) {
+    using simulator::FaultKind;
     const std::string help = simulator::faultGrammarText();
-    for (const char* kind : {"nak:", "fail:", "silent:", "badcheck:", "stray:", "split:", "jam:", "wchunk:"}) {
-        EXPECT_NE(help.find(kind), std::string::npos) << kind;
+    const struct {
+        FaultKind kind;
+        const char* entry;
+        const char* example;
+    } kinds[] = {
+        {FaultKind::Nak, "nak:CMD:CODE", "nak:load:7"},        {FaultKind::Fail, "fail:CMD:CHAR", "fail:eject:3"},
+        {FaultKind::Silent, "silent:CMD", "silent:poll@2"},    {FaultKind::BadCheck, "badcheck:CMD", "badcheck:p"},
+        {FaultKind::Stray, "stray:CMD", "stray:any"},          {FaultKind::Split, "split:CMD", "split:poll:1510"},
+        {FaultKind::Jam, "jam:N", "jam:3:eject"},              {FaultKind::WriteChunk, "wchunk:BYTES", "wchunk:1"},
+        {FaultKind::LostAck, "lostack:CMD", "lostack:load"},   {FaultKind::LostDone, "lostdone:CMD", "lostdone:P"},
+        {FaultKind::Late, "late:CMD", "late:poll:2500@*3"},    {FaultKind::Twice, "twice:CMD", "twice:restore"},
+        {FaultKind::PowerCut, "powercut", "powercut:load@#9"}, {FaultKind::Trickle, "trickle:CMD", "trickle:poll"},
+    };
+    // One row per kind: the last enumerator counts them.
+    ASSERT_EQ(std::size(kinds), static_cast<std::size_t>(FaultKind::Trickle) + 1);
+    for (const auto& k : kinds) {
+        SCOPED_TRACE(k.entry);
+        EXPECT_NE(help.find(std::string("\n  ") + k.entry), std::string::npos) << help;
+        const auto parsed = simulator::parseFaultPlan(k.example);
+        ASSERT_TRUE(parsed.plan) << parsed.error;
+        ASSERT_EQ(parsed.plan->faults.size(), 1u);
+        EXPECT_EQ(parsed.plan->faults[0].kind, k.kind);
     }
 }
 
