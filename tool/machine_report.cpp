@@ -177,11 +177,15 @@ std::string statusText(const std::vector<MachineReport>& reports, JobProgress* p
             } else {
                 out += "  no job\n";
             }
-            const std::int32_t hw = r.hwErrorCode.value_or(0);
+            // A code other than 0 is said in words too.
+            const auto code = [](const char* name, std::int32_t value) {
+                return std::string(name) + " " + std::to_string(value) +
+                       (value == 0 ? std::string() : " (" + describeErrorCode(value) + ")");
+            };
             out += "  machine: " + (r.state ? (r.state->empty() ? std::string("(no state name)") : *r.state)
                                             : std::string("(not reported)")) +
-                   ", hw_error_code " + std::to_string(hw) + ", sw_error_code " +
-                   std::to_string(r.swErrorCode.value_or(0)) + "\n";
+                   ", " + code("hw_error_code", r.hwErrorCode.value_or(0)) + ", " +
+                   code("sw_error_code", r.swErrorCode.value_or(0)) + "\n";
             if (!r.moduleInfo.empty()) {
                 std::string info;
                 for (const auto& [key, text] : r.moduleInfo) info += (info.empty() ? "" : ", ") + key + " " + text;
