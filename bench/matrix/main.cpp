@@ -148,28 +148,6 @@ Baseline baselineOf(tool::LoadedModule& module, std::vector<std::size_t> jobs, s
     return base;
 }
 
-// The RunControl frames of a run that pauses, continues, steps and continues
-// again: each command fault on each of them.
-std::vector<MatrixCase> runControlCases(const Baseline& base) {
-    std::vector<MatrixCase> cases;
-    const char* const kinds[] = {"nak:runcontrol:7", "fail:runcontrol:3", "silent:runcontrol", "badcheck:runcontrol",
-                                 "stray:runcontrol", "split:runcontrol", "lostdone:runcontrol", "late:runcontrol",
-                                 "twice:runcontrol", "trickle:runcontrol"};
-    for (std::size_t i = 0; i < base.received.size(); ++i) {
-        if (base.received[i].command != command::RunControl) continue;
-        for (const char* kind : kinds) {
-            MatrixCase c;
-            c.group = "runcontrol faults (pause, step, continue)";
-            c.faults = std::string(kind) + "@#" + std::to_string(i + 1);
-            c.jobs = base.jobs;
-            c.requests = base.requests;
-            c.mustStrike = 1;
-            cases.push_back(std::move(c));
-        }
-    }
-    return cases;
-}
-
 // The figures of a run as a Markdown section, for docs/security.md.
 void writeMarkdown(const std::string& file, const std::string& run, const std::string& scope, const Totals& totals,
                    const Row& all, long long realMs, std::size_t liesCaught) {

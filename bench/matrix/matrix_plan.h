@@ -42,6 +42,10 @@ std::vector<MatrixCase> controlRequestCases(const Baseline& baseline, bool withF
 // each line fault at each exchange that follows the deletion.
 std::vector<MatrixCase> afterDeletionCases(const Baseline& deletion, std::size_t boundary);
 
+// The RunControl frames of a run that pauses, continues, steps and continues
+// again: each command fault on each of them.
+std::vector<MatrixCase> runControlCases(const Baseline& base);
+
 // Every two of the single faults together.
 std::vector<MatrixCase> pairCases(const std::vector<MatrixCase>& singles);
 
