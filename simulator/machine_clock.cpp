@@ -1,22 +1,15 @@
 #include "simulator/machine_clock.h"
 
+#include "standin/virtual_clock.h"
+
 #include <chrono>
 #include <thread>
 
-#ifdef _WIN32
-#include "platform/windows_types.h"
-#else
-#include "standin/platform_standin.h"
-#endif
-
 namespace kestrova::simulator::machine_clock {
 
-#ifdef _WIN32
-// The real module calls the kernel's Sleep: only the real clock exists.
-std::uint64_t nowMs() { return GetTickCount64(); }
-bool isVirtual() { return false; }
-void waitMs(std::uint64_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-#else
+// The module's clock on either host: the stand-in platform library's on
+// Linux, and on Windows the same one, which kestrova.exe points the DLL's
+// Sleep and GetTickCount at for --fast.
 std::uint64_t nowMs() { return standin::nowMs(); }
 bool isVirtual() { return standin::clockMode() == standin::ClockMode::Virtual; }
 void waitMs(std::uint64_t ms) {
@@ -27,6 +20,5 @@ void waitMs(std::uint64_t ms) {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     }
 }
-#endif
 
 }  // namespace kestrova::simulator::machine_clock

@@ -1,13 +1,9 @@
 #include "standin/platform_standin.h"
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
-#include <thread>
 
 namespace kestrova::standin {
 
@@ -35,55 +31,9 @@ State& state() {
     return *s;
 }
 
-// What every Sleep and every clock reading looks at is kept in atomics, not
-// under the state's lock: the ports of one process pause and read the clock
-// on their own threads at once, and must not queue behind one another.
-using Ticks = std::chrono::steady_clock::duration::rep;
-std::atomic<Ticks> gRealStart{std::chrono::steady_clock::now().time_since_epoch().count()};
 std::atomic<bool> gRecordSleeps{true};
-std::atomic<int> gClockMode{static_cast<int>(ClockMode::Real)};
-std::atomic<std::uint64_t> gVirtualMs{0};
-std::atomic<std::uint64_t> gSleepCount{0};
-std::atomic<std::uint64_t> gSleptMs{0};
-std::atomic<bool> gVirtualSleepYields{true};
 
 thread_local DWORD tLastError = 0;
-thread_local std::function<void(DWORD)> tSleepHook;
-thread_local std::uint64_t tSleepCount = 0;
-thread_local std::uint64_t tSleptMs = 0;
-thread_local std::uint64_t tMovedClockMs = 0;
-
-struct ClockLimit {
-    std::mutex lock;
-    std::condition_variable moved;
-    std::uint64_t limit = kNoClockLimit;
-    int waiting = 0;
-};
-
-ClockLimit& clockLimit() {
-    static ClockLimit c;
-    return c;
-}
-
-thread_local bool tHoldsAtClockLimit = false;
-
-// Sleep on the virtual clock for a thread that holds at the limit.
-void sleepUpToLimit(std::uint64_t ms) {
-    ClockLimit& c = clockLimit();
-    std::unique_lock<std::mutex> guard(c.lock);
-    while (ms > 0) {
-        const std::uint64_t now = gVirtualMs.load();
-        if (now >= c.limit) {
-            ++c.waiting;
-            c.moved.wait(guard);
-            --c.waiting;
-            continue;
-        }
-        const std::uint64_t step = std::min(ms, c.limit - now);
-        gVirtualMs += step;
-        ms -= step;
-    }
-}
 
 void record(PlatformCall call) {
     State& s = state();
@@ -106,13 +56,7 @@ void reset() {
     s.nextHandle = 0x1000;
     s.exitMark = SIZE_MAX;
     s.debugText.clear();
-    gRealStart = std::chrono::steady_clock::now().time_since_epoch().count();
-    gClockMode = static_cast<int>(ClockMode::Real);
-    gVirtualMs = 0;
-    gSleepCount = 0;
-    gSleptMs = 0;
-    gVirtualSleepYields = true;
-    setVirtualClockLimit(kNoClockLimit);
+    resetClock();
 }
 
 std::vector<PlatformCall> calls() {
@@ -136,8 +80,6 @@ void clearCalls() {
 }
 
 void setRecordSleeps(bool recordSleeps) { gRecordSleeps = recordSleeps; }
-
-void setVirtualSleepYields(bool yields) { gVirtualSleepYields = yields; }
 
 void setOpenPrinterResult(BOOL result, HANDLE handle) {
     State& s = state();
@@ -194,53 +136,6 @@ WideString debugOutput() {
     return s.debugText;
 }
 
-void setClockMode(ClockMode mode) { gClockMode = static_cast<int>(mode); }
-
-ClockMode clockMode() { return static_cast<ClockMode>(gClockMode.load()); }
-
-std::uint64_t nowMs() {
-    if (clockMode() == ClockMode::Virtual) return gVirtualMs.load();
-    const std::chrono::steady_clock::time_point start{std::chrono::steady_clock::duration(gRealStart.load())};
-    return static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
-}
-
-std::uint64_t sleepCount() { return gSleepCount.load(); }
-std::uint64_t sleptMs() { return gSleptMs.load(); }
-std::uint64_t threadSleepCount() { return tSleepCount; }
-std::uint64_t threadSleptMs() { return tSleptMs; }
-void advanceVirtualClock(std::uint64_t ms) {
-    gVirtualMs += ms;
-    tMovedClockMs += ms;
-}
-
-std::uint64_t threadMovedClockMs() { return tMovedClockMs; }
-
-void setVirtualClockLimit(std::uint64_t ms) {
-    ClockLimit& c = clockLimit();
-    {
-        std::lock_guard<std::mutex> guard(c.lock);
-        c.limit = ms;
-    }
-    c.moved.notify_all();
-}
-
-std::uint64_t virtualClockLimit() {
-    ClockLimit& c = clockLimit();
-    std::lock_guard<std::mutex> guard(c.lock);
-    return c.limit;
-}
-
-void holdAtVirtualClockLimit() { tHoldsAtClockLimit = true; }
-
-bool waitingAtVirtualClockLimit() {
-    ClockLimit& c = clockLimit();
-    std::lock_guard<std::mutex> guard(c.lock);
-    return c.waiting > 0;
-}
-
-void setThreadSleepHook(std::function<void(DWORD)> hook) { tSleepHook = std::move(hook); }
-
 }  // namespace kestrova::standin
 
 using namespace kestrova::standin;
@@ -288,29 +183,14 @@ BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
 
 VOID WINAPI Sleep(DWORD dwMilliseconds) {
     const OutsideTheModule outside;
-    if (tSleepHook) tSleepHook(dwMilliseconds);
-    ++gSleepCount;
-    gSleptMs += dwMilliseconds;
-    ++tSleepCount;
-    tSleptMs += dwMilliseconds;
+    countSleep(dwMilliseconds);
     if (gRecordSleeps.load()) {
         PlatformCall call;
         call.name = "Sleep";
         call.command = dwMilliseconds;
         record(std::move(call));
     }
-    if (clockMode() == ClockMode::Virtual) {
-        if (tHoldsAtClockLimit) {
-            sleepUpToLimit(dwMilliseconds);
-        } else {
-            gVirtualMs += dwMilliseconds;
-        }
-        tMovedClockMs += dwMilliseconds;
-        // Lets another thread waiting for a port lock get in between cycles.
-        if (gVirtualSleepYields.load()) std::this_thread::yield();
-    } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
-    }
+    sleepOnClock(dwMilliseconds);
 }
 
 // The platform clock, wrapping at 2^32 ms as the kernel's does.

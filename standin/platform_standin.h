@@ -1,15 +1,16 @@
 // Our stand-in for the spooler client and kernel calls on hosts without
 // Windows. It records every call with its arguments, lets a test program the
 // spooler results, captures debugger text, keeps the last-error value per
-// thread and runs Sleep on a clock that is either real or virtual.
+// thread and runs Sleep on a clock that is either real or virtual
+// (virtual_clock.h, which kestrova.exe runs the DLL on too).
 #pragma once
 
 #include "platform/platform_calls.h"
 #include "platform/wide_string.h"
 #include "standin/outside_the_module.h"
+#include "standin/virtual_clock.h"
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -86,44 +87,7 @@ void reportSpoolerCallsAtExit();
 // Everything sent with OutputDebugStringW since the last reset.
 WideString debugOutput();
 
-enum class ClockMode { Real, Virtual };
-void setClockMode(ClockMode mode);
-ClockMode clockMode();
-// Milliseconds on the platform clock: virtual time, or real time since reset.
-std::uint64_t nowMs();
-// Sleep calls and milliseconds asked for since the last reset.
-std::uint64_t sleepCount();
-std::uint64_t sleptMs();
-// The same, counted on the calling thread only (since it started).
-std::uint64_t threadSleepCount();
-std::uint64_t threadSleptMs();
-// On the virtual clock a Sleep yields the processor, so that another thread
-// waiting for a port lock gets in between two cycles. A host that hands its
-// requests over at the pauses itself (the soak, the fault matrix) turns it
-// off: on a busy machine each yield can cost a whole time slice. reset()
-// turns it on again.
-void setVirtualSleepYields(bool yields);
-// Advances the virtual clock without a Sleep call (for peers that wait).
-void advanceVirtualClock(std::uint64_t ms);
-// Virtual milliseconds the calling thread has moved the clock on by (its
-// Sleeps and its peers' waits), since it started.
-std::uint64_t threadMovedClockMs();
+// The clock (nowMs, the virtual clock and its limit) is in virtual_clock.h.
 
-// A limit for the virtual clock, so that a watcher can act at an exact
-// virtual moment: Sleep calls of the threads that hold at it carry the clock
-// up to the limit and then wait, in real time, until the limit moves on.
-// Other threads and advanceVirtualClock are not held. reset() removes it.
-constexpr std::uint64_t kNoClockLimit = UINT64_MAX;
-void setVirtualClockLimit(std::uint64_t ms);
-std::uint64_t virtualClockLimit();
-// The calling thread's Sleep calls hold at the limit from now on.
-void holdAtVirtualClockLimit();
-// Whether a thread waits at the limit now.
-bool waitingAtVirtualClockLimit();
-
-// Runs `hook` at the start of every Sleep the calling thread makes (null
-// removes it): a test acts between two production cycles, on the production
-// thread itself, at an exact point.
-void setThreadSleepHook(std::function<void(DWORD milliseconds)> hook);
 
 }  // namespace kestrova::standin

@@ -1,6 +1,7 @@
 #include "tool/host_console.h"
 
 #include "simulator/machine_clock.h"
+#include "standin/virtual_clock.h"
 
 #include <algorithm>
 #include <atomic>
@@ -168,22 +169,13 @@ std::string interruptName() {
     return signalName(gSignal.load());
 }
 
-#ifdef _WIN32
-bool virtualClockAvailable() { return false; }
-void selectClock(bool) {}
-bool virtualClockActive() { return false; }
-std::vector<std::string> spoolerCalls() { return {}; }
-void holdThisThreadAtClockLimit() {}
-void setClockLimit(std::optional<std::uint64_t>) {}
-std::optional<std::uint64_t> clockLimit() { return std::nullopt; }
-bool waitingAtClockLimit() { return false; }
-std::uint64_t thisThreadMovedClockMs() { return 0; }
-#else
-bool virtualClockAvailable() { return true; }
-
 void selectClock(bool virtualClock) {
+#ifdef _WIN32
+    standin::resetClock();
+#else
     standin::reset();
     standin::setRecordSleeps(false);
+#endif
     standin::setClockMode(virtualClock ? standin::ClockMode::Virtual : standin::ClockMode::Real);
 }
 
@@ -202,6 +194,10 @@ bool waitingAtClockLimit() { return standin::waitingAtVirtualClockLimit(); }
 
 std::uint64_t thisThreadMovedClockMs() { return standin::threadMovedClockMs(); }
 
+#ifdef _WIN32
+// The spooler is the real one (or Wine's): the tool does not see its calls.
+std::vector<std::string> spoolerCalls() { return {}; }
+#else
 std::vector<std::string> spoolerCalls() {
     std::vector<std::string> out;
     for (const auto& call : standin::calls()) {

@@ -1,6 +1,7 @@
 // What the tool needs of the host around it: whether output is a terminal,
 // Ctrl-C, and the platform's clock and spooler calls (the stand-in library
-// outside Windows, the real system on Windows).
+// outside Windows, the real system on Windows, where the clock is the same
+// one as on Linux).
 #pragma once
 
 #include <cstdint>
@@ -35,9 +36,10 @@ void clearLastWords();
 // the write fails and the tool notices.
 void ignoreClosedOutput();
 
-// Whether --fast can put the module on the virtual clock here.
-bool virtualClockAvailable();
-// Resets the platform stand-in and selects its clock.
+// Resets the platform clock (standin/virtual_clock.h; on Linux the whole
+// platform stand-in) and selects real or virtual time. On Windows the
+// module runs on it once LoadedModule::runOnVirtualClock has pointed its
+// imports there.
 void selectClock(bool virtualClock);
 bool virtualClockActive();
 std::uint64_t platformNowMs();

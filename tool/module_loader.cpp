@@ -85,7 +85,16 @@ bool LoadedModule::load(const std::string& path) {
     return true;
 }
 
+bool LoadedModule::runOnVirtualClock(std::string& why) {
+    if (handle_ == nullptr) {
+        why = "no module loaded";
+        return false;
+    }
+    return clockImports_.redirect(handle_, why);
+}
+
 void LoadedModule::unload() {
+    clockImports_.restore();
     if (handle_ != nullptr) {
 #ifdef _WIN32
         FreeLibrary(static_cast<HMODULE>(handle_));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/spooler_monitor.h"
+#include "tool/clock_imports.h"
 
 #include <string>
 #include <vector>
@@ -22,12 +23,18 @@ public:
     bool load(const std::string& path);
     void unload();
 
+    // Puts the loaded module's Sleep and GetTickCount on the tool's virtual
+    // clock (clock_imports.h); false with the reason where they cannot be.
+    // Before InitializePrintMonitor2, while no thread of the module runs.
+    bool runOnVirtualClock(std::string& why);
+
     InitializePrintMonitor2Fn entry() const { return entry_; }
     const std::string& path() const { return path_; }
     const std::string& error() const { return error_; }
 
 private:
     void* handle_ = nullptr;
+    ClockImports clockImports_;
     InitializePrintMonitor2Fn entry_ = nullptr;
     std::string path_;
     std::string error_;

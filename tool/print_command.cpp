@@ -225,11 +225,21 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
         }
     }
 
-    if (options.fast && !host::virtualClockAvailable()) {
-        console.line("note: no virtual clock here; --fast runs an instant machine on the real clock");
+    // Loaded before the clock is chosen: on Windows the DLL's own Sleep and
+    // GetTickCount are what --fast must put on the virtual clock.
+    LoadedModule module;
+    if (!loadModule(module, options.modulePath, error)) {
+        console.error(error);
+        return exit_code::Environment;
+    }
+    std::string noVirtualClock;
+    const bool virtualClock = options.fast && module.runOnVirtualClock(noVirtualClock);
+    if (options.fast && !virtualClock) {
+        console.line("note: no virtual clock here; --fast runs an instant machine on the real clock" +
+                     (noVirtualClock.empty() ? std::string() : " (" + noVirtualClock + ")"));
         options.durations = simulator::MachineDurations::instant();
     }
-    host::selectClock(options.fast && host::virtualClockAvailable());
+    host::selectClock(virtualClock);
     // Several threads trace; a line goes out whole.
     simulator::FrameTracer::Sink traceSink;
     if (options.trace) traceSink = [&console](const std::string& line) { console.line(line); };
@@ -240,11 +250,6 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
     machine.observeReads([&clock] { clock.onRead(); });
     const bool showProgress = !options.quiet && !options.trace && output.terminal;
 
-    LoadedModule module;
-    if (!loadModule(module, options.modulePath, error)) {
-        console.error(error);
-        return exit_code::Environment;
-    }
     SpoolerHost spooler(module);
     if (!machine.openPort(spooler, error)) {
         console.error(error);

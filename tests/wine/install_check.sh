@@ -32,7 +32,8 @@ case $arch in
 esac
 
 check_label=install
-source "$(dirname "$0")/expectations.sh"
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/expectations.sh"
 status=0
 note() { echo "wine: note: $*"; }
 
@@ -111,9 +112,13 @@ drivers="$system32/spool/drivers/$driver_folder/3"
 mkdir -p "$drivers"
 printf 'driver\n' >"$drivers/cardui.dll"
 printf '*PPD-Adobe: "4.3"\n' >"$drivers/card.ppd"
-printf 'REGEDIT4\n\n[%s]\n"Driver"="cardui.dll"\n"Configuration File"="cardui.dll"\n"Data File"="card.ppd"\n"Version"=dword:00000003\n' \
-  "${driver_key/HKLM/HKEY_LOCAL_MACHINE}" >"$dir/driver.reg"
-(cd "$dir" && "${wine_command[@]}" reg import driver.reg >/dev/null 2>&1)
+register_driver() {
+  local key="HKLM\\System\\CurrentControlSet\\Control\\Print\\Environments\\$environment\\Drivers\\Version-3\\$1"
+  printf 'REGEDIT4\n\n[%s]\n"Driver"="cardui.dll"\n"Configuration File"="cardui.dll"\n"Data File"="card.ppd"\n"Version"=dword:00000003\n' \
+    "${key/HKLM/HKEY_LOCAL_MACHINE}" >"$dir/driver.reg"
+  (cd "$dir" && "${wine_command[@]}" reg import driver.reg >/dev/null 2>&1)
+}
+register_driver "$driver"
 expect_status 10 "install for an unknown driver" install --dll "../KestrovaLM-$arch.dll" --driver "No Such Driver"
 expect "an unknown driver: the drivers there are are listed" says "the drivers there are: .*\"$driver\""
 expect_status 0 "install without a driver" install --dll "../KestrovaLM-$arch.dll"
@@ -121,6 +126,28 @@ expect_status 0 "install --driver with the monitor installed adds the driver" in
 expect "it adds the driver only" says "installed already .*adding the driver only"
 expect "the driver's language monitor is KestrovaLM" test "$(driver_monitor)" = KestrovaLM
 expect_status 8 "install --driver again: the driver uses it already" install --driver "$driver"
+# With the monitor installed, a second driver to add but a bad --dll: the
+# DLL is checked before anything else, and nothing changes.
+second_driver="Kestrova Second Card Printer"
+register_driver "$second_driver"
+driver_monitor_of() {
+  wine_run reg query "${driver_key%\\*}\\$1" /v Monitor | sed -n 's/^ *Monitor *REG_SZ *//p'
+}
+installed_unchanged() {
+  registered && cmp -s "$system32/KestrovaLM.dll" "$build/KestrovaLM.dll" &&
+    [ "$(driver_monitor)" = KestrovaLM ] && [ -z "$(driver_monitor_of "$second_driver")" ]
+}
+expect "the second driver is there, with no language monitor" \
+  grep -q "REG_SZ *cardui.dll" <(wine_run reg query "${driver_key%\\*}\\$second_driver" /v Driver)
+cp "$here/../../LICENSE.txt" "$dir/LICENSE.txt"
+expect_status 7 "install --driver (a second driver) --dll LICENSE.txt with the monitor installed: no DLL" \
+  install --driver "$second_driver" --dll LICENSE.txt
+expect "it says so" says "LICENSE.txt is not a Windows DLL (no MZ header)"
+expect "a refused install --driver changes nothing" installed_unchanged
+expect_status 7 "install --driver (a second driver) --dll nosuch.dll with the monitor installed: missing" \
+  install --driver "$second_driver" --dll nosuch.dll
+expect "it names the missing file" says "nosuch.dll"
+expect "a refused install --driver changes nothing" installed_unchanged
 expect_status 9 "uninstall while a driver uses the monitor: still in use" uninstall
 expect "still in use names the driver" says "still the language monitor of \"$driver\""
 expect "a refused uninstall changes nothing" test -e "$system32/KestrovaLM.dll"

@@ -9,8 +9,15 @@
 # the spooler call records, frame records and status documents of each DLL
 # are compared byte for byte with the Linux module's. The module's detach as
 # the process ends is checked with a document started. kestrova.exe prints a
-# job through each DLL against Wine's own winspool.drv, with a restore from a
-# second thread; kestrova.exe install and uninstall run against Wine's
+# job through each DLL against Wine's own winspool.drv on the virtual clock,
+# with a restore from a second thread, and a job whose faults run the
+# module's time-outs; the tool's own outputs (every --help, check and its
+# preview files, a traced print --fast, exit statuses) are compared byte
+# for byte with the Linux tool's (tool_outputs.sh, which lists the only
+# differences allowed); kestrova.exe status, control --printer and console
+# run against a stand-in spooler with printers whose requests reach a Linux
+# kestrova print, and say what the Linux tool says (operator_check.sh);
+# kestrova.exe install and uninstall run against Wine's
 # spooler (install_check.sh); and the depth at which the XML reader exhausts
 # a 1 MiB thread stack is measured and set against the request nesting bound
 # (64 levels), which must stay well below it.
@@ -27,10 +34,11 @@
 # Then, per architecture, the release zip is unpacked into a fresh folder
 # and its install note followed verbatim (release_check.sh).
 #
-#   tests/wine/run.sh [--only ARCH] [--reference DIR] NATIVE_BUILD X86_BUILD X64_BUILD RELEASE_ZIP
+#   tests/wine/run.sh [--only ARCH] [--reference DIR --tool-reference DIR] NATIVE_BUILD X86_BUILD X64_BUILD RELEASE_ZIP
 #
 #   --only ARCH      this architecture's half alone, here (what the virtual machine runs)
 #   --reference DIR  the Linux module's records made beforehand, instead of making them
+#   --tool-reference DIR  the Linux tool's outputs made beforehand (tool_outputs.sh run)
 #
 # Quiet unless something fails (and for the notes on where Wine is not
 # Windows); prints each half's count and time, and ends with
@@ -39,10 +47,12 @@ set -euo pipefail
 
 only=""
 reference=""
+tool_reference=""
 while [ $# -gt 0 ]; do
   case $1 in
     --only) only=${2:?--only x86 or x64}; shift 2 ;;
     --reference) reference=$(realpath "${2:?--reference DIR}"); shift 2 ;;
+    --tool-reference) tool_reference=$(realpath "${2:?--tool-reference DIR}"); shift 2 ;;
     *) break ;;
   esac
 done
@@ -60,10 +70,11 @@ required_reader_depth=$((4 * nesting_bound))
 # must turn it away); the reader alone should not survive it.
 deep_request_levels=10000
 
-for file in "$native_build/tests/wine/spooler_check" "$native_build/libKestrovaLM.so" \
+for file in "$native_build/tests/wine/spooler_check" "$native_build/libKestrovaLM.so" "$native_build/tool/kestrova" \
             "$x86_build/tests/wine/spooler_check.exe" "$x86_build/KestrovaLM.dll" "$x86_build/tests/wine/winspool.drv" \
             "$x64_build/tests/wine/spooler_check.exe" "$x64_build/KestrovaLM.dll" "$x64_build/tests/wine/winspool.drv" \
-            "$x86_build/tool/kestrova.exe" "$x64_build/tool/kestrova.exe" "$release_zip"; do
+            "$x86_build/tool/kestrova.exe" "$x64_build/tool/kestrova.exe" "$release_zip" \
+            "$x86_build/tests/wine/operator/winspool.drv" "$x64_build/tests/wine/operator/winspool.drv"; do
   [ -f "$file" ] || { echo "run.sh: $file is missing (make dist, and spooler_check in the native build)" >&2; exit 2; }
 done
 
@@ -103,7 +114,8 @@ start_vm_half() {
   vm_log="$work/vm.log"
   vm_started=$(date +%s)
   "$here/../../scripts/vm/run.sh" --share "$work/linux" --timeout "${KESTROVA_VM_RUN_LIMIT:-3600}" -- \
-    "$here/run.sh" --only "$vm_archs" --reference "$work/linux/out" "$native_build" "$x86_build" "$x64_build" "$release_zip" \
+    "$here/run.sh" --only "$vm_archs" --reference "$work/linux/out" --tool-reference "$work/linux/tool" \
+    "$native_build" "$x86_build" "$x64_build" "$release_zip" \
     >"$vm_log" 2>&1 &
   vm_pid=$!
 }
@@ -162,6 +174,13 @@ else
     --module "$native_build/libKestrovaLM.so" --exit-in-document 2>&1) || true
   check_exit_report linux "$output"
 fi
+if [ -z "$tool_reference" ]; then
+  # The Linux tool's outputs, which kestrova.exe's must equal.
+  tool_reference="$work/linux/tool"
+  output=$("$here/tool_outputs.sh" run "$tool_reference" "$native_build/tool/kestrova" 2>&1) || true
+  [ -z "$output" ] || printf '%s\n' "$output"
+fi
+if [ -d "$tool_reference/out" ] && [ -n "$(ls "$tool_reference/out")" ]; then pass; else fail "linux: the tool left no outputs"; fi
 references=$(cd "$work/linux/out" && ls)
 [ -n "$references" ] || fail "linux: the spooler check left no records"
 
@@ -202,15 +221,41 @@ for arch in $archs; do
   # GetPrinterDataFromPort: the machine refuses the first card's Load.
   cp "$build/tool/kestrova.exe" "$dir/"
   printf '<SX856 SY540 X100 Y200 F1 CI5>\r\n<ANNA SMITH>\r\n<BEN JONES>\r\n' >"$dir/two-cards.txt"
+  cp "$here/../../examples/sample-job.txt" "$dir/"
   rc=0
   output=$(cd "$dir" && timeout "$(wine_limit 120)" "${wine_command[@]}" kestrova.exe print --fast --quiet --module KestrovaLM.dll \
     --faults nak:load:7@1 --restore-after 300 two-cards.txt 2>&1 | tr -d '\r') || rc=$?
-  if [ $rc -eq 0 ] && grep -q "^summary: 2 of 2 cards produced" <<<"$output" &&
+  if [ $rc -eq 0 ] && grep -q "^summary: 2 of 2 cards produced in .* on the virtual clock" <<<"$output" &&
      grep -q "^restore sent .*(sw_error_code 0)$" <<<"$output"; then
     pass
   else
     fail "$arch: kestrova.exe print (exit $rc):"$'\n'"$output"
   fi
+  # The module's own time-outs on the virtual clock, on the leash with its
+  # progress looks: a reply after the read time-out, a lost Load restored
+  # after 300 ms, a reply split across the read time-out. It must end.
+  rc=0
+  output=$(cd "$dir" && timeout "$(wine_limit 120)" "${wine_command[@]}" kestrova.exe print --fast --module KestrovaLM.dll \
+    --faults late:poll:1600@2,silent:load@1,split:personalize:1510@1 --restore-after 300 sample-job.txt 2>&1 | tr -d '\r') || rc=$?
+  if [ $rc -eq 0 ] && grep -q "^summary: 8 of 8 cards produced in .* on the virtual clock" <<<"$output" &&
+     grep -q "^restore sent after .* halted (sw_error_code 0)$" <<<"$output"; then
+    pass
+  else
+    fail "$arch: kestrova.exe print --fast with time-outs on the virtual clock (exit $rc):"$'\n'"$output"
+  fi
+
+  # The tool's own outputs, byte for byte the Linux tool's (tool_outputs.sh).
+  output=$(KESTROVA_TOOL_LIMIT=$(wine_limit 120) "$here/tool_outputs.sh" run --windows "$dir/tool" \
+    "${wine_command[@]}" "$dir/kestrova.exe" 2>&1) || true
+  [ -z "$output" ] || printf '%s\n' "$output"
+  output=$("$here/tool_outputs.sh" compare "tool $arch" "$tool_reference" "$dir/tool" 2>&1) || true
+  tally "tool $arch" "$output"
+
+  # The operator's commands against a spooler with printers, whose requests
+  # reach a Linux kestrova print: status, control --printer and the console
+  # must say what the Linux tool says of the same machine (operator_check.sh).
+  output=$("$here/operator_check.sh" "$arch" "$build" "$native_build" "$work" "${wine_command[@]}" 2>&1) || true
+  tally "operator $arch" "$output"
 
   # The release as an administrator meets it: unpacked afresh, the install note followed verbatim.
   output=$("$here/release_check.sh" "$arch" "$release_zip" "$work" "${wine_command[@]}" 2>&1) || true
