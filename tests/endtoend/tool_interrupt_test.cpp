@@ -191,12 +191,15 @@ TEST(ToolInterrupt, CheckOutlivesAClosedOutput) {
     int err[2];
     ASSERT_EQ(pipe(out), 0);
     ASSERT_EQ(pipe(err), 0);
+    // Nobody reads, from before the child starts: its first write finds the
+    // output closed (closed after the fork, a slow parent let the whole
+    // output into the pipe first).
+    close(out[0]);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         dup2(out[1], 1);
         dup2(err[1], 2);
-        close(out[0]);
         close(err[0]);
         execl(KESTROVA_TOOL_PATH, "kestrova", "check", (kSource + "/examples/problem-job.txt").c_str(),
               static_cast<char*>(nullptr));
@@ -204,8 +207,6 @@ TEST(ToolInterrupt, CheckOutlivesAClosedOutput) {
     }
     close(out[1]);
     close(err[1]);
-    // Nobody reads: the first write already finds the output closed.
-    close(out[0]);
     const std::string errors = readFor(err[0], 60000);
     close(err[0]);
     int status = 0;
