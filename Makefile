@@ -166,9 +166,9 @@ windows-setup:
 # the x86 module's link runs without stdcall fix-ups. These static checks
 # need no Windows runtime.
 windows: windows-setup
-	cmake -S . -B win-build-x86 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake $(WIN_CMAKE_ARGS)
+	cmake -S . -B win-build-x86 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw.cmake -DKESTROVA_WINDOWS_ARCH=x86 $(WIN_CMAKE_ARGS)
 	cmake --build win-build-x86 -j $(JOBS)
-	cmake -S . -B win-build-x64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake $(WIN_CMAKE_ARGS)
+	cmake -S . -B win-build-x64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw.cmake -DKESTROVA_WINDOWS_ARCH=x64 $(WIN_CMAKE_ARGS)
 	cmake --build win-build-x64 -j $(JOBS)
 	tests/wine/check_pe.sh module x86 win-build-x86/KestrovaLM.dll
 	tests/wine/check_pe.sh module x64 win-build-x64/KestrovaLM.dll
@@ -229,5 +229,7 @@ dist: windows
 	  scripts/make_dist.sh $(VERSION) win-build-x86 win-build-x64 $(DIST) ;; \
 	esac
 
+# Everything the targets above build in this checkout (the virtual machine's
+# image stays in its cache: docs/windows.md).
 clean:
-	rm -rf $(BUILD) build-asan build-tsan $(DIST)
+	rm -rf $(BUILD) build-asan build-tsan $(FUZZ_BUILD) win-build-x86 win-build-x64 $(DIST)
