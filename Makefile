@@ -114,6 +114,23 @@ bench: build
 	done
 	python3 scripts/bench_report.py $(BENCH_RESULTS) docs/performance.md
 
+# clang-tidy's checks (.clang-tidy) over the module, the platform layer, the
+# doubles, the simulator and the tool, as this build compiles them: any
+# warning fails, with the findings in $(TIDY_BUILD)/tidy.log.
+TIDY_BUILD ?= tidy-build
+TIDY_FILES ?= (monitor|port|link|production|control|platform|standin|simulator|tool)/
+
+.PHONY: tidy
+tidy: setup
+	@scripts/setup.sh tidy
+	cmake -S . -B $(TIDY_BUILD) -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DKESTROVA_TESTS=OFF -DKESTROVA_BENCH=OFF >/dev/null
+	@run-clang-tidy -p $(TIDY_BUILD) -j $(JOBS) -quiet \
+	  '$(CURDIR)/$(TIDY_FILES)' >$(TIDY_BUILD)/tidy.log 2>&1; \
+	findings=$$(grep -c -E "(warning|error):" $(TIDY_BUILD)/tidy.log); \
+	if [ "$$findings" -ne 0 ]; then grep -E -A3 "(warning|error):" $(TIDY_BUILD)/tidy.log | head -n 80; \
+	  echo "tidy: $$findings findings (all in $(TIDY_BUILD)/tidy.log)"; exit 1; fi; \
+	echo "tidy: $$(grep '"file"' $(TIDY_BUILD)/compile_commands.json | grep -c -E '$(CURDIR)/$(TIDY_FILES)') files, no findings"
+
 # --- fuzzing: every fuzz/*.cpp under libFuzzer (clang), each for
 # FUZZ_SECONDS; new inputs go to the build's own corpus, the seeds in
 # fuzz/corpus/ stay as they are, findings land in $(FUZZ_BUILD)/findings/.
@@ -232,4 +249,4 @@ dist: windows
 # Everything the targets above build in this checkout (the virtual machine's
 # image stays in its cache: docs/windows.md).
 clean:
-	rm -rf $(BUILD) build-asan build-tsan $(FUZZ_BUILD) win-build-x86 win-build-x64 $(DIST)
+	rm -rf $(BUILD) build-asan build-tsan $(FUZZ_BUILD) $(TIDY_BUILD) win-build-x86 win-build-x64 $(DIST)

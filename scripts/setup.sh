@@ -6,6 +6,7 @@
 #   scripts/setup.sh wine       Wine: 64-bit, and 32-bit where this machine runs 32-bit programs
 #   scripts/setup.sh dist       zip, for the release archive
 #   scripts/setup.sh preview    an SVG renderer and fonts, to check card previews as pictures
+#   scripts/setup.sh tidy       clang-tidy, for make tidy
 #   scripts/setup.sh browser    headless Chromium, its driver and Selenium, for the console's
 #                               test in a real browser
 #   scripts/setup.sh vm         QEMU and debootstrap, for the virtual machine that runs the x86
@@ -53,9 +54,10 @@ packages_for() {
     dist) echo "zip" ;;
     preview) echo "librsvg2-bin fonts-dejavu-core python3" ;;
     browser) echo "chromium chromium-driver python3-selenium" ;;
+    tidy) echo "clang-tidy" ;;
     vm) echo "$vm_packages" ;;
     wine-x86) wine_x86_packages ;;
-    *) echo "setup.sh: unknown set '$1' (build, fuzz, windows, wine, dist, preview, browser, vm, wine-x86)" >&2; exit 2 ;;
+    *) echo "setup.sh: unknown set '$1' (build, fuzz, windows, wine, dist, preview, browser, tidy, vm, wine-x86)" >&2; exit 2 ;;
   esac
 }
 

@@ -152,7 +152,9 @@ BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, PRINTER_DEFAUL
         State& s = state();
         std::lock_guard<std::mutex> guard(s.lock);
         result = s.openPrinterResult;
-        handle = s.openPrinterHandle != nullptr ? s.openPrinterHandle : reinterpret_cast<HANDLE>(s.nextHandle++);
+        // A made-up handle: a number, never dereferenced.
+        handle = s.openPrinterHandle != nullptr ? s.openPrinterHandle
+                                                : reinterpret_cast<HANDLE>(s.nextHandle++);  // NOLINT(performance-no-int-to-ptr)
         error = s.openPrinterError;
     }
     if (result == TRUE) {

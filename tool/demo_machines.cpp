@@ -8,6 +8,7 @@
 #include "tool/text_encoding.h"
 
 #include <chrono>
+#include <utility>
 
 namespace kestrova::tool {
 
@@ -93,7 +94,7 @@ bool DemoMachines::start(std::size_t count, std::string& error) {
                                                         nullptr);
         machine->spooler = std::make_unique<SpoolerHost>(module_);
         if (!machine->setup->openPort(*machine->spooler, error)) {
-            error = machine->name + ": " + error;
+            error = machine->name + ": " + std::move(error);
             return false;
         }
         ports.emplace_back(machine->name, machine->spooler.get());

@@ -2,6 +2,8 @@
 
 #include "tool/control_document.h"
 
+#include <utility>
+
 namespace kestrova::tool {
 
 namespace {
@@ -21,7 +23,7 @@ public:
         for (const ControlPort& port : ports_) {
             if (port.name != entry.name) continue;
             if (sendControlDocument(port.endpoint, document, reply, error)) return true;
-            error = "no kestrova print answers on " + port.endpoint.text() + " (" + error + ")";
+            error = "no kestrova print answers on " + port.endpoint.text() + " (" + std::move(error) + ")";
             return false;
         }
         error = "no machine " + entry.name;

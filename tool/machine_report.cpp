@@ -161,7 +161,7 @@ std::string statusText(const std::vector<MachineReport>& reports, JobProgress* p
         if (!report.port.empty()) head += " (" + report.port + ")";
         std::string word = conditionName(condition);
         if (condition == Condition::Halted) std::transform(word.begin(), word.end(), word.begin(), ::toupper);
-        out += "\n" + head + ": " + word + "\n";
+        out.append("\n").append(head).append(": ").append(word).append("\n");
         if (report.answered && r.hasResult) {
             const std::uint32_t left = r.toProduce.value_or(0);
             if (r.jobId) {
@@ -188,7 +188,7 @@ std::string statusText(const std::vector<MachineReport>& reports, JobProgress* p
                    code("sw_error_code", r.swErrorCode.value_or(0)) + "\n";
             if (!r.moduleInfo.empty()) {
                 std::string info;
-                for (const auto& [key, text] : r.moduleInfo) info += (info.empty() ? "" : ", ") + key + " " + text;
+                for (const auto& [key, text] : r.moduleInfo) info.append(info.empty() ? "" : ", ").append(key).append(" ").append(text);
                 out += "  module: " + info + "\n";
             }
         }
