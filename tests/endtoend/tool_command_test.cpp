@@ -298,6 +298,23 @@ TEST(ToolCommands, EachHelpListsExactlyTheExitCodesItsCommandReturns) {
         const ToolRun run = kestrova(c.words);
         EXPECT_EQ(listedExitCodes(run.out), c.codes) << c.words[0] << "\n" << run.out;
     }
+    // Every command the tool's help lists has its row here, and the tool's
+    // own list is theirs together: a status one command gained is in it too.
+    std::set<std::string> listed;
+    std::istringstream listing(kestrova({"help"}).out);
+    for (std::string line; std::getline(listing, line);) {
+        if (line.size() > 3 && line.compare(0, 2, "  ") == 0 && std::islower(static_cast<unsigned char>(line[2]))) {
+            listed.insert(line.substr(2, line.find(' ', 2) - 2));
+        }
+    }
+    std::set<std::string> covered;
+    std::set<int> every;
+    for (const Case& c : cases) {
+        covered.insert(c.words[0]);
+        if (c.words[0] != "help") every.insert(c.codes.begin(), c.codes.end());
+    }
+    EXPECT_EQ(covered, listed);
+    EXPECT_EQ(listedExitCodes(kestrova({"help"}).out), every);
 }
 
 // A job that would only halt is refused before anything is sent, with
