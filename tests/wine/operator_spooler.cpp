@@ -63,9 +63,9 @@ std::vector<std::string> split(const std::string& text, char at) {
 const std::vector<Printer>& printers() {
     static const std::vector<Printer> table = [] {
         std::vector<Printer> out;
-        const char* spec = std::getenv("KESTROVA_PRINTERS");
-        if (spec == nullptr) return out;
-        for (const std::string& entry : split(spec, ';')) {
+        const char* listing = std::getenv("KESTROVA_PRINTERS");
+        if (listing == nullptr) return out;
+        for (const std::string& entry : split(listing, ';')) {
             const auto fields = split(entry, '|');
             if (fields.size() != 4) continue;
             Printer p;
