@@ -57,16 +57,16 @@ preview-check: setup $(BUILD)/CMakeCache.txt
 sanitize: test-asan test-tsan
 
 test-asan: setup
-	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTROVA_BENCH=OFF "-DKESTROVA_SANITIZE=address;undefined"
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTROVA_BENCH=OFF -DKESTROVA_CHECKS=OFF "-DKESTROVA_SANITIZE=address;undefined"
 	cmake --build build-asan -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan -j $(JOBS) --output-on-failure
 
 test-tsan: setup
-	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_BENCH=OFF -DKESTROVA_SANITIZE=thread
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_BENCH=OFF -DKESTROVA_CHECKS=OFF -DKESTROVA_SANITIZE=thread
 	cmake --build build-tsan -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -j $(JOBS) --output-on-failure
 
-# The soak (bench/soak, docs/tool.md): jobs through the real module against
+# The soak (checks/soak, docs/tool.md): jobs through the real module against
 # the simulated machine with random faults while a client sends random control
 # requests, on the virtual clock; then the machine's card log and the spooler
 # calls are checked. The same SOAK_SEED gives the same run. A check, not a
@@ -77,9 +77,9 @@ SOAK_ARGS  ?=
 
 soak: setup $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS) --target kestrova_soak
-	$(BUILD)/bench/soak/kestrova_soak --cards $(SOAK_CARDS) --seed $(SOAK_SEED) $(SOAK_ARGS)
+	$(BUILD)/checks/soak/kestrova_soak --cards $(SOAK_CARDS) --seed $(SOAK_SEED) $(SOAK_ARGS)
 
-# The fault matrix (bench/matrix, docs/tool.md): first a wire that lies as a
+# The fault matrix (checks/matrix, docs/tool.md): first a wire that lies as a
 # broken module would, which must fail every time; then every single fault
 # at every exchange of a 3-card and a 1-card job, delays swept across the
 # read time-out and the bound on one reply, each control request at every
@@ -92,13 +92,13 @@ MATRIX_ARGS ?=
 
 fault-matrix: setup $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS) --target kestrova_fault_matrix
-	$(BUILD)/bench/matrix/kestrova_fault_matrix $(if $(filter 1,$(PAIRS)),--pairs) $(MATRIX_ARGS)
+	$(BUILD)/checks/matrix/kestrova_fault_matrix $(if $(filter 1,$(PAIRS)),--pairs) $(MATRIX_ARGS)
 
 # Both runs of the matrix, their figures written into docs/security.md.
 fault-matrix-report: setup $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS) --target kestrova_fault_matrix
-	$(BUILD)/bench/matrix/kestrova_fault_matrix --markdown $(BUILD)/matrix-singles.md
-	$(BUILD)/bench/matrix/kestrova_fault_matrix --pairs --markdown $(BUILD)/matrix-pairs.md
+	$(BUILD)/checks/matrix/kestrova_fault_matrix --markdown $(BUILD)/matrix-singles.md
+	$(BUILD)/checks/matrix/kestrova_fault_matrix --pairs --markdown $(BUILD)/matrix-pairs.md
 	python3 scripts/matrix_report.py docs/security.md "make fault-matrix" $(BUILD)/matrix-singles.md PAIRS=1 $(BUILD)/matrix-pairs.md
 
 # Every bench/ program (Google Benchmark, JSON), then docs/performance.md
@@ -123,13 +123,26 @@ TIDY_FILES ?= (monitor|port|link|production|control|platform|standin|simulator|t
 .PHONY: tidy
 tidy: setup
 	@scripts/setup.sh tidy
-	cmake -S . -B $(TIDY_BUILD) -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DKESTROVA_TESTS=OFF -DKESTROVA_BENCH=OFF >/dev/null
+	cmake -S . -B $(TIDY_BUILD) -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DKESTROVA_TESTS=OFF -DKESTROVA_BENCH=OFF -DKESTROVA_CHECKS=OFF >/dev/null
 	@run-clang-tidy -p $(TIDY_BUILD) -j $(JOBS) -quiet \
 	  '$(CURDIR)/$(TIDY_FILES)' >$(TIDY_BUILD)/tidy.log 2>&1; \
 	findings=$$(grep -c -E "(warning|error):" $(TIDY_BUILD)/tidy.log); \
 	if [ "$$findings" -ne 0 ]; then grep -E -A3 "(warning|error):" $(TIDY_BUILD)/tidy.log | head -n 80; \
 	  echo "tidy: $$findings findings (all in $(TIDY_BUILD)/tidy.log)"; exit 1; fi; \
 	echo "tidy: $$(grep '"file"' $(TIDY_BUILD)/compile_commands.json | grep -c -E '$(CURDIR)/$(TIDY_FILES)') files, no findings"
+
+# Clang's thread-safety analysis over the module's core: every field marked
+# GUARDED_BY is touched only with its lock held, every function marked
+# REQUIRES is called with it (port/port_mutex.h); any finding fails the build.
+THREAD_BUILD ?= thread-build
+
+.PHONY: thread-safety
+thread-safety:
+	@scripts/setup.sh build fuzz
+	CC=clang CXX=clang++ cmake -S . -B $(THREAD_BUILD) -DKESTROVA_THREAD_SAFETY=ON -DKESTROVA_TESTS=OFF \
+	  -DKESTROVA_BENCH=OFF -DKESTROVA_CHECKS=OFF -DKESTROVA_TOOL=OFF >/dev/null
+	cmake --build $(THREAD_BUILD) -j $(JOBS) --target kestrova_core
+	@echo "thread-safety: the core builds under -Wthread-safety with no finding"
 
 # --- fuzzing: every fuzz/*.cpp under libFuzzer (clang), each for
 # FUZZ_SECONDS; new inputs go to the build's own corpus, the seeds in
@@ -166,7 +179,7 @@ fuzz-smoke:
 	$(MAKE) fuzz FUZZ_SECONDS=30
 
 # --- Windows: KestrovaLM.dll for x86 and x64 (MinGW-w64), tested under Wine
-WIN_CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_TESTS=OFF -DKESTROVA_BENCH=OFF
+WIN_CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_TESTS=OFF -DKESTROVA_BENCH=OFF -DKESTROVA_CHECKS=OFF
 VERSION := $(shell sed -n 's/^project.KestrovaLM VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 DIST    ?= dist
 
@@ -249,4 +262,4 @@ dist: windows
 # Everything the targets above build in this checkout (the virtual machine's
 # image stays in its cache: docs/windows.md).
 clean:
-	rm -rf $(BUILD) build-asan build-tsan $(FUZZ_BUILD) $(TIDY_BUILD) win-build-x86 win-build-x64 $(DIST)
+	rm -rf $(BUILD) build-asan build-tsan $(FUZZ_BUILD) $(TIDY_BUILD) $(THREAD_BUILD) win-build-x86 win-build-x64 $(DIST)

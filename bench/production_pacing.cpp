@@ -121,18 +121,15 @@ void ProduceJob(benchmark::State& state) {
 void cycle(MonitorPort& port, std::initializer_list<std::pair<std::uint8_t, const Bytes*>> exchanges,
            bool ejected = false) {
     static const Bytes none;
-    std::uint8_t replyCode = 0;
-    Bytes replyPayload;
     {
-        std::lock_guard<std::mutex> guard(port.portLock);
+        const PortLock guard(port);
+        MachineSession& machine = port.machine();
         for (const auto& [command, payload] : exchanges) {
-            port.hwErrorCode = port.machineExchange(command, payload != nullptr ? *payload : none, replyCode,
-                                                    replyPayload);
+            machine.recordOutcome(machine.exchange(command, payload != nullptr ? *payload : none));
         }
         if (ejected) {
-            port.machineState = state::Ready;
-            std::lock_guard<std::mutex> queueGuard(port.queueLock);
-            port.jobQueue.popFront();
+            machine.cardEjected();
+            port.intake().dropFrontCard();
         }
     }
     Sleep(90);
@@ -149,17 +146,10 @@ void ExchangesOnly(benchmark::State& state) {
     std::uint64_t cycles = 0;
     for (auto _ : state) {
         bench.startAndWrite(job);
-        {
-            std::lock_guard<std::mutex> guard(port.queueLock);
-            splitJobStream(port.jobStream, port.jobQueue);
-        }
-        port.jobStream.reset();
+        port.intake().queueCards();
+        port.intake().dropBytes();
         for (std::size_t i = 0; i < cards; ++i) {
-            JobRecord card;
-            {
-                std::lock_guard<std::mutex> guard(port.queueLock);
-                card = port.jobQueue.front();
-            }
+            const JobRecord card = port.intake().withQueue([](JobQueue& queue) { return queue.front(); });
             const Bytes setup = recordSetupText(card);
             const Bytes personalised = personalisationText(card);
             cycle(port, {{command::Poll, nullptr}, {command::PreLoad, nullptr}});
@@ -173,7 +163,7 @@ void ExchangesOnly(benchmark::State& state) {
             cycle(port, {{command::Poll, nullptr}}, true);
             cycles += kCyclesPerCard;
         }
-        std::lock_guard<std::mutex> guard(port.portLock);
+        const PortLock guard(port);
         port.portMonitor->pfnEndDocPort(port.portHandle);
         SetJobW(port.printerHandle, port.jobInfo.jobId, 0, nullptr, JOB_CONTROL_LAST_PAGE_EJECTED);
         SetJobW(port.printerHandle, port.jobInfo.jobId, 0, nullptr, JOB_CONTROL_DELETE);
@@ -193,9 +183,7 @@ void Intake(benchmark::State& state) {
     MonitorPort& port = *bench.port;
     for (auto _ : state) {
         bench.startAndWrite(job);
-        std::lock_guard<std::mutex> guard(port.queueLock);
-        splitJobStream(port.jobStream, port.jobQueue);
-        benchmark::DoNotOptimize(port.jobQueue.size());
+        benchmark::DoNotOptimize(port.intake().queueCards());
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(cards * state.iterations()));
 }

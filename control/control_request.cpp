@@ -8,7 +8,6 @@
 #include "port/monitor_port.h"
 
 #include <cstdint>
-#include <mutex>
 #include <optional>
 
 namespace kestrova {
@@ -23,56 +22,37 @@ std::uint8_t runControlByte(const TreeString& command) {
     return 0;
 }
 
-std::int32_t exchange(MonitorPort& port, std::uint8_t command, const Bytes& payload) {
-    std::uint8_t replyCode = 0;
-    Bytes replyPayload;
-    return port.machineExchange(command, payload, replyCode, replyPayload);
+ExchangeOutcome exchange(MonitorPort& port, std::uint8_t command, const Bytes& payload) REQUIRES(port.portLock) {
+    return port.machine().exchange(command, payload);
 }
 
 // With no document of its own the port beneath is opened for the request,
 // and closed again however the request ends (running out of memory half-way
-// included), so that the document calls beneath always pair up.
-class RequestDocument {
-public:
-    explicit RequestDocument(MonitorPort& port) : port_(port) {}
-    ~RequestDocument() {
-        // Looks at jobInfo again rather than trusting what open() saw.
-        const MONITOR2* portMonitor = port_.portMonitor;
-        // A port closed meanwhile (abandoned) has no port beneath any more.
-        if (!started_ || port_.jobInfo.jobId != 0 || port_.abandoned || portMonitor->pfnEndDocPort == nullptr) return;
-        portMonitor->pfnEndDocPort(port_.portHandle);
+// included), so that the document calls beneath always pair up. True when
+// StartDocPort was called; `failure` is its error when it failed.
+bool openRequestDocument(MonitorPort& port, std::optional<DWORD>& failure) REQUIRES(port.portLock) {
+    const MONITOR2* portMonitor = port.portMonitor;
+    if (port.jobInfo.jobId != 0 || port.abandoned() || portMonitor->pfnStartDocPort == nullptr) return false;
+    WideString printerName = port.printerName;  // NUL-terminated copy for the call
+    if (portMonitor->pfnStartDocPort(port.portHandle, printerName.data(), 0, 0, nullptr) == FALSE) {
+        failure = GetLastError();
     }
-    RequestDocument(const RequestDocument&) = delete;
-    RequestDocument& operator=(const RequestDocument&) = delete;
+    return true;
+}
 
-    void open(ControlTree& tree) {
-        const MONITOR2* portMonitor = port_.portMonitor;
-        if (port_.jobInfo.jobId != 0 || port_.abandoned || portMonitor->pfnStartDocPort == nullptr) return;
-        WideString printerName = port_.printerName;  // NUL-terminated copy for the call
-        started_ = true;
-        if (portMonitor->pfnStartDocPort(port_.portHandle, printerName.data(), 0, 0, nullptr) == FALSE) {
-            putResultNumber(tree, L"start_doc_port", GetLastError());
-        }
-    }
+void closeRequestDocument(MonitorPort& port, bool started) REQUIRES(port.portLock) {
+    // Looks at jobInfo again rather than trusting what the opening saw.
+    const MONITOR2* portMonitor = port.portMonitor;
+    // A port closed meanwhile (abandoned) has no port beneath any more.
+    if (!started || port.jobInfo.jobId != 0 || port.abandoned() || portMonitor->pfnEndDocPort == nullptr) return;
+    portMonitor->pfnEndDocPort(port.portHandle);
+}
 
-private:
-    MonitorPort& port_;
-    bool started_ = false;
-};
-
-// Everything a handled request does under portLock; returns the error value.
-std::int32_t carryOut(MonitorPort& port, const TreeString& command, ControlTree& tree) {
-    if (command == L"delete_job") {
-        port.deleteJob();
-        return 0;
-    }
-
-    RequestDocument document(port);
-    document.open(tree);
-
-    port.link.sequence = kSequenceRestart;
-    std::int32_t error = exchange(port, command::Poll, Bytes());
-    if (error == 0) error = exchange(port, command::Poll, Bytes());
+// The request's exchanges: two polls, then its own command.
+ExchangeOutcome askMachine(MonitorPort& port, const TreeString& command, ControlTree& tree) REQUIRES(port.portLock) {
+    port.machine().restartSequence();
+    ExchangeOutcome error = exchange(port, command::Poll, Bytes());
+    if (succeeded(error)) error = exchange(port, command::Poll, Bytes());
 
     if (command == L"restore") {
         error = exchange(port, command::Restore, Bytes());
@@ -81,6 +61,27 @@ std::int32_t carryOut(MonitorPort& port, const TreeString& command, ControlTree&
     } else if (command == L"get_info") {
         error = writeStatusReport(port, tree);
     }
+    return error;
+}
+
+// Everything a handled request does under portLock.
+ExchangeOutcome carryOut(MonitorPort& port, const TreeString& command, ControlTree& tree) REQUIRES(port.portLock) {
+    if (command == L"delete_job") {
+        port.deleteJob();
+        return {};
+    }
+
+    std::optional<DWORD> startFailure;
+    const bool started = openRequestDocument(port, startFailure);
+    ExchangeOutcome error;
+    try {
+        if (startFailure) putResultNumber(tree, L"start_doc_port", *startFailure);
+        error = askMachine(port, command, tree);
+    } catch (...) {
+        closeRequestDocument(port, started);
+        throw;
+    }
+    closeRequestDocument(port, started);
     return error;
 }
 
@@ -105,10 +106,8 @@ BOOL getPrinterDataFromPort(MonitorPort& port, DWORD controlId, LPWSTR pValueNam
         // delete_job makes no exchange, so it has no reason to wait for a
         // cycle to end; while it waited, the next cycle could load another
         // card of the job it deletes. It takes the lock as soon as it is free.
-        const std::unique_lock<std::mutex> guard =
-            command == L"delete_job" ? std::unique_lock<std::mutex>(port.portLock) : port.lockBetweenCycles();
-        const std::int32_t error = carryOut(port, command, *tree);
-        putResultNumber(*tree, L"sw_error_code", error);
+        const PortLock guard(port, command == L"delete_job" ? PortLock::When::Now : PortLock::When::BetweenCycles);
+        putResultNumber(*tree, L"sw_error_code", errorCode(carryOut(port, command, *tree)));
     }
 
     return deliverResultDocument(*tree, lpOutBuffer, cbOutBuffer, lpcbReturned);

@@ -5,7 +5,6 @@
 #include "link/machine_command.h"
 #include "port/monitor_port.h"
 
-#include <mutex>
 
 namespace kestrova {
 
@@ -17,26 +16,22 @@ void putModuleInfo(ControlTree& tree, const ModuleInfoTable& table) {
     }
 }
 
-std::int32_t writeStatusReport(MonitorPort& port, ControlTree& tree) {
-    {
-        // One moment of the queue for the job values and the count.
-        std::lock_guard<std::mutex> guard(port.queueLock);
-        const std::size_t records = port.jobQueue.size();
-        if (records != 0) {
-            putResultNumber(tree, L"job.id", port.jobInfo.jobId);
-            putResult(tree, L"job.doc_name", treeTextFromWide(port.jobInfo.docInfo.docName));
-        }
-        putResultNumber(tree, L"job.to_produce", static_cast<std::int64_t>(static_cast<std::uint32_t>(records)));
+ExchangeOutcome writeStatusReport(MonitorPort& port, ControlTree& tree) {
+    // One moment of the queue for the job values and the count.
+    const std::size_t records = port.intake().cardsLeft();
+    if (records != 0) {
+        putResultNumber(tree, L"job.id", port.jobInfo.jobId);
+        putResult(tree, L"job.doc_name", treeTextFromWide(port.jobInfo.docInfo.docName));
     }
+    putResultNumber(tree, L"job.to_produce", static_cast<std::int64_t>(static_cast<std::uint32_t>(records)));
 
-    const char* stateName = machineStateName(port.machineState);
+    MachineSession& machine = port.machine();
+    const char* stateName = machineStateName(machine.state());
     putResult(tree, L"machine.state", TreeString(stateName, stateName + std::char_traits<char>::length(stateName)));
-    putResultNumber(tree, L"machine.hw_error_code", port.hwErrorCode);
+    putResultNumber(tree, L"machine.hw_error_code", machine.hwErrorCode());
 
-    std::uint8_t replyCode = 0;
-    Bytes replyPayload;
-    const std::int32_t result = port.machineExchange(command::ModuleInfo, Bytes(), replyCode, replyPayload);
-    if (result == 0) putModuleInfo(tree, readModuleInfo(replyPayload));
+    const ExchangeOutcome result = machine.exchange(command::ModuleInfo, Bytes());
+    if (succeeded(result)) putModuleInfo(tree, readModuleInfo(machine.lastReply().replyPayload));
     return result;
 }
 

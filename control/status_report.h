@@ -4,16 +4,14 @@
 
 #include "control/control_tree.h"
 #include "control/module_info_table.h"
-
-#include <cstdint>
+#include "link/exchange_outcome.h"
+#include "port/monitor_port.h"
 
 namespace kestrova {
 
-class MonitorPort;
-
-// Writes the report into the request tree and returns the result of its
-// ModuleInfo exchange. The caller holds portLock.
-std::int32_t writeStatusReport(MonitorPort& port, ControlTree& tree);
+// Writes the report into the request tree and returns the outcome of its
+// ModuleInfo exchange.
+ExchangeOutcome writeStatusReport(MonitorPort& port, ControlTree& tree) REQUIRES(port.portLock);
 
 // One machine.module_info value per entry, in the table's order. An entry
 // whose key would not make element names (split at each '.') is left out,

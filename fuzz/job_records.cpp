@@ -48,12 +48,14 @@ struct Rig {
             if (written != count) std::abort();
         }
         MonitorPort& port = *static_cast<MonitorPort*>(handle);
-        if (port.jobStream.size() != size) std::abort();
-        std::lock_guard<std::mutex> guard(port.queueLock);
-        splitJobStream(port.jobStream, port.jobQueue);
+        if (port.intake().bytesBuffered() != size) std::abort();
+        port.intake().queueCards();
     }
 
-    JobQueue& queue() { return static_cast<MonitorPort*>(handle)->jobQueue; }
+    template <typename Work>
+    void withQueue(Work&& work) {
+        static_cast<MonitorPort*>(handle)->intake().withQueue(work);
+    }
 
     standin::SoftwarePortMonitor spm;
     WideString printerName = u"Card Printer";
@@ -75,44 +77,49 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view jobText(reinterpret_cast<const char*>(job), jobSize);
 
     rig.print(job, jobSize, piece);
-    JobQueue& queue = rig.queue();
-    const std::size_t recordEnds = static_cast<std::size_t>(std::count(jobText.begin(), jobText.end(), '>'));
-    const std::size_t lineBreaks = static_cast<std::size_t>(
-        std::count_if(jobText.begin(), jobText.end(), [](char c) { return c == '\r' || c == '\n'; }));
-    if (queue.layout == nullptr) std::abort();
-    // A final record without '>' may still count.
-    if (queue.size() > recordEnds + 1) std::abort();
+    rig.withQueue([&](JobQueue& queue) {
+        const std::size_t recordEnds = static_cast<std::size_t>(std::count(jobText.begin(), jobText.end(), '>'));
+        const std::size_t lineBreaks = static_cast<std::size_t>(
+            std::count_if(jobText.begin(), jobText.end(), [](char c) { return c == '\r' || c == '\n'; }));
+        if (queue.layout == nullptr) std::abort();
+        // A final record without '>' may still count.
+        if (queue.size() > recordEnds + 1) std::abort();
 
-    // A job without a header record prints with the layout the previous
-    // document left: the known job's.
-    const auto fromAJob = [&](const std::string& key) {
-        return jobText.find(key) != std::string_view::npos || kKnownJob.find(key) != std::string_view::npos;
-    };
-    std::size_t lineBytes = 0;
-    while (queue.size() > 0) {
-        const JobRecord card = queue.front();
-        if (card.layout() == nullptr) std::abort();
-        for (const JobItem& item : card.items()) {
-            if (!item.n.empty() && !fromAJob(item.n)) std::abort();
-            if (!item.text.empty() && !fromAJob(item.text)) std::abort();
+        // A job without a header record prints with the layout the previous
+        // document left: the known job's.
+        const auto fromAJob = [&](const std::string& key) {
+            return jobText.find(key) != std::string_view::npos || kKnownJob.find(key) != std::string_view::npos;
+        };
+        std::size_t lineBytes = 0;
+        while (queue.size() > 0) {
+            const JobRecord card = queue.front();
+            if (card.layout() == nullptr) std::abort();
+            for (const JobItem& item : card.items()) {
+                if (!item.n.empty() && !fromAJob(item.n)) std::abort();
+                if (!item.text.empty() && !fromAJob(item.text)) std::abort();
+            }
+            const CardLines& lines = card.lines();
+            if (lines.size() > lineBreaks + 1) std::abort();
+            for (std::size_t i = 0; i < lines.size(); ++i) {
+                const std::string_view line = lines[i];
+                if (line.find('\r') != std::string_view::npos || line.find('\n') != std::string_view::npos) std::abort();
+                lineBytes += line.size();
+            }
+            queue.popFront();
         }
-        const CardLines& lines = card.lines();
-        if (lines.size() > lineBreaks + 1) std::abort();
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            const std::string_view line = lines[i];
-            if (line.find('\r') != std::string_view::npos || line.find('\n') != std::string_view::npos) std::abort();
-            lineBytes += line.size();
-        }
-        queue.popFront();
-    }
-    if (lineBytes > jobSize) std::abort();
+        if (lineBytes > jobSize) std::abort();
+    });
 
     // The next document knows nothing of this one.
     rig.print(reinterpret_cast<const std::uint8_t*>(kKnownJob.data()), kKnownJob.size(), kKnownJob.size());
-    if (queue.size() != 1) std::abort();
-    const JobRecord card = queue.front();
-    if (card.sx() != 856 || card.sy() != 540 || card.items().size() != 1 || card.items()[0].n != "name") std::abort();
-    if (card.lines().size() != 2 || card.lines()[0] != "ANNA" || card.lines()[1] != "KOWALSKA") std::abort();
-    queue.popFront();
+    rig.withQueue([](JobQueue& queue) {
+        if (queue.size() != 1) std::abort();
+        const JobRecord card = queue.front();
+        if (card.sx() != 856 || card.sy() != 540 || card.items().size() != 1 || card.items()[0].n != "name") {
+            std::abort();
+        }
+        if (card.lines().size() != 2 || card.lines()[0] != "ANNA" || card.lines()[1] != "KOWALSKA") std::abort();
+        queue.popFront();
+    });
     return 0;
 }

@@ -57,8 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     LinkSession session(table, portHandle);
     const Bytes payload{'0', '1'};
     LinkReply reply;
-    const std::int32_t result = session.exchange(data[0], payload, reply);
-    if (result == exchange_result::Ok) {
+    const ExchangeOutcome result = session.exchange(data[0], payload, reply);
+    if (result == ExchangeOutcome()) {
         LinkFrame expected;
         if (decode(data + 1, peer.read(), expected) != decode_result::Frame) std::abort();
         if (reply.replyCode != expected.command || reply.replyPayload != expected.payload ||
@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             reply.completionCode != expected.completionCode) {
             std::abort();
         }
-    } else if (result == exchange_result::ReadFailed) {
+    } else if (result == ExchangeOutcome::Kind::NoReply) {
         // Silence or a receiver filled without a frame.
         if (peer.read() != size - 1 && peer.read() < FrameReceiver::kCapacity) std::abort();
     } else {

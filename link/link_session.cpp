@@ -61,7 +61,7 @@ void LinkSession::reserve(std::size_t largestPayload) {
 
 void LinkSession::pauseBeforeExchange() { Sleep(kExchangePauseMs); }
 
-std::int32_t LinkSession::exchange(std::uint8_t command, const Bytes& payload, LinkReply& reply, Pause pause) {
+ExchangeOutcome LinkSession::exchange(std::uint8_t command, const Bytes& payload, LinkReply& reply, Pause pause) {
     if (pause == Pause::First) pauseBeforeExchange();
 
     frame.clear();
@@ -87,38 +87,38 @@ std::int32_t LinkSession::exchange(std::uint8_t command, const Bytes& payload, L
     // reply given up while its bytes were still coming.
     lineUnsettled = true;
     replyCutOff_ = false;
-    const std::int32_t result = transfer(table, reply);
+    const ExchangeOutcome result = transfer(table, reply);
     lineUnsettled = replyCutOff_;
     return result;
 }
 
-std::int32_t LinkSession::transfer(const MONITOR2* table, LinkReply& reply) {
+ExchangeOutcome LinkSession::transfer(const MONITOR2* table, LinkReply& reply) {
     encodeInto(frame, wire_);
     Bytes& wire = wire_;
-    if (table == nullptr || table->pfnWritePort == nullptr) return exchange_result::WriteFailed;
+    if (table == nullptr || table->pfnWritePort == nullptr) return ExchangeOutcome::Kind::WriteFailed;
     std::size_t sent = 0;
     while (sent < wire.size()) {
         DWORD written = 0;
         const BOOL ok = table->pfnWritePort(portHandle, wire.data() + sent, static_cast<DWORD>(wire.size() - sent),
                                             &written);
-        if (ok != TRUE || written == 0) return exchange_result::WriteFailed;
+        if (ok != TRUE || written == 0) return ExchangeOutcome::Kind::WriteFailed;
         // A port monitor that claims more than it was given has taken it all.
         sent += std::min<std::size_t>(written, wire.size() - sent);
     }
 
     frame.clear();
-    if (table->pfnReadPort == nullptr) return exchange_result::ReadFailed;
+    if (table->pfnReadPort == nullptr) return ExchangeOutcome::Kind::NoReply;
     FrameReceiver& receiver = receiver_;
     receiver.reset();
     const DWORD readingSince = GetTickCount();
     for (;;) {
         // Endless bytes that never make a frame end the exchange like silence,
         // and so do bytes that come too slowly ever to make one in time.
-        if (receiver.full()) return exchange_result::ReadFailed;
+        if (receiver.full()) return ExchangeOutcome::Kind::NoReply;
         if (GetTickCount() - readingSince > kLongestReplyMs) {
             holdUnfinished(receiver.bytes());
             replyCutOff_ = true;
-            return exchange_result::ReadFailed;
+            return ExchangeOutcome::Kind::NoReply;
         }
         std::uint8_t byte = 0;
         DWORD got = 0;
@@ -130,7 +130,7 @@ std::int32_t LinkSession::transfer(const MONITOR2* table, LinkReply& reply) {
             holdUnfinished(receiver.bytes());
             // The rest of a reply begun may be on its way: the read-off waits for it once.
             if (!held && !heldReply_.empty()) replyCutOff_ = true;
-            return exchange_result::ReadFailed;
+            return ExchangeOutcome::Kind::NoReply;
         }
         if (receiver.push(byte) == decode_result::Frame) break;
     }
@@ -141,7 +141,7 @@ std::int32_t LinkSession::transfer(const MONITOR2* table, LinkReply& reply) {
     reply.rejectCode = frame.rejectCode;
     reply.completionCode = frame.completionCode;
     reply.replyPayload = frame.payload;
-    return exchange_result::Ok;
+    return {};
 }
 
 void LinkSession::holdUnfinished(const Bytes& bytes) {

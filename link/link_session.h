@@ -2,6 +2,7 @@
 #pragma once
 
 #include "link/bytes.h"
+#include "link/exchange_outcome.h"
 #include "link/frame_hunter.h"
 #include "link/frame_receiver.h"
 #include "link/link_frame.h"
@@ -23,12 +24,6 @@ struct LinkReply {
     void clear();
 };
 
-namespace exchange_result {
-constexpr std::int32_t Ok = 0;
-constexpr std::int32_t WriteFailed = -1;
-constexpr std::int32_t ReadFailed = -2;
-}  // namespace exchange_result
-
 constexpr std::uint8_t kSequenceRestart = 31;
 
 COMMTIMEOUTS linkTimeouts();
@@ -47,13 +42,14 @@ class LinkSession {
 public:
     LinkSession(const MONITOR2* portMonitor, HANDLE portHandle);
 
-    // Sends one frame and reads one reply; the caller holds the port's portLock.
+    // Sends one frame and reads one reply: Done, WriteFailed or NoReply; the
+    // caller holds the port's portLock.
     // Allocates nothing once reserve() has made room for the payload and
     // `reply` has room for kCapacity bytes of reply payload.
     // The link's pause before the frame comes first, unless the caller has
     // taken it (pauseBeforeExchange).
     enum class Pause { First, Taken };
-    std::int32_t exchange(std::uint8_t command, const Bytes& payload, LinkReply& reply, Pause pause = Pause::First);
+    ExchangeOutcome exchange(std::uint8_t command, const Bytes& payload, LinkReply& reply, Pause pause = Pause::First);
 
     void pauseBeforeExchange();
     // Reads off what already waits on the line, so that it cannot pass for
@@ -98,7 +94,7 @@ private:
     DWORD heldSince_ = 0;
     Bytes unfinished_;
     void holdUnfinished(const Bytes& bytes);
-    std::int32_t transfer(const MONITOR2* table, LinkReply& reply);
+    ExchangeOutcome transfer(const MONITOR2* table, LinkReply& reply);
     void drainLine(const MONITOR2* table);
 
     // Reused from exchange to exchange.

@@ -30,22 +30,9 @@ bool completesWithoutState(std::uint8_t letter) {
     return letter == command::JobSetup || letter == command::RunControl || letter == command::ModuleInfo;
 }
 
-// A restore empties the machine's card path: a card it finds personalised
-// without error is done with and leaves the queue, once per restore, by
-// whichever of the restore's replies is read first. (Read first, the
-// acknowledgement moves the state to "Restoring", so the completion that
-// follows finds nothing to give up.) A spoiled card, or one of a deleted
-// job, is not the queue's to give up.
-bool restoreGivesUpFrontCard(MachineState machineState, bool firstReply, CardInMachine& card) {
-    const bool givesUp = firstReply && machineState > state::Personalizing && !card.spoiled && !card.orphaned;
-    card = CardInMachine{};
-    return givesUp;
-}
-
 }  // namespace
 
-ReplyMeaning interpretReply(const LinkReply& answer, MachineState& machineState, std::int32_t& hwErrorCode,
-                            CardInMachine& card) {
+ReplyMeaning interpretReply(const LinkReply& answer, MachineState& machineState) {
     switch (answer.replyCode) {
         case reply::EOT:
         case reply::ENQ:
@@ -53,39 +40,24 @@ ReplyMeaning interpretReply(const LinkReply& answer, MachineState& machineState,
 
         case reply::ACK: {
             const MachineState started = startedState(answer.answeredCommand);
-            if (started < 0) return {code::UnexpectedReply};
-            ReplyMeaning meaning;
-            if (answer.answeredCommand == command::Restore) {
-                meaning.abandonsFrontCard = restoreGivesUpFrontCard(machineState, true, card);
-                hwErrorCode = code::Success;
-            } else if (answer.answeredCommand == command::Load) {
-                card.spoiled = false;  // a new card
-            }
+            if (started < 0) return {ExchangeOutcome::Kind::UnexpectedReply};
             machineState = started;
-            return meaning;
+            return {ExchangeOutcome(), answer.answeredCommand == command::Restore};
         }
 
         case reply::NAK:
-            return {code::RejectBase + answer.rejectCode};
+            return {ExchangeOutcome::rejected(answer.rejectCode)};
 
         default: {
             ReplyMeaning meaning;
-            const bool failed = answer.completionCode != kCompletionSuccess;
-            if (answer.answeredCommand == command::Restore) {
-                // First only when its acknowledgement was lost on the line.
-                meaning.abandonsFrontCard = restoreGivesUpFrontCard(machineState, card.restorePending, card);
-            } else if (answer.answeredCommand == command::Personalize && failed) {
-                card.spoiled = true;
-            }
             const MachineState completed = completedState(answer.answeredCommand);
             if (completed >= 0) {
                 machineState = completed;
             } else if (!completesWithoutState(answer.answeredCommand)) {
-                meaning.result = code::UnexpectedReply;
+                meaning.outcome = ExchangeOutcome::Kind::UnexpectedReply;
             }
-            if (failed) {
-                hwErrorCode = answer.completionCode;
-                meaning.result = answer.completionCode;
+            if (answer.completionCode != kCompletionSuccess) {
+                meaning.outcome = ExchangeOutcome::completedWithError(answer.completionCode);
             }
             return meaning;
         }

@@ -1,11 +1,9 @@
 #include "monitor/document_intake.h"
 
-#include "link/link_session.h"
 #include "platform/platform_calls.h"
 #include "port/monitor_port.h"
 #include "production/configuration.h"
 
-#include <mutex>
 #include <utility>
 
 namespace kestrova {
@@ -39,7 +37,7 @@ JobInfo documentIdentity(LPWSTR pPrinterName, DWORD jobId, DWORD level, LPBYTE p
 }  // namespace
 
 BOOL startDocPort(MonitorPort& port, LPWSTR pPrinterName, DWORD jobId, DWORD level, LPBYTE pDocInfo) {
-    std::lock_guard<std::mutex> portGuard(port.portLock);
+    const PortLock guard(port);
     // All that needs memory comes first, while nothing is opened or changed:
     // running out of it leaves the port exactly as it was.
     JobInfo started = documentIdentity(pPrinterName, jobId, level, pDocInfo);
@@ -70,14 +68,8 @@ BOOL startDocPort(MonitorPort& port, LPWSTR pPrinterName, DWORD jobId, DWORD lev
         port.printerHandle = nullptr;
     }
 
-    port.jobStream.reset();
-    {
-        std::lock_guard<std::mutex> queueGuard(port.queueLock);
-        port.jobQueue.clearRecords();
-        if (!rules.read) reportConfigurationNotFound();
-        port.jobQueue.setRules(std::move(rules));
-    }
-    port.link.sequence = kSequenceRestart;
+    port.intake().startDocument(std::move(rules));
+    port.machine().restartSequence();
     if (result != TRUE) SetLastError(failure);
     return result;
 }
@@ -88,7 +80,7 @@ BOOL writePort(MonitorPort& port, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritte
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (cbBuf != 0 && !port.jobStream.append(pBuffer, cbBuf)) {
+    if (cbBuf != 0 && !port.intake().append(pBuffer, cbBuf)) {
         // The stream has lost bytes: it stays failed until the next document
         // starts, so that no later write can patch over the hole.
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);

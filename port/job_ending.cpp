@@ -8,7 +8,6 @@
 #include "port/monitor_port.h"
 
 #include <algorithm>
-#include <mutex>
 
 namespace kestrova {
 
@@ -60,11 +59,6 @@ private:
 
 }  // namespace
 
-std::size_t cardsLeft(MonitorPort& port) {
-    std::lock_guard<std::mutex> queueGuard(port.queueLock);
-    return port.jobQueue.size();
-}
-
 BOOL finishJob(MonitorPort& port) {
     const BOOL ended = port.portMonitor->pfnEndDocPort(port.portHandle);
     if (ended == TRUE) {
@@ -83,13 +77,10 @@ BOOL finishJob(MonitorPort& port) {
 
 BOOL refuseJob(MonitorPort& port, JobRefusal why, bool stoppedHalfWay) {
     port.deleteQueuedCards();
-    if (stoppedHalfWay) {
-        // An exchange may have been cut short: what the machine did with
-        // this job's card is not known, so the next job restores it first.
-        port.cardInMachine.orphaned = true;
-        port.machineState = state::Unknown;
-    }
-    port.jobStream.reset();
+    // An exchange may have been cut short: what the machine did with this
+    // job's card is not known, so the next job restores it first.
+    if (stoppedHalfWay) port.machine().orphanCard();
+    port.intake().dropBytes();
     port.portMonitor->pfnEndDocPort(port.portHandle);
     port.releasePrinter();
     port.jobInfo.clear();
@@ -100,11 +91,10 @@ BOOL refuseJob(MonitorPort& port, JobRefusal why, bool stoppedHalfWay) {
 }
 
 BOOL abandonJob(MonitorPort& port, JobRefusal why, std::size_t cardsInJob) {
-    const std::size_t ejected = cardsInJob - std::min(cardsInJob, cardsLeft(port));
+    const std::size_t ejected = cardsInJob - std::min(cardsInJob, port.intake().cardsLeft());
     port.deleteQueuedCards();
-    port.cardInMachine.orphaned = true;
-    port.machineState = state::Unknown;
-    port.jobStream.reset();
+    port.machine().orphanCard();
+    port.intake().dropBytes();
     port.portMonitor->pfnEndDocPort(port.portHandle);
     SetJobW(port.printerHandle, port.jobInfo.jobId, 0, nullptr, JOB_CONTROL_DELETE);
     port.releasePrinter();
@@ -121,7 +111,7 @@ BOOL abandonJob(MonitorPort& port, JobRefusal why, std::size_t cardsInJob) {
 
 BOOL leaveAbandonedPort(MonitorPort& port) {
     port.deleteQueuedCards();
-    port.jobStream.reset();
+    port.intake().dropBytes();
     port.releasePrinter();
     port.jobInfo.clear();
     port.documentDeleted = false;

@@ -2,7 +2,6 @@
 
 #include "platform/platform_calls.h"
 
-#include <thread>
 #include <utility>
 
 namespace kestrova {
@@ -15,20 +14,31 @@ MonitorPort::MonitorPort(LanguageMonitor* owner, HANDLE monitorPortHandle, WideS
       printerName(std::move(printer)),
       portHandle(portBeneath),
       portMonitor(portMonitorTable),
-      link(portMonitorTable, portBeneath) {}
+      machine_(portMonitorTable, portBeneath, abandoned_, intake_) {}
 
 // Releases memory only: it also runs at process detach, under the loader
 // lock, where calling into another module can deadlock the spooler.
 MonitorPort::~MonitorPort() = default;
 
+void MonitorPort::deleteQueuedCards() {
+    intake_.dropCards();
+    // A card fed, loaded or on its way through the machine was one of them:
+    // no later job may personalise it, eject it as its own or lose a card to
+    // it, so the machine is restored before the job ends.
+    machine_.orphanCardInPath();
+}
+
+void MonitorPort::deleteJob() {
+    deleteQueuedCards();
+    // During intake the queue is still empty: the mark keeps EndDocPort from
+    // producing the cards its data holds.
+    if (jobInfo.jobId != 0) documentDeleted = true;
+}
+
 bool MonitorPort::closePrinterBy(std::chrono::steady_clock::time_point deadline) {
-    std::unique_lock<std::mutex> guard(portLock, std::try_to_lock);
-    while (!guard.owns_lock()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        guard.try_lock();
-    }
+    if (!portLock.try_lock_until(deadline)) return false;
     releasePrinter();
+    portLock.unlock();
     return true;
 }
 
@@ -38,24 +48,36 @@ void MonitorPort::releasePrinter() {
     printerHandle = nullptr;
 }
 
-std::unique_lock<std::mutex> MonitorPort::lockBetweenCycles() {
+void MonitorPort::lockBetweenCycles() {
     // Read before the lock: a cycle that ends while the request waits for the
     // lock leaves it at the start of the pause, free to go.
-    const std::uint64_t seen = cyclesEnded.load();
-    std::unique_lock<std::mutex> guard(portLock);
-    if (!producing || std::chrono::steady_clock::now() - lastCycleEnd < kRoomInPause) return guard;
+    const std::uint64_t seen = cyclesEnded_.load();
+    portLock.lock();
+    if (!producing_ || std::chrono::steady_clock::now() - lastCycleEnd_ < kRoomInPause) return;
     // Bounded in real time: a production loop whose pause does not end (its
     // host holds its Sleep) must not hold the request back for ever; after
     // the bound the request simply goes now, between two cycles as always.
-    cycleEnded.wait_for(guard, kLongestCycleWait, [&] { return !producing || cyclesEnded.load() != seen; });
-    return guard;
+    const auto bound = std::chrono::steady_clock::now() + kLongestCycleWait;
+    while (producing_ && cyclesEnded_.load() == seen) {
+        if (cycleEnded_.wait_until(portLock, bound) == std::cv_status::timeout) break;
+    }
 }
 
 void MonitorPort::cycleDone(bool stillProducing) {
-    producing = stillProducing;
-    lastCycleEnd = std::chrono::steady_clock::now();
-    ++cyclesEnded;
-    cycleEnded.notify_all();
+    producing_ = stillProducing;
+    lastCycleEnd_ = std::chrono::steady_clock::now();
+    ++cyclesEnded_;
+    cycleEnded_.notify_all();
 }
+
+PortLock::PortLock(MonitorPort& port, When when) : port_(port) {
+    if (when == When::BetweenCycles) {
+        port_.lockBetweenCycles();
+    } else {
+        port_.portLock.lock();
+    }
+}
+
+PortLock::~PortLock() { port_.portLock.unlock(); }
 
 }  // namespace kestrova

@@ -11,7 +11,6 @@
 #include "production/payload_texts.h"
 
 #include <cstddef>
-#include <mutex>
 #include <new>
 
 namespace kestrova {
@@ -29,66 +28,61 @@ constexpr std::size_t kEmptyingTries = 3;
 // can run out only before anything of the job has reached the machine.
 class CycleRunner {
 public:
-    explicit CycleRunner(MonitorPort& port) : port_(port) {}
-
-    // Room for the largest card queued. The caller holds portLock.
-    void reserve() {
-        CardBounds largest;
-        {
-            std::lock_guard<std::mutex> queueGuard(port_.queueLock);
-            largest = port_.jobQueue.records.bounds();
-        }
+    // Room for the largest card queued.
+    void reserve(MonitorPort& port) REQUIRES(port.portLock) {
+        const CardBounds largest = port.intake().largestCard();
         const std::size_t payloadBound = payloadTextBound(largest.items, largest.textBytes);
-        port_.reserveExchanges(payloadBound);
-        port_.currentRecord.reserve(largest.textBytes, largest.lines);
+        port.machine().reserve(payloadBound);
+        port.currentRecord.reserve(largest.textBytes, largest.lines);
         setupText_.reserve(payloadBound);
         personalisationText_.reserve(payloadBound);
     }
 
     // A poll and, if the machine is ready for it, the step of the current
-    // state. The caller holds portLock and has seen hwErrorCode at 0.
-    void run() {
-        if (!send(command::Poll, noPayload()) || replyCode_ != reply::ENQ) return;
-        if (port_.cardInMachine.orphaned) {
+    // state. The caller has seen the machine not halted.
+    void run(MonitorPort& port) REQUIRES(port.portLock) {
+        MachineSession& machine = port.machine();
+        if (!send(port, command::Poll, noPayload()) || machine.lastReply().replyCode != reply::ENQ) return;
+        if (machine.holdsOrphan()) {
             // The machine holds a card of a deleted job: nothing of this job
             // goes to the machine before a restore has taken it out.
-            send(command::Restore, noPayload());
+            send(port, command::Restore, noPayload());
             return;
         }
-        switch (port_.machineState) {
+        switch (machine.state()) {
             case state::Unknown:
-                send(command::Restore, noPayload());
+                send(port, command::Restore, noPayload());
                 break;
             case state::Ready:
             case state::RestoreComplete:
-                send(command::PreLoad, noPayload());
+                send(port, command::PreLoad, noPayload());
                 break;
             case state::PreLoadComplete:
-                loadCard();
+                loadCard(port);
                 break;
             case state::LoadComplete:
-                writeRecordSetupText(port_.currentRecord, setupText_);
-                if (send(command::JobSetup, setupText_)) {
-                    writePersonalisationText(port_.currentRecord, personalisationText_);
+                writeRecordSetupText(port.currentRecord, setupText_);
+                if (send(port, command::JobSetup, setupText_)) {
+                    writePersonalisationText(port.currentRecord, personalisationText_);
                     ++personalised_;
-                    send(command::Personalize, personalisationText_);
+                    send(port, command::Personalize, personalisationText_);
                 }
                 break;
             case state::PersonalizationComplete:
-                send(command::Eject, noPayload());
+                send(port, command::Eject, noPayload());
                 break;
             case state::EjectComplete:
-                finishCard();
+                finishCard(port);
                 break;
             default:
                 // Ready while an operation is in progress, or a state we do not know.
-                port_.hwErrorCode = code::ReadyWhileBusy;
+                machine.recordOutcome(ExchangeOutcome::Kind::ReadyWhileBusy);
                 break;
         }
     }
 
     // A restore, whatever the machine's state: it takes the card out.
-    void emptyMachine() { send(command::Restore, noPayload()); }
+    void emptyMachine(MonitorPort& port) REQUIRES(port.portLock) { send(port, command::Restore, noPayload()); }
 
     // Whether anything of the job has gone to the machine.
     bool exchanged() const { return exchanges_ != 0; }
@@ -101,34 +95,28 @@ private:
         return empty;
     }
 
-    // Every result becomes hwErrorCode; true when it is 0.
-    bool send(std::uint8_t command, const Bytes& payload) {
+    // Every outcome halts production or lets it go on; true when it goes on.
+    bool send(MonitorPort& port, std::uint8_t command, const Bytes& payload) REQUIRES(port.portLock) {
         ++exchanges_;
-        port_.hwErrorCode = port_.machineExchange(command, payload, replyCode_);
-        return port_.hwErrorCode == code::Success;
+        MachineSession& machine = port.machine();
+        machine.recordOutcome(machine.exchange(command, payload));
+        return !machine.halted();
     }
 
-    void loadCard() {
-        {
-            // Into the reserved record: the copy allocates nothing.
-            std::lock_guard<std::mutex> queueGuard(port_.queueLock);
-            port_.jobQueue.copyFront(port_.currentRecord);
-        }
-        if (port_.currentRecord.items().empty()) {
-            port_.hwErrorCode = code::CardWithoutItems;
+    void loadCard(MonitorPort& port) REQUIRES(port.portLock) {
+        port.intake().copyFrontCard(port.currentRecord);
+        if (port.currentRecord.items().empty()) {
+            port.machine().recordOutcome(ExchangeOutcome::Kind::CardWithoutItems);
             return;
         }
-        send(command::Load, noPayload());
+        send(port, command::Load, noPayload());
     }
 
-    void finishCard() {
-        port_.machineState = state::Ready;
-        std::lock_guard<std::mutex> queueGuard(port_.queueLock);
-        port_.jobQueue.popFront();
+    static void finishCard(MonitorPort& port) REQUIRES(port.portLock) {
+        port.machine().cardEjected();
+        port.intake().dropFrontCard();
     }
 
-    MonitorPort& port_;
-    std::uint8_t replyCode_ = 0;
     Bytes setupText_;
     Bytes personalisationText_;
     std::size_t exchanges_ = 0;
@@ -141,7 +129,7 @@ class ProducingMark {
 public:
     explicit ProducingMark(MonitorPort& port) : port_(port) {}
     ~ProducingMark() {
-        std::lock_guard<std::mutex> portGuard(port_.portLock);
+        const PortLock guard(port_);
         port_.cycleDone(false);
     }
     ProducingMark(const ProducingMark&) = delete;
@@ -155,58 +143,54 @@ private:
 
 BOOL produceJob(MonitorPort& port) {
     const ProducingMark mark(port);
-    CycleRunner cycle(port);
+    CycleRunner cycle;
     std::size_t cardsInJob = 0;
     try {
         {
-            std::lock_guard<std::mutex> portGuard(port.portLock);
+            const PortLock guard(port);
             // WritePort lost some of the job's bytes: printing the rest would
             // deliver a run with cards missing, the last stored one possibly
             // cut. (A job deleted meanwhile is simply finished as deleted.)
-            if (port.jobStream.failed() && !port.documentDeleted) {
+            if (port.intake().lostBytes() && !port.documentDeleted) {
                 return refuseJob(port, JobRefusal::DataNotStored, false);
             }
         }
+        cardsInJob = port.intake().queueCards();
+        port.intake().dropBytes();
         {
-            std::lock_guard<std::mutex> queueGuard(port.queueLock);
-            splitJobStream(port.jobStream, port.jobQueue);
-            cardsInJob = port.jobQueue.size();
-        }
-        port.jobStream.reset();
-        {
-            std::lock_guard<std::mutex> portGuard(port.portLock);
-            cycle.reserve();
+            const PortLock guard(port);
+            cycle.reserve(port);
         }
 
         std::size_t emptyingTries = 0;
         for (;;) {
             {
-                std::lock_guard<std::mutex> portGuard(port.portLock);
-                if (port.abandoned) return leaveAbandonedPort(port);
+                const PortLock guard(port);
+                if (port.abandoned()) return leaveAbandonedPort(port);
                 // A job deleted while its data came in has just been queued.
                 if (port.documentDeleted) port.deleteQueuedCards();
                 // Read under portLock: a deletion between this reading and the
                 // cycle would otherwise leave the step of state 5 without a card.
-                if (cardsLeft(port) == 0) {
+                if (port.intake().cardsLeft() == 0) {
                     // A card of the deleted job still in the machine goes out
                     // by a restore before the job ends, halted or not: no
                     // half-made card waits in the machine for the next job.
-                    if (!port.cardInMachine.orphaned || emptyingTries == kEmptyingTries) return finishJob(port);
+                    if (!port.machine().holdsOrphan() || emptyingTries == kEmptyingTries) return finishJob(port);
                     ++emptyingTries;
-                    cycle.emptyMachine();
-                } else if (port.hwErrorCode == code::Success) {
-                    cycle.run();
+                    cycle.emptyMachine(port);
+                } else if (!port.machine().halted()) {
+                    cycle.run(port);
                 }
                 port.cycleDone(true);
             }
             Sleep(kCyclePauseMs);
         }
     } catch (const std::bad_alloc&) {
-        std::lock_guard<std::mutex> portGuard(port.portLock);
+        const PortLock guard(port);
         if (cycle.personalised() != 0) return abandonJob(port, JobRefusal::MemoryRanOut, cardsInJob);
         return refuseJob(port, JobRefusal::MemoryRanOut, cycle.exchanged());
     } catch (...) {
-        std::lock_guard<std::mutex> portGuard(port.portLock);
+        const PortLock guard(port);
         if (cycle.personalised() != 0) return abandonJob(port, JobRefusal::ProductionFailed, cardsInJob);
         return refuseJob(port, JobRefusal::ProductionFailed, cycle.exchanged());
     }

@@ -34,8 +34,8 @@ public:
     }
 
     std::int32_t hwErrorCode() {
-        std::lock_guard<std::mutex> guard(port->portLock);
-        return port->hwErrorCode;
+        const PortLock guard(*port);
+        return port->machine().hwErrorCode();
     }
 };
 

@@ -102,7 +102,7 @@ public:
 
     template <typename Change>
     void withPortLocked(Change change) {
-        std::lock_guard<std::mutex> guard(port->portLock);
+        const PortLock guard(*port);
         change(*port);
     }
 

@@ -194,7 +194,7 @@ TEST_F(ControlFixture, NullArgumentsFailAndTouchNothing) {
 // --- the result document -------------------------------------------------
 
 TEST_F(ControlFixture, GetInfoGivesTheFourteenLinesByteForByte) {
-    withPortLocked([](MonitorPort& p) { p.machineState = state::Ready; });
+    withPortLocked([](MonitorPort& p) { p.machine().presume(state::Ready, {}); });
     machine.script(command::ModuleInfo, MachineResponse::silence());
     const auto expected = utf16le(kFourteenLines);
     std::vector<unsigned char> buffer(expected.size() + 16, 0xAA);
@@ -211,7 +211,7 @@ TEST_F(ControlFixture, GetInfoGivesTheFourteenLinesByteForByte) {
 }
 
 TEST_F(ControlFixture, OneByteShortFailsAfterTheCommandReachedTheMachine) {
-    withPortLocked([](MonitorPort& p) { p.machineState = state::Ready; });
+    withPortLocked([](MonitorPort& p) { p.machine().presume(state::Ready, {}); });
     machine.script(command::ModuleInfo, MachineResponse::silence());
     const DWORD needed = static_cast<DWORD>(utf16le(kFourteenLines).size());
     std::vector<unsigned char> buffer(needed, 0x55);
@@ -244,8 +244,10 @@ class Exchanges : public ControlFixture, public ::testing::WithParamInterface<Ex
 
 TEST_P(Exchanges, PollTwiceThenTheCommandsOwn) {
     const ExchangeCase& c = GetParam();
+    // An earlier request leaves the numbering further on; each starts it anew.
+    ASSERT_EQ(sendCommand("pause").result, TRUE);
+    machine.clear();
     if (c.script) c.script(machine);
-    withPortLocked([](MonitorPort& p) { p.link.sequence = 100; });
 
     const ControlAnswer answer = sendCommand(c.command);
 
@@ -307,13 +309,12 @@ TEST_F(ControlFixture, UnrecognisedCommandReportsOnlyTheErrorValue) {
 
 TEST_F(ControlFixture, RestoreAcknowledgedClearsTheHardwareError) {
     withPortLocked([](MonitorPort& p) {
-        p.hwErrorCode = 5383;
-        p.machineState = state::LoadComplete;
+        p.machine().presume(state::LoadComplete, ExchangeOutcome::rejected(7));
     });
     ASSERT_EQ(sendCommand("restore").result, TRUE);
     withPortLocked([](MonitorPort& p) {
-        EXPECT_EQ(p.hwErrorCode, 0);
-        EXPECT_EQ(p.machineState, state::Restoring);
+        EXPECT_EQ(p.machine().hwErrorCode(), 0);
+        EXPECT_EQ(p.machine().state(), state::Restoring);
     });
 }
 
@@ -404,16 +405,14 @@ TEST_P(StatusReport, Reports) {
 
 void queueCards(ControlFixture& f, std::size_t cards) {
     f.withPortLocked([cards](MonitorPort& p) {
-        std::lock_guard<std::mutex> guard(p.queueLock);
-        for (std::size_t i = 0; i < cards; ++i) p.jobQueue.records.push_back(JobRecord());
+        p.intake().withQueue([cards](JobQueue& queue) {
+            for (std::size_t i = 0; i < cards; ++i) queue.records.push_back(JobRecord());
+        });
     });
 }
 
-void setMachine(ControlFixture& f, MachineState machineState, std::int32_t hwErrorCode) {
-    f.withPortLocked([=](MonitorPort& p) {
-        p.machineState = machineState;
-        p.hwErrorCode = hwErrorCode;
-    });
+void setMachine(ControlFixture& f, MachineState machineState, ExchangeOutcome halt) {
+    f.withPortLocked([=](MonitorPort& p) { p.machine().presume(machineState, halt); });
 }
 
 std::string machineLines(const std::string& state, const std::string& hw, const std::string& moduleInfo = "") {
@@ -440,16 +439,16 @@ INSTANTIATE_TEST_SUITE_P(
                    "      <job>\n         <id value=\"4000000000\"/>\n         <doc_name value=\"cards.txt\"/>\n"
                    "         <to_produce value=\"1\"/>\n      </job>\n" +
                        machineLines("Unknown", "0") + kSwZero},
-        StatusCase{"LoadingCardAndNegativeError", [](ControlFixture& f) { setMachine(f, 5, -5); },
+        StatusCase{"LoadingCardAndNegativeError", [](ControlFixture& f) { setMachine(f, 5, ExchangeOutcome::Kind::CardWithoutItems); },
                    kNoJob + machineLines("Loading Card", "-5") + kSwZero},
-        StatusCase{"CompletionCodeAsNumber", [](ControlFixture& f) { setMachine(f, 11, 49); },
+        StatusCase{"CompletionCodeAsNumber", [](ControlFixture& f) { setMachine(f, 11, ExchangeOutcome::completedWithError('1')); },
                    kNoJob + machineLines("Eject Complete", "49") + kSwZero},
-        StatusCase{"StateWithoutAName", [](ControlFixture& f) { setMachine(f, 12, 0); },
+        StatusCase{"StateWithoutAName", [](ControlFixture& f) { setMachine(f, 12, {}); },
                    kNoJob + machineLines("", "0") + kSwZero},
         // Sorted, the first text of a key, bytes widened as Latin-1.
         StatusCase{"ModuleInfo",
                    [](ControlFixture& f) {
-                       setMachine(f, 1, 0);
+                       setMachine(f, 1, {});
                        f.machine.setModuleInfo(bytesOf("05VER12;03ABC;05VER99;04x.y\xE9;05a..zz;\r\n"));
                    },
                    kNoJob +

@@ -77,7 +77,7 @@ public:
                     return;
                 }
                 // The pause before a card is loaded: a cycle would send Load.
-                if (port->machineState != state::PreLoadComplete) return;
+                if (port->machine().state() != state::PreLoadComplete) return;
                 s.sent = true;
                 s.framesAtSending = machine.frames();
                 if (c.late) std::this_thread::sleep_for(kLate);

@@ -37,7 +37,7 @@ TEST_F(LinkSessionTest, PollOnANewPortPausesSetsTimeOutsOnceThenWritesAndReads) 
     LinkSession link = session();
     peer.queue(enqFrame());
     LinkReply reply = staleReply();
-    ASSERT_EQ(link.exchange('p', {}, reply), 0);
+    ASSERT_EQ(errorCode(link.exchange('p', {}, reply)), 0);
     EXPECT_EQ(reply.replyCode, 0x05);
     EXPECT_TRUE(reply.replyPayload.empty());
     EXPECT_EQ(spm.writtenBytes(), (Bytes{0x02, 0x5A, 0x39, 0x51, 0x51, 0x20, 0x70, 0x03, 0x33}));
@@ -70,7 +70,7 @@ TEST_F(LinkSessionTest, PartialWritesSendTheRestUntilAllIsAccepted) {
         peer.queue(ackFrame('P'));
         LinkSession link = session();
         LinkReply reply;
-        ASSERT_EQ(link.exchange('P', payload, reply), 0) << limit;
+        ASSERT_EQ(errorCode(link.exchange('P', payload, reply)), 0) << limit;
         const auto writes = spm.callsOf(PortEntry::WritePort);
         const std::size_t total = spm.writtenBytes().size();
         ASSERT_EQ(writes.size(), (total + limit - 1) / limit) << limit;
@@ -118,7 +118,7 @@ TEST_F(LinkSessionTest, FailuresEndTheExchangeWithClearedOutputs) {
         if (c.nth != 0) spm.failCall(c.entry, c.nth);
         LinkSession link = session();
         LinkReply out = staleReply();
-        EXPECT_EQ(link.exchange('w', {}, out), c.result);
+        EXPECT_EQ(errorCode(link.exchange('w', {}, out)), c.result);
         expectCleared(out);
         EXPECT_EQ(link.sequence, 32);  // used up all the same
         if (c.result == -1) {
@@ -133,7 +133,7 @@ TEST_F(LinkSessionTest, FailuresEndTheExchangeWithClearedOutputs) {
         spm.failCall(PortEntry::ReadPort, nth);
         LinkSession link = session();
         LinkReply out = staleReply();
-        const std::int32_t result = link.exchange('w', {}, out);
+        const std::int32_t result = errorCode(link.exchange('w', {}, out));
         if (nth <= reply.size()) {
             EXPECT_EQ(result, -2) << nth;
             expectCleared(out);
@@ -177,12 +177,12 @@ TEST_F(LinkSessionTest, ReadsExactlyOneFrameAndAcceptsAnyAddressOrSequence) {
     peer.queue(dataFrame('L', '3'));
     LinkSession link = session();
     LinkReply reply;
-    ASSERT_EQ(link.exchange('L', {}, reply), 0);
+    ASSERT_EQ(errorCode(link.exchange('L', {}, reply)), 0);
     EXPECT_EQ(reply.replyCode, 0x06);
     EXPECT_EQ(reply.answeredCommand, 'L');
     EXPECT_EQ(spm.callsOf(PortEntry::ReadPort).size(), foreign.size());
     // The bytes after the frame start the next exchange's reply.
-    ASSERT_EQ(link.exchange('p', {}, reply), 0);
+    ASSERT_EQ(errorCode(link.exchange('p', {}, reply)), 0);
     EXPECT_EQ(reply.replyCode, 'L');
     EXPECT_EQ(reply.completionCode, '3');
 }
@@ -212,7 +212,7 @@ TEST_F(LinkSessionTest, EveryReplyGivesTheSameResultHoweverItArrives) {
             spm.clearCalls();
             LinkSession link = session();
             LinkReply reply;
-            ASSERT_EQ(link.exchange('p', {}, reply), 0);
+            ASSERT_EQ(errorCode(link.exchange('p', {}, reply)), 0);
             EXPECT_EQ(reply.replyCode, expected.command);
             EXPECT_EQ(reply.answeredCommand, expected.answeredCommand);
             EXPECT_EQ(reply.rejectCode, expected.rejectCode);
@@ -240,7 +240,7 @@ TEST_F(LinkSessionTest, EndlessBytesWithoutAFrameStopAtTheCap) {
     spm.setPeer(&babbler);
     LinkSession link = session();
     LinkReply reply = staleReply();
-    EXPECT_EQ(link.exchange('p', {}, reply), -2);
+    EXPECT_EQ(errorCode(link.exchange('p', {}, reply)), -2);
     expectCleared(reply);
     EXPECT_EQ(spm.countOf(PortEntry::ReadPort), FrameReceiver::kCapacity);
 
@@ -249,7 +249,7 @@ TEST_F(LinkSessionTest, EndlessBytesWithoutAFrameStopAtTheCap) {
     Bytes big = dataFrame('w', '0', Bytes(FrameReceiver::kCapacity - 10, 'x'));
     ASSERT_EQ(big.size(), FrameReceiver::kCapacity);
     peer.queue(big);
-    EXPECT_EQ(link.exchange('w', {}, reply), 0);
+    EXPECT_EQ(errorCode(link.exchange('w', {}, reply)), 0);
     EXPECT_EQ(reply.replyPayload.size(), FrameReceiver::kCapacity - 10);
 }
 
@@ -275,14 +275,14 @@ TEST_F(LinkSessionTest, MissingPortMonitorEntries) {
         spm.clearCalls();
         LinkSession link(&table, handle);
         LinkReply reply = staleReply();
-        EXPECT_EQ(link.exchange('p', {}, reply), c.result);
+        EXPECT_EQ(errorCode(link.exchange('p', {}, reply)), c.result);
         if (c.result != 0) expectCleared(reply);
         EXPECT_EQ(link.sequence, 32);
         EXPECT_EQ(spm.callsOf(PortEntry::WritePort).size(), c.write ? 1u : 0u);
     }
     LinkSession unbound(nullptr, handle);
     LinkReply reply;
-    EXPECT_EQ(unbound.exchange('p', {}, reply), -1);
+    EXPECT_EQ(errorCode(unbound.exchange('p', {}, reply)), -1);
 }
 
 TEST_F(LinkSessionTest, WhatWaitsOnTheLineIsReadOffWithoutWaitingAndHandedBackFrameByFrame) {
@@ -354,7 +354,7 @@ TEST_F(LinkSessionTest, AReplyThatTricklesIsGivenUpOnceItsReadingPassesTheBound)
         LinkSession link = session();
         LinkReply reply = staleReply();
         const std::uint64_t start = standin::nowMs();
-        EXPECT_EQ(link.exchange('w', {}, reply), c.result);
+        EXPECT_EQ(errorCode(link.exchange('w', {}, reply)), c.result);
         const std::uint64_t took = standin::nowMs() - start;
         if (c.result == 0) {
             EXPECT_EQ(reply.replyPayload, text("MDL0"));

@@ -45,18 +45,18 @@ TEST_F(MonitorFixture, NewPortStartsFromItsInitialValues) {
     EXPECT_NE(port->portHandle, nullptr);
     EXPECT_EQ(port->printerHandle, nullptr);
     EXPECT_EQ(port->jobInfo.jobId, 0u);
-    EXPECT_EQ(port->machineState, 0);
-    EXPECT_EQ(port->hwErrorCode, 0);
-    EXPECT_EQ(port->link.sequence, 31);
-    EXPECT_EQ(port->link.portHandle, port->portHandle);
-    EXPECT_EQ(port->link.portMonitor, spm.table());
-    EXPECT_EQ(port->link.address, (MachineAddress{'Z', '9', 'Q', 'Q'}));
-    EXPECT_EQ(port->link.timeouts.ReadIntervalTimeout, MAXDWORD);
-    EXPECT_EQ(port->link.timeouts.ReadTotalTimeoutMultiplier, MAXDWORD);
-    EXPECT_EQ(port->link.timeouts.ReadTotalTimeoutConstant, 1500u);
-    EXPECT_EQ(port->link.timeouts.WriteTotalTimeoutMultiplier, 0u);
-    EXPECT_EQ(port->link.timeouts.WriteTotalTimeoutConstant, 1500u);
-    EXPECT_EQ(port->jobQueue.size(), 0u);
+    EXPECT_EQ(port->machine().state(), 0);
+    EXPECT_EQ(port->machine().hwErrorCode(), 0);
+    EXPECT_EQ(port->machine().link().sequence, 31);
+    EXPECT_EQ(port->machine().link().portHandle, port->portHandle);
+    EXPECT_EQ(port->machine().link().portMonitor, spm.table());
+    EXPECT_EQ(port->machine().link().address, (MachineAddress{'Z', '9', 'Q', 'Q'}));
+    EXPECT_EQ(port->machine().link().timeouts.ReadIntervalTimeout, MAXDWORD);
+    EXPECT_EQ(port->machine().link().timeouts.ReadTotalTimeoutMultiplier, MAXDWORD);
+    EXPECT_EQ(port->machine().link().timeouts.ReadTotalTimeoutConstant, 1500u);
+    EXPECT_EQ(port->machine().link().timeouts.WriteTotalTimeoutMultiplier, 0u);
+    EXPECT_EQ(port->machine().link().timeouts.WriteTotalTimeoutConstant, 1500u);
+    EXPECT_EQ(port->intake().cardsLeft(), 0u);
     EXPECT_TRUE(port->currentRecord.items().empty());
 }
 

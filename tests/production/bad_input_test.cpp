@@ -77,7 +77,7 @@ TEST_P(BadJobs, EndAndLeaveTheNextJobWhole) {
         BackgroundJob production([this] { return endDoc(); });
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (!production.done() && std::chrono::steady_clock::now() < deadline) {
-            if (underPortLock([](MonitorPort& p) { return p.hwErrorCode != 0; })) {
+            if (underPortLock([](MonitorPort& p) { return p.machine().hwErrorCode() != 0; })) {
                 halted = true;
                 emptyQueue(*port);
             }
@@ -98,7 +98,7 @@ TEST_P(BadJobs, EndAndLeaveTheNextJobWhole) {
         EXPECT_EQ(table->pfnGetPrinterDataFromPort(handle, 0, restore.data(), nullptr, 0, answer.data(),
                                                    static_cast<DWORD>(answer.size() * sizeof(WCHAR)), &returned),
                   TRUE);
-        EXPECT_EQ(underPortLock([](MonitorPort& p) { return p.hwErrorCode; }), 0);
+        EXPECT_EQ(underPortLock([](MonitorPort& p) { return p.machine().hwErrorCode(); }), 0);
     }
 
     // The machine's log runs on: the next job's cards are what follows.

@@ -64,7 +64,7 @@ TEST_P(DeletedJobTest, TheNextJobGetsOnlyItsOwnCardsOnceEach) {
     bool deleted = false;
     standin::setThreadSleepHook([&](DWORD milliseconds) {
         if (deleted || milliseconds != 90) return;
-        if (underPortLock([](MonitorPort& p) { return p.machineState; }) != at) return;
+        if (underPortLock([](MonitorPort& p) { return p.machine().state(); }) != at) return;
         deleted = true;
         framesBefore = machine.frames();
         deleteJob();
@@ -92,7 +92,7 @@ TEST_P(DeletedJobTest, TheNextJobGetsOnlyItsOwnCardsOnceEach) {
         ASSERT_NE(restore, std::string::npos) << letters;
         EXPECT_LT(restore, letters.find('L')) << letters;
     }
-    EXPECT_EQ(port->jobQueue.size(), 0u);
+    EXPECT_EQ(port->intake().cardsLeft(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(States, DeletedJobTest, ::testing::ValuesIn(deletions()), NamedCase());

@@ -3,6 +3,7 @@
 #include "loop_fixture.h"
 
 #include "link/link_session.h"
+#include "link/machine_command.h"
 #include "platform/platform_calls.h"
 
 namespace kestrova::testing {
@@ -16,7 +17,9 @@ protected:
     std::string buffered() {
         std::string out;
         std::uint8_t byte = 0;
-        while (port->jobStream.get(byte)) out.push_back(static_cast<char>(byte));
+        port->intake().withBytes([&](JobStream& stream) {
+            while (stream.get(byte)) out.push_back(static_cast<char>(byte));
+        });
         return out;
     }
 
@@ -24,21 +27,20 @@ protected:
     // sequence advanced, an error and a state left behind.
     void dirtyThePort() {
         write("<left over>");
-        std::lock_guard<std::mutex> portGuard(port->portLock);
-        std::lock_guard<std::mutex> queueGuard(port->queueLock);
-        port->jobQueue.records.emplace_back();
-        port->link.sequence = 77;
-        port->machineState = state::Ejecting;
-        port->hwErrorCode = 5383;
+        const PortLock portGuard(*port);
+        port->intake().withQueue([](JobQueue& queue) { queue.records.emplace_back(); });
+        ASSERT_TRUE(succeeded(port->machine().exchange(command::Poll, {})));
+        ASSERT_NE(port->machine().link().sequence, kSequenceRestart);
+        port->machine().presume(state::Ejecting, ExchangeOutcome::rejected(7));
     }
 
     void expectPortReset() {
-        EXPECT_EQ(port->jobStream.size(), 0u);
-        EXPECT_EQ(port->jobQueue.size(), 0u);
-        EXPECT_EQ(port->link.sequence, kSequenceRestart);
+        EXPECT_EQ(port->intake().bytesBuffered(), 0u);
+        EXPECT_EQ(port->intake().cardsLeft(), 0u);
+        EXPECT_EQ(port->machine().link().sequence, kSequenceRestart);
         // What the previous job left for the machine stays.
-        EXPECT_EQ(port->machineState, state::Ejecting);
-        EXPECT_EQ(port->hwErrorCode, 5383);
+        EXPECT_EQ(port->machine().state(), state::Ejecting);
+        EXPECT_EQ(port->machine().hwErrorCode(), 5383);
     }
 };
 
@@ -141,20 +143,21 @@ TEST_F(DocumentStartTest, SecondStartClosesTheFirstHandleAndDiscardsItsData) {
     EXPECT_EQ(closed[0].handle, first);
     EXPECT_NE(port->printerHandle, first);
     EXPECT_EQ(port->jobInfo.jobId, 2u);
-    EXPECT_EQ(port->jobStream.size(), 0u);
+    EXPECT_EQ(port->intake().bytesBuffered(), 0u);
 }
 
 TEST_F(DocumentStartTest, ReloadsTheCoordinateRulesAtEveryStart) {
     // The test program's directory has no configuration file.
     for (int start = 1; start <= 2; ++start) {
-        {
-            std::lock_guard<std::mutex> queueGuard(port->queueLock);
-            port->jobQueue.horizontalRules[100] = 120;
-            port->jobQueue.verticalRules[200] = 210;
-        }
+        port->intake().withQueue([](JobQueue& queue) {
+            queue.horizontalRules[100] = 120;
+            queue.verticalRules[200] = 210;
+        });
         startDoc();
-        EXPECT_TRUE(port->jobQueue.horizontalRules.empty());
-        EXPECT_TRUE(port->jobQueue.verticalRules.empty());
+        port->intake().withQueue([](JobQueue& queue) {
+            EXPECT_TRUE(queue.horizontalRules.empty());
+            EXPECT_TRUE(queue.verticalRules.empty());
+        });
     }
     EXPECT_EQ(standin::debugOutput(), u"KestrovaLM.cfg not found\nKestrovaLM.cfg not found\n");
 }
@@ -178,7 +181,7 @@ TEST_F(DocumentStartTest, WriteWithoutABufferIsRefused) {
     EXPECT_EQ(table->pfnWritePort(handle, nullptr, 5, &written), FALSE);
     EXPECT_EQ(written, 0u);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(port->jobStream.size(), 0u);
+    EXPECT_EQ(port->intake().bytesBuffered(), 0u);
 }
 
 TEST_F(DocumentStartTest, WriteThatCannotBeStoredFailsUntilTheNextDocument) {

@@ -72,7 +72,7 @@ protected:
     // The port's fields as the loop leaves them between cycles.
     template <typename Read>
     auto underPortLock(Read read) {
-        std::lock_guard<std::mutex> guard(port->portLock);
+        const PortLock guard(*port);
         return read(*port);
     }
 
@@ -96,9 +96,8 @@ protected:
 
 // What "delete_job" does to the loop: no card left, so its next cycle finishes.
 inline void emptyQueue(MonitorPort& port) {
-    std::lock_guard<std::mutex> portGuard(port.portLock);
-    std::lock_guard<std::mutex> queueGuard(port.queueLock);
-    port.jobQueue.clearRecords();
+    const PortLock portGuard(port);
+    port.intake().dropCards();
 }
 
 // EndDocPort on a thread of its own, for tests that act between cycles.
@@ -143,7 +142,7 @@ inline bool waitForPort(MonitorPort& port, const std::function<bool(MonitorPort&
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
         {
-            std::lock_guard<std::mutex> guard(port.portLock);
+            const PortLock guard(port);
             if (condition(port)) return true;
         }
         if (std::chrono::steady_clock::now() > deadline) return false;

@@ -82,10 +82,10 @@ TEST_F(ProductionLoopTest, ProducesEveryCardOnceInOrder) {
     EXPECT_EQ(port->printerHandle, nullptr);
     EXPECT_EQ(port->jobInfo.jobId, 0u);
     EXPECT_TRUE(port->jobInfo.docInfo.docName.empty());
-    EXPECT_EQ(port->jobQueue.size(), 0u);
-    EXPECT_EQ(port->jobStream.size(), 0u);
-    EXPECT_EQ(port->machineState, state::Ready);
-    EXPECT_EQ(port->hwErrorCode, 0);
+    EXPECT_EQ(port->intake().cardsLeft(), 0u);
+    EXPECT_EQ(port->intake().bytesBuffered(), 0u);
+    EXPECT_EQ(port->machine().state(), state::Ready);
+    EXPECT_EQ(port->machine().hwErrorCode(), 0);
     ASSERT_EQ(port->currentRecord.lines().size(), 2u);
     EXPECT_EQ(port->currentRecord.lines()[0], "CARD THREE");
 }
@@ -218,8 +218,8 @@ TEST_P(ProductionHaltTest, ConcurrentRestoreResumesAHaltedJob) {
     write(job(2), {3});
     BackgroundJob production([this] { return endDoc(); });
 
-    ASSERT_TRUE(waitForPort(*port, [](MonitorPort& p) { return p.hwErrorCode != 0; }));
-    EXPECT_EQ(underPortLock([](MonitorPort& p) { return p.hwErrorCode; }), halt.hwErrorCode);
+    ASSERT_TRUE(waitForPort(*port, [](MonitorPort& p) { return p.machine().hwErrorCode() != 0; }));
+    EXPECT_EQ(underPortLock([](MonitorPort& p) { return p.machine().hwErrorCode(); }), halt.hwErrorCode);
     EXPECT_EQ(machine.commandLetters(), halt.lettersAtHalt);
 
     // Halted: the loop goes on cycling but sends nothing, not even a poll.
@@ -230,19 +230,17 @@ TEST_P(ProductionHaltTest, ConcurrentRestoreResumesAHaltedJob) {
     EXPECT_FALSE(production.done());
 
     {
-        std::lock_guard<std::mutex> guard(port->portLock);
-        std::uint8_t replyCode = 0;
-        Bytes replyPayload;
-        EXPECT_EQ(port->machineExchange(command::Restore, {}, replyCode, replyPayload), 0);
-        EXPECT_EQ(replyCode, reply::ACK);
-        EXPECT_EQ(port->hwErrorCode, 0);
-        EXPECT_EQ(port->machineState, state::Restoring);
+        const PortLock guard(*port);
+        EXPECT_EQ(port->machine().exchange(command::Restore, {}), ExchangeOutcome());
+        EXPECT_EQ(port->machine().lastReply().replyCode, reply::ACK);
+        EXPECT_EQ(port->machine().hwErrorCode(), 0);
+        EXPECT_EQ(port->machine().state(), state::Restoring);
     }
     EXPECT_EQ(production.join(*port), TRUE);
     EXPECT_EQ(machine.commandLetters(), halt.lettersAtHalt + "!" + halt.lettersAfterRestore);
     EXPECT_EQ(machine.payloadsOf(command::Personalize), halt.personalised);
-    EXPECT_EQ(port->jobQueue.size(), 0u);
-    EXPECT_EQ(port->hwErrorCode, 0);
+    EXPECT_EQ(port->intake().cardsLeft(), 0u);
+    EXPECT_EQ(port->machine().hwErrorCode(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Halts, ProductionHaltTest, ::testing::ValuesIn(halts()), NamedCase());
@@ -251,8 +249,8 @@ TEST_F(ProductionLoopTest, ConcurrentDeleteEndsACardWithoutItems) {
     ASSERT_EQ(startDoc(), TRUE);
     write("<SX1 SY2><Ann><Bee>");
     BackgroundJob production([this] { return endDoc(); });
-    ASSERT_TRUE(waitForPort(*port, [](MonitorPort& p) { return p.hwErrorCode != 0; }));
-    EXPECT_EQ(underPortLock([](MonitorPort& p) { return p.hwErrorCode; }), code::CardWithoutItems);
+    ASSERT_TRUE(waitForPort(*port, [](MonitorPort& p) { return p.machine().hwErrorCode() != 0; }));
+    EXPECT_EQ(underPortLock([](MonitorPort& p) { return p.machine().hwErrorCode(); }), code::CardWithoutItems);
     EXPECT_EQ(machine.commandLetters(), kRestoreLetters + "plpp");  // no Load
     EXPECT_EQ(underPortLock([](MonitorPort& p) { return std::string(p.currentRecord.lines()[0]); }), "Ann");
 
@@ -269,7 +267,7 @@ TEST_F(ProductionLoopTest, ConcurrentDeleteWhileHaltedReturnsTheEndBeneath) {
     ASSERT_EQ(startDoc(), TRUE);
     write(job(3));
     BackgroundJob production([this] { return endDoc(); });
-    ASSERT_TRUE(waitForPort(*port, [](MonitorPort& p) { return p.hwErrorCode != 0; }));
+    ASSERT_TRUE(waitForPort(*port, [](MonitorPort& p) { return p.machine().hwErrorCode() != 0; }));
     emptyQueue(*port);
     EXPECT_EQ(production.join(*port), FALSE);
     EXPECT_EQ(machine.payloadsOf(command::Personalize).size(), 0u);

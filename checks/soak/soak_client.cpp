@@ -1,4 +1,4 @@
-#include "bench/soak/soak_client.h"
+#include "checks/soak/soak_client.h"
 
 #include "simulator/frame_trace.h"
 #include "standin/platform_standin.h"

@@ -7,7 +7,7 @@
 // line faults in the job after a deletion; and pairs of single faults.
 #pragma once
 
-#include "bench/matrix/matrix_case.h"
+#include "checks/matrix/matrix_case.h"
 #include "simulator/machine_simulator.h"
 
 #include <cstddef>

@@ -1,5 +1,7 @@
+// A port's exchanges with its machine: each reply read for the machine, for
+// the card in it and for the queue, and what waits on the line read first.
+#include "link/link_test_support.h"
 #include "link/machine_command.h"
-#include "link_test_support.h"
 #include "port/monitor_port.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +12,7 @@
 namespace kestrova::testing {
 namespace {
 
-class MachineExchangeTest : public LinkFixture {
+class MachineSessionTest : public LinkFixture {
 protected:
     void SetUp() override {
         LinkFixture::SetUp();
@@ -18,24 +20,37 @@ protected:
                                              wideFromAscii("Printer"), handle, spm.table());
     }
 
-    // One exchange answered by `answer`, starting from the given state.
-    std::int32_t answered(const Bytes& answer, MachineState from = state::Unknown, std::int32_t hwError = 77) {
-        port->machineState = from;
-        port->hwErrorCode = hwError;
+    // One exchange answered by `answer`, starting from the given state and
+    // an earlier halt (completion character 77).
+    std::int32_t answered(const Bytes& answer, MachineState from = state::Unknown) {
+        const PortLock guard(*port);
+        port->machine().presume(from, ExchangeOutcome::completedWithError(77));
         peer.pending.clear();
         peer.queue(answer);
-        replyCode = 0xEE;
-        replyPayload = {9, 9};
-        std::lock_guard<std::mutex> guard(port->portLock);
-        return port->machineExchange(command::Poll, {}, replyCode, replyPayload);
+        return exchange(command::Poll);
+    }
+
+    // One exchange; the reply's code and payload are kept for the test.
+    std::int32_t exchange(std::uint8_t command) REQUIRES(port->portLock) {
+        const std::int32_t result = errorCode(port->machine().exchange(command, {}));
+        replyCode = port->machine().lastReply().replyCode;
+        replyPayload = port->machine().lastReply().replyPayload;
+        return result;
     }
 
     void queueCards(std::initializer_list<const char*> firstLines) {
-        for (const char* line : firstLines) {
-            CardLines lines;
-            lines.push_back(line);
-            port->jobQueue.records.emplace_back(port->jobQueue.layout, lines);
-        }
+        port->intake().withQueue([&](JobQueue& queue) {
+            queue.clearRecords();
+            for (const char* line : firstLines) {
+                CardLines lines;
+                lines.push_back(line);
+                queue.records.emplace_back(queue.layout, lines);
+            }
+        });
+    }
+
+    std::string frontCard() {
+        return port->intake().withQueue([](JobQueue& queue) { return std::string(queue.records.front().lines()[0]); });
     }
 
     std::unique_ptr<MonitorPort> port;
@@ -43,7 +58,7 @@ protected:
     Bytes replyPayload;
 };
 
-TEST_F(MachineExchangeTest, AcknowledgementsStartAnOperation) {
+TEST_F(MachineSessionTest, AcknowledgementsStartAnOperation) {
     struct Case {
         std::uint8_t letter;
         std::int32_t result;
@@ -56,14 +71,14 @@ TEST_F(MachineExchangeTest, AcknowledgementsStartAnOperation) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.letter);
         EXPECT_EQ(answered(ackFrame(c.letter), state::LoadComplete), c.result);
-        EXPECT_EQ(port->machineState, c.state < 0 ? state::LoadComplete : c.state);
+        EXPECT_EQ(port->machine().state(), c.state < 0 ? state::LoadComplete : c.state);
         // Only the acknowledged restore clears the error.
-        EXPECT_EQ(port->hwErrorCode, c.letter == '!' ? 0 : 77);
+        EXPECT_EQ(port->machine().hwErrorCode(), c.letter == '!' ? 0 : 77);
         EXPECT_EQ(replyCode, reply::ACK);
     }
 }
 
-TEST_F(MachineExchangeTest, DataRepliesFinishAnOperation) {
+TEST_F(MachineSessionTest, DataRepliesFinishAnOperation) {
     struct Case {
         std::uint8_t letter;
         std::uint8_t completion;
@@ -80,14 +95,14 @@ TEST_F(MachineExchangeTest, DataRepliesFinishAnOperation) {
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.letter << " completion " << int(c.completion));
         EXPECT_EQ(answered(dataFrame(c.letter, c.completion, text("xy")), state::Ejecting), c.result);
-        EXPECT_EQ(port->machineState, c.state < 0 ? state::Ejecting : c.state);
-        EXPECT_EQ(port->hwErrorCode, c.hwError);
+        EXPECT_EQ(port->machine().state(), c.state < 0 ? state::Ejecting : c.state);
+        EXPECT_EQ(port->machine().hwErrorCode(), c.hwError);
         EXPECT_EQ(replyCode, c.letter);
         EXPECT_EQ(replyPayload, text("xy"));
     }
 }
 
-TEST_F(MachineExchangeTest, RefusalsPollAnswersAndLinkFailuresChangeNothing) {
+TEST_F(MachineSessionTest, RefusalsPollAnswersAndLinkFailuresChangeNothing) {
     struct Case {
         const char* what;
         Bytes answer;
@@ -104,41 +119,38 @@ TEST_F(MachineExchangeTest, RefusalsPollAnswersAndLinkFailuresChangeNothing) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(answered(c.answer, state::Personalizing), c.result);
-        EXPECT_EQ(port->machineState, state::Personalizing);
-        EXPECT_EQ(port->hwErrorCode, 77);
+        EXPECT_EQ(port->machine().state(), state::Personalizing);
+        EXPECT_EQ(port->machine().hwErrorCode(), 77);
         EXPECT_EQ(replyCode, c.replyCode);
         EXPECT_TRUE(replyPayload.empty());
     }
     spm.failCall(standin::PortEntry::WritePort, 1);
     EXPECT_EQ(answered(ackFrame('!'), state::Ejecting), -1);
-    EXPECT_EQ(port->machineState, state::Ejecting);
-    EXPECT_EQ(port->hwErrorCode, 77);
+    EXPECT_EQ(port->machine().state(), state::Ejecting);
+    EXPECT_EQ(port->machine().hwErrorCode(), 77);
 }
 
-TEST_F(MachineExchangeTest, RestoreAfterPersonalisationDropsTheFrontCard) {
+TEST_F(MachineSessionTest, RestoreAfterPersonalisationDropsTheFrontCard) {
     for (MachineState from = state::Unknown; from <= state::EjectComplete; ++from) {
         SCOPED_TRACE(from);
-        port->jobQueue.records.clear();
         queueCards({"first", "second"});
         EXPECT_EQ(answered(ackFrame('!'), from), 0);
-        EXPECT_EQ(port->machineState, state::Restoring);
-        EXPECT_EQ(port->hwErrorCode, 0);
+        EXPECT_EQ(port->machine().state(), state::Restoring);
+        EXPECT_EQ(port->machine().hwErrorCode(), 0);
         const bool dropped = from >= state::PersonalizationComplete;
-        ASSERT_EQ(port->jobQueue.size(), dropped ? 1u : 2u);
-        EXPECT_EQ(port->jobQueue.records.front().lines()[0], dropped ? "second" : "first");
+        ASSERT_EQ(port->intake().cardsLeft(), dropped ? 1u : 2u);
+        EXPECT_EQ(frontCard(), dropped ? "second" : "first");
     }
-    port->jobQueue.records.clear();
+    queueCards({});
     EXPECT_EQ(answered(ackFrame('!'), state::Ejecting), 0);  // nothing to drop
-    EXPECT_EQ(port->machineState, state::Restoring);
-    // The queue lock is free again.
-    EXPECT_TRUE(port->queueLock.try_lock());
-    port->queueLock.unlock();
+    EXPECT_EQ(port->machine().state(), state::Restoring);
+    EXPECT_EQ(port->intake().cardsLeft(), 0u);
 }
 
 // Whichever of a restore's replies is read first gives up a card finished
 // after personalisation, exactly once; a spoiled card, or one of a deleted
 // job, is never given up. An empty reply is one lost on the line.
-TEST_F(MachineExchangeTest, ARestoreGivesUpAFinishedCardOnceWhicheverReplyIsReadFirst) {
+TEST_F(MachineSessionTest, ARestoreGivesUpAFinishedCardOnceWhicheverReplyIsReadFirst) {
     struct Step {
         std::uint8_t command;
         Bytes reply;
@@ -178,43 +190,41 @@ TEST_F(MachineExchangeTest, ARestoreGivesUpAFinishedCardOnceWhicheverReplyIsRead
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        port->jobQueue.records.clear();
         queueCards({"first", "second"});
-        port->machineState = c.from;
-        port->cardInMachine = c.card;
+        const PortLock guard(*port);
+        port->machine().presume(c.from, {}, c.card);
         for (const Step& step : c.steps) {
             peer.pending.clear();
             peer.queue(step.reply);
-            std::lock_guard<std::mutex> guard(port->portLock);
-            port->machineExchange(step.command, {}, replyCode, replyPayload);
+            exchange(step.command);
         }
-        EXPECT_EQ(port->machineState, state::RestoreComplete);
-        ASSERT_EQ(port->jobQueue.size(), c.cardsLeft);
-        EXPECT_EQ(port->jobQueue.records.front().lines()[0], c.cardsLeft == 1 ? "second" : "first");
-        EXPECT_FALSE(port->cardInMachine.spoiled || port->cardInMachine.orphaned);
+        EXPECT_EQ(port->machine().state(), state::RestoreComplete);
+        ASSERT_EQ(port->intake().cardsLeft(), c.cardsLeft);
+        EXPECT_EQ(frontCard(), c.cardsLeft == 1 ? "second" : "first");
+        EXPECT_FALSE(port->machine().card().spoiled || port->machine().card().orphaned);
     }
 }
 
-TEST_F(MachineExchangeTest, WorkedStartOnANewPort) {
+TEST_F(MachineSessionTest, WorkedStartOnANewPort) {
     const Bytes restoreAck = {0x02, 0x5A, 0x39, 0x51, 0x51, 0x21, 0x06, 0x21, 0x03, 0x65};
     const Bytes restoreDone = {0x02, 0x5A, 0x39, 0x51, 0x51, 0x22, 0x21, 0x30, 0x03, 0x50};
     peer.queue(enqFrame());
     peer.queue(restoreAck);
     peer.queue(restoreDone);
-    std::lock_guard<std::mutex> guard(port->portLock);
-    EXPECT_EQ(port->machineExchange(command::Poll, {}, replyCode, replyPayload), 0);
-    EXPECT_EQ(port->machineState, state::Unknown);
-    EXPECT_EQ(port->machineExchange(command::Restore, {}, replyCode, replyPayload), 0);
-    EXPECT_EQ(port->machineState, state::Restoring);
-    EXPECT_EQ(port->machineExchange(command::Poll, {}, replyCode, replyPayload), 0);
-    EXPECT_EQ(port->machineState, state::RestoreComplete);
+    const PortLock guard(*port);
+    EXPECT_EQ(exchange(command::Poll), 0);
+    EXPECT_EQ(port->machine().state(), state::Unknown);
+    EXPECT_EQ(exchange(command::Restore), 0);
+    EXPECT_EQ(port->machine().state(), state::Restoring);
+    EXPECT_EQ(exchange(command::Poll), 0);
+    EXPECT_EQ(port->machine().state(), state::RestoreComplete);
     const Bytes expected = {0x02, 0x5A, 0x39, 0x51, 0x51, 0x20, 0x70, 0x03, 0x33,   // Poll
                             0x02, 0x5A, 0x39, 0x51, 0x51, 0x21, 0x21, 0x03, 0x63,   // Restore
                             0x02, 0x5A, 0x39, 0x51, 0x51, 0x22, 0x70, 0x03, 0x31};  // Poll
     EXPECT_EQ(spm.writtenBytes(), expected);
 }
 
-TEST_F(MachineExchangeTest, AReplyThatCameAfterItsExchangeGaveUpIsReadByItsLetterBeforeTheNextCommand) {
+TEST_F(MachineSessionTest, AReplyThatCameAfterItsExchangeGaveUpIsReadByItsLetterBeforeTheNextCommand) {
     // The machine's report came after the read time-out; the port was halted
     // and a restore is now sent. Read as the restore's own answer it would
     // hide the restore's acknowledgement; read first, by its letter, it is
@@ -241,24 +251,19 @@ TEST_F(MachineExchangeTest, AReplyThatCameAfterItsExchangeGaveUpIsReadByItsLette
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        port->jobQueue.records.clear();
         queueCards({"A", "B"});
-        port->machineState = c.from;
-        port->hwErrorCode = -2;
-        port->cardInMachine = CardInMachine{};
+        const PortLock guard(*port);
+        port->machine().presume(c.from, ExchangeOutcome::Kind::NoReply);
         peer.pending.clear();
         peer.onTheLine.clear();
         peer.alreadyOnTheLine(c.late);
         peer.queue(ackFrame('!'));
         spm.clearCalls();
-        {
-            std::lock_guard<std::mutex> guard(port->portLock);
-            EXPECT_EQ(port->machineExchange(command::Restore, {}, replyCode, replyPayload), c.result);
-        }
-        EXPECT_EQ(port->machineState, c.state);
-        EXPECT_EQ(port->jobQueue.size(), c.cardsLeft);
+        EXPECT_EQ(exchange(command::Restore), c.result);
+        EXPECT_EQ(port->machine().state(), c.state);
+        EXPECT_EQ(port->intake().cardsLeft(), c.cardsLeft);
         EXPECT_EQ(spm.callsOf(standin::PortEntry::WritePort).size(), c.sent ? 1u : 0u);
-        EXPECT_EQ(port->hwErrorCode, c.sent ? 0 : 51);
+        EXPECT_EQ(port->machine().hwErrorCode(), c.sent ? 0 : 51);
     }
 }
 

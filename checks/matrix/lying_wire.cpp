@@ -1,4 +1,4 @@
-#include "bench/matrix/lying_wire.h"
+#include "checks/matrix/lying_wire.h"
 
 #include "link/frame_receiver.h"
 #include "link/link_session.h"

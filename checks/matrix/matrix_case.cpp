@@ -1,7 +1,7 @@
-#include "bench/matrix/matrix_case.h"
+#include "checks/matrix/matrix_case.h"
 
-#include "bench/harness/simulated_bench.h"
-#include "bench/matrix/matrix_operator.h"
+#include "checks/harness/simulated_bench.h"
+#include "checks/matrix/matrix_operator.h"
 #include "simulator/fault_plan.h"
 #include "simulator/option_text.h"
 #include "standin/platform_standin.h"

@@ -1,4 +1,4 @@
-#include "bench/matrix/matrix_operator.h"
+#include "checks/matrix/matrix_operator.h"
 
 #include "standin/platform_standin.h"
 

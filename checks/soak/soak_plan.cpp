@@ -1,4 +1,4 @@
-#include "bench/soak/soak_plan.h"
+#include "checks/soak/soak_plan.h"
 
 #include "simulator/card_log_audit.h"
 

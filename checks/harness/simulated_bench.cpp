@@ -1,4 +1,4 @@
-#include "bench/harness/simulated_bench.h"
+#include "checks/harness/simulated_bench.h"
 
 #include "link/machine_command.h"
 #include "platform/windows_types.h"

@@ -2,8 +2,8 @@
 // machine with random faults, while a client sends random control requests;
 // then the machine's card log and the spooler calls are checked. Seeded: the
 // same seed and the same build give the same run, totals and verdict.
-#include "bench/soak/soak_plan.h"
-#include "bench/soak/soak_run.h"
+#include "checks/soak/soak_plan.h"
+#include "checks/soak/soak_run.h"
 #include "simulator/option_text.h"
 #include "tool/arguments.h"
 

@@ -1,4 +1,4 @@
-#include "bench/harness/control_desk.h"
+#include "checks/harness/control_desk.h"
 
 #include "simulator/frame_trace.h"
 #include "tool/text_encoding.h"

@@ -4,9 +4,9 @@
 // machine on the virtual clock; each case judged by the machine's card log
 // and the spooler calls. Prints a table of outcomes by class and ends with
 // "N passed, N failed".
-#include "bench/matrix/matrix_case.h"
-#include "bench/matrix/lying_wire.h"
-#include "bench/matrix/matrix_plan.h"
+#include "checks/matrix/matrix_case.h"
+#include "checks/matrix/lying_wire.h"
+#include "checks/matrix/matrix_plan.h"
 #include "link/link_session.h"
 #include "link/machine_command.h"
 #include "simulator/fault_plan.h"

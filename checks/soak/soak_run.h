@@ -5,8 +5,8 @@
 // the spooler calls, what is still open.
 #pragma once
 
-#include "bench/soak/soak_client.h"
-#include "bench/soak/soak_plan.h"
+#include "checks/soak/soak_client.h"
+#include "checks/soak/soak_plan.h"
 #include "simulator/card_log_audit.h"
 #include "simulator/machine_simulator.h"
 #include "tool/control_document.h"

@@ -10,8 +10,8 @@
 // at once.
 #pragma once
 
-#include "bench/harness/control_desk.h"
-#include "bench/soak/soak_plan.h"
+#include "checks/harness/control_desk.h"
+#include "checks/soak/soak_plan.h"
 #include "platform/windows_types.h"
 #include "simulator/card_log_audit.h"
 #include "simulator/machine_simulator.h"

@@ -1,4 +1,4 @@
-#include "bench/matrix/matrix_plan.h"
+#include "checks/matrix/matrix_plan.h"
 
 #include "link/machine_command.h"
 #include "simulator/fault_plan.h"

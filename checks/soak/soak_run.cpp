@@ -1,6 +1,6 @@
-#include "bench/soak/soak_run.h"
+#include "checks/soak/soak_run.h"
 
-#include "bench/harness/simulated_bench.h"
+#include "checks/harness/simulated_bench.h"
 #include "simulator/frame_trace.h"
 #include "standin/platform_standin.h"
 #include "tool/spooler_host.h"

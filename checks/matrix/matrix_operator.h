@@ -7,8 +7,8 @@
 // spooler thread hands each request over and waits, so a case repeats exactly.
 #pragma once
 
-#include "bench/harness/control_desk.h"
-#include "bench/matrix/matrix_case.h"
+#include "checks/harness/control_desk.h"
+#include "checks/matrix/matrix_case.h"
 #include "platform/windows_types.h"
 #include "simulator/card_log_audit.h"
 #include "simulator/machine_simulator.h"
