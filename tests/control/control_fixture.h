@@ -1,14 +1,9 @@
-// A monitor over a software port monitor whose far end is the scripted
-// machine, one port open, the platform on the virtual clock; requests go
-// through the GetPrinterDataFromPort entry of the function table.
+// The suite's monitor, port and machine (support/port_fixture.h), with
+// control requests through the GetPrinterDataFromPort entry of the function
+// table.
 #pragma once
 
-#include "link/machine_command.h"
-#include "monitor/language_monitor.h"
-#include "port/monitor_port.h"
-#include "standin/platform_standin.h"
-#include "standin/scripted_machine.h"
-#include "standin/software_port_monitor.h"
+#include "support/port_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -18,8 +13,6 @@
 #include <vector>
 
 namespace kestrova::testing {
-
-inline Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 inline WideString wideOf(const std::string& ascii) { return WideString(ascii.begin(), ascii.end()); }
 
@@ -51,26 +44,13 @@ struct ControlAnswer {
     WideString document;  // what the buffer holds up to `returned` (when TRUE)
 };
 
-class ControlFixture : public ::testing::Test {
+class ControlFixture : public PortFixture {
 public:
     void SetUp() override {
-        standin::reset();
-        standin::setClockMode(standin::ClockMode::Virtual);
-        table = InitializePrintMonitor2(nullptr, &monitor);
-        ASSERT_NE(table, nullptr);
-        spm.setPeer(&machine);
-        WideString portName(u"LPT1:");
-        ASSERT_EQ(table->pfnOpenPortEx(monitor, spm.monitorHandle(), portName.data(), printerName.data(), &handle,
-                                       spm.table()),
-                  TRUE);
-        port = static_cast<MonitorPort*>(handle);
+        PortFixture::SetUp();
+        if (port == nullptr) return;
         portHandle = port->portHandle;
         spm.clearCalls();
-    }
-
-    void TearDown() override {
-        if (monitor != nullptr) table->pfnShutdown(monitor);
-        spm.setPeer(nullptr);
     }
 
     ControlAnswer request(WideString text, DWORD bufferBytes = 64 * 1024) {
@@ -85,20 +65,8 @@ public:
 
     ControlAnswer sendCommand(const std::string& name) { return request(commandDocument(name)); }
 
-    BOOL startDoc(DWORD jobId = 42) {
-        DOC_INFO_1W info{docName.data(), nullptr, datatype.data()};
-        return table->pfnStartDocPort(handle, printerName.data(), jobId, 1, reinterpret_cast<LPBYTE>(&info));
-    }
-
-    void write(std::string job) {
-        DWORD written = 0;
-        ASSERT_EQ(table->pfnWritePort(handle, reinterpret_cast<LPBYTE>(job.data()), static_cast<DWORD>(job.size()),
-                                      &written),
-                  TRUE);
-        ASSERT_EQ(written, job.size());
-    }
-
-    BOOL endDoc() { return table->pfnEndDocPort(handle); }
+    // The whole job in one WritePort.
+    void write(const std::string& job) { PortFixture::write(job, {job.size()}); }
 
     template <typename Change>
     void withPortLocked(Change change) {
@@ -113,16 +81,7 @@ public:
         return text;
     }
 
-    standin::ScriptedMachine machine;
-    standin::SoftwarePortMonitor spm;
-    HANDLE monitor = nullptr;
-    LPMONITOR2 table = nullptr;
-    HANDLE handle = nullptr;
     HANDLE portHandle = nullptr;  // the port monitor's own handle beneath
-    MonitorPort* port = nullptr;
-    WideString printerName = u"Card Printer";
-    WideString docName = u"cards.txt";
-    WideString datatype = u"RAW";
 };
 
 }  // namespace kestrova::testing

@@ -2,9 +2,9 @@
 // 2nd, 3rd ... allocation until it gets through: after each failure whatever
 // the entry opened beneath is closed again (ports, documents, printer
 // handles pair up) and the same port prints a fresh job whole.
-#include "allocation_failure.h"
+#include "support/allocation_failure.h"
 #include "case_name.h"
-#include "loop_fixture.h"
+#include "support/port_fixture.h"
 
 #include "monitor/language_monitor.h"
 
@@ -17,15 +17,15 @@ namespace {
 
 using standin::PortEntry;
 
-class EntryFixture : public LoopFixture {
+class EntryFixture : public PortFixture {
 public:
-    using LoopFixture::endDoc;
-    using LoopFixture::handle;
-    using LoopFixture::monitor;
-    using LoopFixture::spm;
-    using LoopFixture::startDoc;
-    using LoopFixture::table;
-    using LoopFixture::write;
+    using PortFixture::endDoc;
+    using PortFixture::handle;
+    using PortFixture::monitor;
+    using PortFixture::spm;
+    using PortFixture::startDoc;
+    using PortFixture::table;
+    using PortFixture::write;
 
     std::string cardJob(std::size_t round) const {
         const std::string n = std::to_string(round);

@@ -3,7 +3,7 @@
 // must end, the machine must be sent exactly the cards the job's records
 // make, and the next, ordinary job must come out whole, so that nothing a
 // bad job leaves behind reaches a later one.
-#include "loop_fixture.h"
+#include "support/port_fixture.h"
 
 #include "production/configuration.h"
 #include "production/job_queue.h"
@@ -60,7 +60,7 @@ struct BadJob {
     std::size_t piece;  // WritePort's piece size
 };
 
-class BadJobs : public LoopFixture, public ::testing::WithParamInterface<BadJob> {};
+class BadJobs : public PortFixture, public ::testing::WithParamInterface<BadJob> {};
 
 // A card the machine cannot make (one without items, from a record before
 // any header) halts production; the operator then deletes the job and
@@ -132,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
         // in chunks and no card results.
         BadJob{"HundredMegabytesBetweenRecords", [] { return std::string(100 * 1024 * 1024, 'z'); }, 1024 * 1024}), NamedCase());
 
-class SlowPort : public LoopFixture {};
+class SlowPort : public PortFixture {};
 
 // The port monitor beneath takes one byte per WritePort call: every frame
 // still reaches the machine whole and in order.

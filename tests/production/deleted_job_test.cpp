@@ -2,9 +2,9 @@
 // intake, then a second job on the same port: no frame of the second job
 // carries a card of the first, and each card of the second job is
 // personalised exactly once, in order.
-#include "allocation_failure.h"
+#include "support/allocation_failure.h"
 #include "case_name.h"
-#include "loop_fixture.h"
+#include "support/port_fixture.h"
 
 #include <algorithm>
 #include <string>
@@ -42,11 +42,11 @@ bool sendDeleteJob(LPMONITOR2 table, HANDLE handle) {
                                             static_cast<DWORD>(out.size() * sizeof(WCHAR)), &returned) == TRUE;
 }
 
-class DeletedJobTest : public LoopFixture, public ::testing::WithParamInterface<Deletion> {
+class DeletedJobTest : public PortFixture, public ::testing::WithParamInterface<Deletion> {
 protected:
     void TearDown() override {
         standin::setThreadSleepHook(nullptr);
-        LoopFixture::TearDown();
+        PortFixture::TearDown();
     }
 
     void deleteJob() { EXPECT_TRUE(sendDeleteJob(table, handle)); }
@@ -105,7 +105,7 @@ struct IntakeDeletion {
     bool dataLost;              // a WritePort could not store its bytes
 };
 
-class IntakeDeletionTest : public LoopFixture, public ::testing::WithParamInterface<IntakeDeletion> {};
+class IntakeDeletionTest : public PortFixture, public ::testing::WithParamInterface<IntakeDeletion> {};
 
 TEST_P(IntakeDeletionTest, NothingOfTheJobIsProducedAndTheSpoolerDeletesIt) {
     const std::string first = "<SX856 SY540 X10 Y20 F1 CI3><FIRST 1><FIRST 2><FIRST 3>";

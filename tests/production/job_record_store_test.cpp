@@ -3,7 +3,7 @@
 // cards cross block boundaries, outgrow a block and leave from the front.
 #include "production/job_record_store.h"
 
-#include "allocation_failure.h"
+#include "support/allocation_failure.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "production/job_queue.h"
 #include "production/job_stream.h"
 
-#include "allocation_failure.h"
+#include "support/allocation_failure.h"
 
 #include "case_name.h"
 

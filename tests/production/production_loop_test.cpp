@@ -1,6 +1,6 @@
 // EndDocPort producing whole jobs on the scripted machine, on the virtual clock.
 #include "case_name.h"
-#include "loop_fixture.h"
+#include "support/port_fixture.h"
 
 #include "link/machine_state.h"
 
@@ -45,7 +45,7 @@ std::string repeat(const std::string& text, std::size_t times) {
     return out;
 }
 
-using ProductionLoopTest = LoopFixture;
+using ProductionLoopTest = PortFixture;
 
 TEST_F(ProductionLoopTest, ProducesEveryCardOnceInOrder) {
     standin::setOpenPrinterResult(TRUE, reinterpret_cast<HANDLE>(0x4711));
@@ -209,7 +209,7 @@ std::vector<Halt> halts() {
     };
 }
 
-class ProductionHaltTest : public LoopFixture, public ::testing::WithParamInterface<Halt> {};
+class ProductionHaltTest : public PortFixture, public ::testing::WithParamInterface<Halt> {};
 
 TEST_P(ProductionHaltTest, ConcurrentRestoreResumesAHaltedJob) {
     const Halt& halt = GetParam();

@@ -1,6 +1,6 @@
 // StartDocPort and WritePort through the function table.
-#include "allocation_failure.h"
-#include "loop_fixture.h"
+#include "support/allocation_failure.h"
+#include "support/port_fixture.h"
 
 #include "link/link_session.h"
 #include "link/machine_command.h"
@@ -11,7 +11,7 @@ namespace {
 
 using standin::PortEntry;
 
-class DocumentStartTest : public LoopFixture {
+class DocumentStartTest : public PortFixture {
 protected:
     // The bytes the port has buffered, read without disturbing the test.
     std::string buffered() {

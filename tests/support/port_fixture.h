@@ -1,9 +1,13 @@
-// A monitor over a software port monitor whose far end is the scripted
-// machine, with one port open and the platform on the virtual clock.
+// The suite's one harness for "a monitor, a port, a machine": a monitor
+// created through the export over a software port monitor whose far end is
+// the scripted machine, one port open, the platform on the virtual clock.
+// Documents go through the function table's entries; what the loop leaves
+// between cycles is read under portLock.
 #pragma once
 
 #include "link/machine_command.h"
 #include "monitor/language_monitor.h"
+#include "port/monitor_port.h"
 #include "standin/platform_standin.h"
 #include "standin/scripted_machine.h"
 #include "standin/software_port_monitor.h"
@@ -25,8 +29,8 @@ namespace kestrova::testing {
 
 inline Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
-class LoopFixture : public ::testing::Test {
-protected:
+class PortFixture : public ::testing::Test {
+public:
     void SetUp() override {
         standin::reset();
         standin::setClockMode(standin::ClockMode::Virtual);
