@@ -1,7 +1,8 @@
 // kestrova print: the tool plays the spooler for the real module. One thread
 // runs EndDocPort, which produces the whole job; this one watches it through
-// get_info requests, shows progress and the cards produced, and can restore
-// the machine after a halt or delete the job on Ctrl-C.
+// get_info requests, shows progress and the cards produced, and does what the
+// PrintWatcher decides: restore the machine after a halt, give up, delete
+// the job on Ctrl-C.
 #include "production/configuration.h"
 #include "simulator/option_text.h"
 #include "tool/arguments.h"
@@ -17,6 +18,7 @@
 #include "tool/machine_setup.h"
 #include "tool/module_loader.h"
 #include "tool/print_report.h"
+#include "tool/print_watcher.h"
 #include "tool/producible_job.h"
 #include "tool/production_clock.h"
 #include "tool/spooler_host.h"
@@ -24,10 +26,10 @@
 #include "tool/text_encoding.h"
 #include "tool/tool_commands.h"
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -339,65 +341,73 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
         clock.allowFor(host::thisThreadMovedClockMs() - movedBefore);
         return answer.result == TRUE ? readResultDocument(utf8FromUtf16(answer.text)) : ResultValues();
     };
-    auto nextStatus = Clock::now();
-    bool progressShown = false;
-    auto lastProgressLine = Clock::now();
-    bool halted = false;
-    std::uint64_t haltedSince = 0;
-    std::uint64_t haltSeenAtMs = 0;
-    auto haltSeenReal = Clock::now();
-    bool hinted = false;
-    bool deleted = false;
-    // The exit status a deletion ends the run with.
-    int deletedStatus = exit_code::JobDeleted;
-    // Why the job was deleted, as the last line begins; empty while it was not.
-    std::string ending;
-    // Who deleted it, as the summary says it.
-    std::string deletion;
-    // Restores sent since the count of cards done last moved on.
-    std::uint64_t restoresOfThisCard = 0;
-    std::size_t doneAtLastRestore = 0;
+    PrintWatcher watcher({options.restoreAfterMs, options.maxRestores, platformStart,
+                          hintForHalt(options, listener ? &*listener : nullptr)});
     // What a second signal leaves behind: the counts as they stand.
     auto keepLastWords = [&](const char* jobState) {
         host::setLastWords(std::to_string(report.produced()) + " of " + std::to_string(report.total()) +
                                " cards produced, " + jobState + "; " + report.cardInMachine(),
                            console.outputLost(), console.statusShown());
     };
-    auto deleteJob = [&](const std::string& why, const std::string& by, int status) {
-        deleted = true;
-        deletedStatus = status;
-        ending = why;
-        deletion = by;
-        console.line(why + ": delete_job sent, the job ends without the card in production");
-        keepLastWords("delete_job sent but not yet answered, the job ended with the tool");
-        report.noteStatus(request("delete_job"));
-        keepLastWords("the job deleted");
-        clock.unleash();
+    // Where the current halt was seen on the real clock, for a halt the clock
+    // follows the real clock through.
+    auto haltSeenReal = Clock::now();
+    std::function<void(const PrintWatcher::Step&)> follow = [&](const PrintWatcher::Step& step) {
+        if (step.haltBegan) {
+            report.noteHalt(*step.haltBegan);
+            haltSeenReal = Clock::now();
+        }
+        if (step.restored) report.noteRestore();
+        if (step.haltOverMs) report.noteHaltOver(*step.haltOverMs);
+        for (const std::string& line : step.lines) console.line(line);
+        if (step.request == PrintWatcher::Request::DeleteJob) {
+            keepLastWords("delete_job sent but not yet answered, the job ended with the tool");
+            report.noteStatus(request("delete_job"));
+        }
+        switch (step.clock) {
+        case PrintWatcher::ClockMove::Stay:
+            break;
+        case PrintWatcher::ClockMove::LetGo:
+            clock.letGo();
+            break;
+        case PrintWatcher::ClockMove::RunTo:
+            clock.runTo(step.clockMs);
+            break;
+        case PrintWatcher::ClockMove::FollowRealClock: {
+            const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - haltSeenReal);
+            clock.runTo(step.clockMs + static_cast<std::uint64_t>(waited.count()));
+            break;
+        }
+        case PrintWatcher::ClockMove::Unleash:
+            // Only a deleted job goes unleashed: its last words say so first.
+            keepLastWords("the job deleted");
+            clock.unleash();
+            break;
+        }
+        if (step.request == PrintWatcher::Request::Restore) {
+            const ResultValues restored = request("restore");
+            follow(watcher.restoreAnswered(restored.swErrorCode.value_or(0), report.produced(),
+                                           host::platformNowMs()));
+        }
     };
+
+    // Progress: on the real clock, how often a status is asked for and when
+    // a line was last shown.
+    auto nextStatus = Clock::now();
+    bool progressShown = false;
+    auto lastProgressLine = Clock::now();
     keepLastWords("the job not deleted, it ended with the tool");
     while (!finished) {
         std::this_thread::sleep_for(host::virtualClockActive() ? kFastWatchStep : kWatchStep);
         if (!options.quiet) report.newCards(console);
-        if (!deleted) keepLastWords("the job not deleted, it ended with the tool");
-        if (!deleted && host::interrupted()) {
-            deleteJob("interrupted by " + host::interruptName(), "by kestrova on " + host::interruptName(),
-                      exit_code::Interrupted);
-        }
-        if (!deleted && console.outputLost()) {
-            deleteJob("output closed", "by kestrova, its output closed", exit_code::Interrupted);
-        }
-        if (!deleted) {
-            if (const std::string by = outsideDeletion(); !by.empty()) {
-                deleted = true;
-                deletion = by;
-                ending = "deleted " + by;
-                console.line("the job was deleted " + by + "; it ends without the card in production");
-                keepLastWords("the job deleted");
-                clock.unleash();
-            }
-        }
+        if (!watcher.deleted()) keepLastWords("the job not deleted, it ended with the tool");
+        if (host::interrupted()) follow(watcher.interrupted(host::interruptName()));
+        if (console.outputLost()) follow(watcher.outputClosed());
+        follow(watcher.deletedFromOutside(outsideDeletion()));
         // Production waiting at the leash is looked at at once, unless it is a halt being timed.
-        if (options.progressEveryMs == 0 || (Clock::now() < nextStatus && (halted || !clock.waiting()))) continue;
+        if (options.progressEveryMs == 0 || (Clock::now() < nextStatus && (watcher.halted() || !clock.waiting()))) {
+            continue;
+        }
         nextStatus = Clock::now() + std::chrono::milliseconds(options.progressEveryMs);
         if (machine.tracer().framesWritten() < kFramesBeforeRequests &&
             host::platformNowMs() - platformStart < kFirstCycleAllowanceMs) {
@@ -427,112 +437,32 @@ int runPrint(const std::vector<std::string>& words, ToolOutput output) {
             progressShown = true;
             lastProgressLine = Clock::now();
         }
-        // A deleted job only needs watching until production has ended.
-        if (deleted) continue;
-        const std::int32_t hw = status.hwErrorCode.value_or(0);
-        if (hw == 0) {
-            if (halted) {
-                // Restored from elsewhere: the halt ended with production's first exchange after it.
-                report.noteHaltOver(clock.lastProductionReadMs() - std::min(clock.lastProductionReadMs(), haltedSince));
-                clock.letGo();
-            } else if (productionWaited) {
-                // A pause longer than the slack, not a halt.
-                clock.letGo();
-            }
-            // Otherwise production moves the leash on with its own reads; letting
-            // it go from now could carry a halt that began since this status
-            // was taken past its restore time.
-            halted = false;
-            continue;
-        }
-        if (!halted && options.restoreAfterMs && restoresOfThisCard >= options.maxRestores &&
-            report.produced() == doneAtLastRestore) {
-            halted = true;
-            report.noteHalt(hw);
-            deleteJob("gave up: card " + std::to_string(report.produced() + 1) + " halted again (hardware error " +
-                          std::to_string(hw) + ", " + describeErrorCode(hw) + ") after " +
-                          std::to_string(restoresOfThisCard) + " restore(s); --max-restores " +
-                          std::to_string(options.maxRestores),
-                      "by kestrova, giving up (--max-restores)", exit_code::Failed);
-            continue;
-        }
-        if (!halted) {
-            halted = true;
-            // The halt began with the exchange that failed: production's last read.
-            haltedSince = std::max(clock.lastProductionReadMs(), platformStart);
-            haltSeenAtMs = host::platformNowMs();
-            haltSeenReal = Clock::now();
-            report.noteHalt(hw);
-            console.line("production halted: hardware error " + std::to_string(hw) + " (" + describeErrorCode(hw) +
-                         ")");
-            if (!options.restoreAfterMs && !hinted) {
-                hinted = true;
-                console.line(hintForHalt(options, listener ? &*listener : nullptr));
-            }
-        }
-        if (options.restoreAfterMs) {
-            const std::uint64_t due = haltedSince + *options.restoreAfterMs;
-            if (host::platformNowMs() < due) {
-                clock.runTo(due);
-                continue;
-            }
-            const ResultValues restored = request("restore");
-            report.noteRestore();
-            if (report.produced() != doneAtLastRestore) restoresOfThisCard = 0;
-            doneAtLastRestore = report.produced();
-            ++restoresOfThisCard;
-            report.noteHaltOver(host::platformNowMs() - haltedSince);
-            console.line("restore sent after " + formatDuration(host::platformNowMs() - haltedSince) +
-                         " halted (sw_error_code " + std::to_string(restored.swErrorCode.value_or(0)) + ")");
-            halted = false;
-            clock.letGo();
-        } else {
-            // Waiting for a restore from elsewhere: the clock keeps the real clock's pace.
-            const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - haltSeenReal);
-            clock.runTo(haltSeenAtMs + static_cast<std::uint64_t>(waited.count()));
-        }
+        follow(watcher.status({status.hwErrorCode.value_or(0), report.produced(), host::platformNowMs(),
+                               clock.lastProductionReadMs(), productionWaited}));
     }
     clock.unleash();
     production.join();
     console.endStatus();
     if (listener) listener->stop();
     if (!options.quiet) report.newCards(console);
-    keepLastWords(deleted ? "the job deleted" : "the job ended");
+    keepLastWords(watcher.deleted() ? "the job deleted" : "the job ended");
 
-    // A deletion from outside that came as the job ended, or one the tool
-    // never heard of: the module reports nothing left to produce either
-    // way, so the count of what the machine delivered has the last word.
-    if (!deleted && endResult == TRUE) {
-        if (const std::string by = outsideDeletion(); !by.empty()) {
-            deleted = true;
-            deletion = by;
-            ending = "deleted " + by;
-        } else if (report.produced() + report.spoiled() < report.total()) {
-            deleted = true;
-            deletion = "by someone else (not by kestrova): the job ended with cards never delivered";
-            ending = "deleted, not by kestrova";
-        }
-    }
-
-    // A delete_job from outside that came once the last card was out deleted nothing.
-    if (deleted && deletedStatus == exit_code::JobDeleted && report.produced() >= report.total()) {
-        console.line("the delete_job came after the machine had delivered every card: nothing was deleted");
-        deleted = false;
-        deletion.clear();
-    }
-
+    const PrintWatcher::Ending ending =
+        watcher.finish(endResult == TRUE, outsideDeletion(), report.produced(), report.spoiled(), report.total());
+    for (const std::string& line : ending.lines) console.line(line);
     const std::uint64_t platformMs = host::platformNowMs() - platformStart;
     const auto realMs = static_cast<std::uint64_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - realStart).count());
-    report.summary(console, endResult, deletion, platformMs, realMs, host::virtualClockActive(), host::spoolerCalls());
+    report.summary(console, endResult, ending.deletion, platformMs, realMs, host::virtualClockActive(),
+                   host::spoolerCalls());
     spooler.close();
     host::clearLastWords();
-    if (deleted) {
-        console.finalLine(ending + ": " + std::to_string(report.produced()) + " of " + std::to_string(report.total()) +
-                          " cards produced, the job deleted; " + report.cardInMachine());
-        return deletedStatus;
+    if (ending.deleted) {
+        console.finalLine(ending.lastLine + ": " + std::to_string(report.produced()) + " of " +
+                          std::to_string(report.total()) + " cards produced, the job deleted; " +
+                          report.cardInMachine());
     }
-    return endResult == TRUE ? exit_code::Success : exit_code::Failed;
+    return ending.exitStatus;
 }
 
 }  // namespace kestrova::tool
