@@ -46,8 +46,12 @@ COMMTIMEOUTS waitingBytesTimeouts() { return COMMTIMEOUTS{MAXDWORD, 0, 0, 0, 150
 
 MachineAddress defaultMachineAddress() { return MachineAddress{'Z', '9', 'Q', 'Q'}; }
 
-LinkSession::LinkSession(const MONITOR2* monitor, HANDLE handle)
-    : portMonitor(monitor), portHandle(handle), timeouts(linkTimeouts()), address(defaultMachineAddress()) {}
+LinkSession::LinkSession(const MONITOR2* monitor, HANDLE handle, const ModuleClock& clock)
+    : portMonitor(monitor),
+      portHandle(handle),
+      timeouts(linkTimeouts()),
+      address(defaultMachineAddress()),
+      clock_(&clock) {}
 
 void LinkSession::reserve(std::size_t largestPayload) {
     // A stuffed byte takes two on the wire; the frame's payload also holds
@@ -59,7 +63,7 @@ void LinkSession::reserve(std::size_t largestPayload) {
     unfinished_.reserve(FrameReceiver::kCapacity);
 }
 
-void LinkSession::pauseBeforeExchange() { Sleep(kExchangePauseMs); }
+void LinkSession::pauseBeforeExchange() { clock_->pause(kExchangePauseMs); }
 
 ExchangeOutcome LinkSession::exchange(std::uint8_t command, const Bytes& payload, LinkReply& reply, Pause pause) {
     if (pause == Pause::First) pauseBeforeExchange();
@@ -110,12 +114,12 @@ ExchangeOutcome LinkSession::transfer(const MONITOR2* table, LinkReply& reply) {
     if (table->pfnReadPort == nullptr) return ExchangeOutcome::Kind::NoReply;
     FrameReceiver& receiver = receiver_;
     receiver.reset();
-    const DWORD readingSince = GetTickCount();
+    const DWORD readingSince = clock_->nowMs();
     for (;;) {
         // Endless bytes that never make a frame end the exchange like silence,
         // and so do bytes that come too slowly ever to make one in time.
         if (receiver.full()) return ExchangeOutcome::Kind::NoReply;
-        if (GetTickCount() - readingSince > kLongestReplyMs) {
+        if (clock_->nowMs() - readingSince > kLongestReplyMs) {
             holdUnfinished(receiver.bytes());
             replyCutOff_ = true;
             return ExchangeOutcome::Kind::NoReply;
@@ -146,14 +150,14 @@ ExchangeOutcome LinkSession::transfer(const MONITOR2* table, LinkReply& reply) {
 
 void LinkSession::holdUnfinished(const Bytes& bytes) {
     // Bytes held this long make no reply any more.
-    if (!heldReply_.empty() && GetTickCount() - heldSince_ > kLongestHeldMs) heldReply_.clear();
+    if (!heldReply_.empty() && clock_->nowMs() - heldSince_ > kLongestHeldMs) heldReply_.clear();
     // After the start of a frame still held, every byte may be its rest;
     // otherwise only from a frame's start on: what came before it can never
     // be one.
     auto from = bytes.begin();
     if (heldReply_.empty()) {
         from = std::find(bytes.begin(), bytes.end(), frame_byte::STX);
-        heldSince_ = GetTickCount();
+        heldSince_ = clock_->nowMs();
     }
     const std::size_t kept = heldReply_.size() + static_cast<std::size_t>(bytes.end() - from);
     if (kept > FrameReceiver::kCapacity) {
@@ -208,27 +212,27 @@ bool LinkSession::readWaiting(std::vector<LinkReply>& waiting) {
         return true;
     }
     lineUnsettled = false;
-    const DWORD since = GetTickCount();
+    const DWORD since = clock_->nowMs();
     bool stillComing = false;
     for (std::size_t read = 0; read < kMostBytesDrained; ++read) {
-        if (settling && GetTickCount() - since > kLongestReplyMs) {
+        if (settling && clock_->nowMs() - since > kLongestReplyMs) {
             stillComing = true;
             break;
         }
         std::uint8_t byte = 0;
         DWORD got = 0;
-        const DWORD readStarted = GetTickCount();
+        const DWORD readStarted = clock_->nowMs();
         if (table->pfnReadPort(portHandle, &byte, 1, &got) != TRUE || got == 0) {
             // Asked to return at once, the read waited: the port beneath keeps
             // time-outs of its own, and every read-off would cost that wait.
-            if (!settling && GetTickCount() - readStarted >= kReadOffWaitedMs) readOffWaits_ = true;
+            if (!settling && clock_->nowMs() - readStarted >= kReadOffWaitedMs) readOffWaits_ = true;
             break;
         }
         take(byte);
     }
     // What is unfinished is held again: if no frame was made of it, it is
     // still the frame held before, as old as that one.
-    if (wasHeld && !frameTaken && GetTickCount() - heldSince_ <= kLongestHeldMs) {
+    if (wasHeld && !frameTaken && clock_->nowMs() - heldSince_ <= kLongestHeldMs) {
         heldReply_.assign(unfinished.begin(), unfinished.end());
     } else {
         holdUnfinished(unfinished);
@@ -245,9 +249,9 @@ void LinkSession::drainLine(const MONITOR2* table) {
     // whole one not read yet) must not pass for the answer to the next
     // command: read it away until the line is quiet for a read time-out.
     if (table != nullptr && table->pfnReadPort != nullptr) {
-        const DWORD since = GetTickCount();
+        const DWORD since = clock_->nowMs();
         for (std::size_t drained = 0; drained < kMostBytesDrained; ++drained) {
-            if (GetTickCount() - since > kLongestReplyMs) break;
+            if (clock_->nowMs() - since > kLongestReplyMs) break;
             std::uint8_t byte = 0;
             DWORD got = 0;
             if (table->pfnReadPort(portHandle, &byte, 1, &got) != TRUE || got == 0) break;

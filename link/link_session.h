@@ -6,6 +6,7 @@
 #include "link/frame_hunter.h"
 #include "link/frame_receiver.h"
 #include "link/link_frame.h"
+#include "platform/module_clock.h"
 #include "platform/spooler_monitor.h"
 
 #include <cstdint>
@@ -40,7 +41,8 @@ MachineAddress defaultMachineAddress();  // "Z9QQ"
 
 class LinkSession {
 public:
-    LinkSession(const MONITOR2* portMonitor, HANDLE portHandle);
+    // Waits and measures on `clock`.
+    LinkSession(const MONITOR2* portMonitor, HANDLE portHandle, const ModuleClock& clock = platformClock());
 
     // Sends one frame and reads one reply: Done, WriteFailed or NoReply; the
     // caller holds the port's portLock.
@@ -85,6 +87,7 @@ public:
     bool lineUnsettled = false;
 
 private:
+    const ModuleClock* clock_;
     bool replyCutOff_ = false;
     bool readOffWaits_ = false;
     // The bytes of a reply given up before they made a frame: kept so that

@@ -10,8 +10,8 @@
 namespace kestrova {
 
 MachineSession::MachineSession(const MONITOR2* portMonitor, HANDLE portHandle, const std::atomic<bool>& portClosed,
-                               JobIntake& intake)
-    : portClosed_(portClosed), intake_(intake), link_(portMonitor, portHandle) {}
+                               JobIntake& intake, const ModuleClock& clock)
+    : portClosed_(portClosed), intake_(intake), link_(portMonitor, portHandle, clock) {}
 
 ReplyMeaning MachineSession::read(const LinkReply& reply) {
     if (card_.givesUpFrontCard(reply, state_)) intake_.dropFrontCard();

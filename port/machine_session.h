@@ -10,6 +10,7 @@
 #include "link/link_session.h"
 #include "link/machine_state.h"
 #include "link/reply_interpretation.h"
+#include "platform/module_clock.h"
 #include "platform/spooler_monitor.h"
 #include "port/card_in_machine.h"
 #include "port/job_intake.h"
@@ -25,8 +26,9 @@ class MachineSession {
 public:
     // `portClosed`: the port beneath is closed, or its monitor shut down;
     // nothing more goes out. `intake`: where a card a reply gives up leaves.
+    // The link waits and measures on `clock`.
     MachineSession(const MONITOR2* portMonitor, HANDLE portHandle, const std::atomic<bool>& portClosed,
-                   JobIntake& intake);
+                   JobIntake& intake, const ModuleClock& clock);
 
     // One command to the machine, the replies found waiting read first. The
     // reply is in lastReply() until the next exchange. Allocates nothing

@@ -7,14 +7,15 @@
 namespace kestrova {
 
 MonitorPort::MonitorPort(LanguageMonitor* owner, HANDLE monitorPortHandle, WideString port, WideString printer,
-                         HANDLE portBeneath, const MONITOR2* portMonitorTable)
+                         HANDLE portBeneath, const MONITOR2* portMonitorTable, const ModuleClock& portClock)
     : monitor(owner),
       portMonitorHandle(monitorPortHandle),
       portName(std::move(port)),
       printerName(std::move(printer)),
       portHandle(portBeneath),
       portMonitor(portMonitorTable),
-      machine_(portMonitorTable, portBeneath, abandoned_, intake_) {}
+      clock(portClock),
+      machine_(portMonitorTable, portBeneath, abandoned_, intake_, portClock) {}
 
 // Releases memory only: it also runs at process detach, under the loader
 // lock, where calling into another module can deadlock the spooler.
@@ -53,10 +54,14 @@ void MonitorPort::lockBetweenCycles() {
     // lock leaves it at the start of the pause, free to go.
     const std::uint64_t seen = cyclesEnded_.load();
     portLock.lock();
+    // The room is judged in real time, not on the port's clock: on a virtual
+    // clock that moved it would put requests of a client polling in real time
+    // (kestrova print --fast) into other cycles than they go today.
     if (!producing_ || std::chrono::steady_clock::now() - lastCycleEnd_ < kRoomInPause) return;
-    // Bounded in real time: a production loop whose pause does not end (its
-    // host holds its Sleep) must not hold the request back for ever; after
-    // the bound the request simply goes now, between two cycles as always.
+    // Bounded in real time, whatever the port's clock: a production loop
+    // whose pause does not end (its host holds its clock) must not hold the
+    // request back for ever; after the bound the request simply goes now,
+    // between two cycles as always.
     const auto bound = std::chrono::steady_clock::now() + kLongestCycleWait;
     while (producing_ && cyclesEnded_.load() == seen) {
         if (cycleEnded_.wait_until(portLock, bound) == std::cv_status::timeout) break;

@@ -18,6 +18,7 @@
 
 #include "link/bytes.h"
 #include "link/exchange_outcome.h"
+#include "platform/module_clock.h"
 #include "platform/spooler_monitor.h"
 #include "platform/wide_string.h"
 #include "port/job_info.h"
@@ -37,8 +38,9 @@ class LanguageMonitor;  // the owner; the port only keeps its address
 
 class MonitorPort {
 public:
+    // The port waits and measures on `clock` (platform/module_clock.h).
     MonitorPort(LanguageMonitor* monitor, HANDLE portMonitorHandle, WideString portName, WideString printerName,
-                HANDLE portHandle, const MONITOR2* portMonitor);
+                HANDLE portHandle, const MONITOR2* portMonitor, const ModuleClock& clock = platformClock());
     ~MonitorPort();
     MonitorPort(const MonitorPort&) = delete;
     MonitorPort& operator=(const MonitorPort&) = delete;
@@ -101,6 +103,7 @@ public:
     const WideString printerName;
     const HANDLE portHandle;
     const MONITOR2* const portMonitor;
+    const ModuleClock& clock;
 
     mutable PortMutex portLock;
     HANDLE printerHandle GUARDED_BY(portLock) = nullptr;

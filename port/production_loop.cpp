@@ -183,7 +183,7 @@ BOOL produceJob(MonitorPort& port) {
                 }
                 port.cycleDone(true);
             }
-            Sleep(kCyclePauseMs);
+            port.clock.pause(kCyclePauseMs);
         }
     } catch (const std::bad_alloc&) {
         const PortLock guard(port);

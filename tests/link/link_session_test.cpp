@@ -253,6 +253,33 @@ TEST_F(LinkSessionTest, EndlessBytesWithoutAFrameStopAtTheCap) {
     EXPECT_EQ(reply.replyPayload.size(), FrameReceiver::kCapacity - 10);
 }
 
+// A clock of the test's own: each reading is a second later than the last.
+DWORD gTestNow = 0;
+std::vector<DWORD> gTestPauses;
+DWORD testNowMs() { return gTestNow += 1000; }
+void testPause(DWORD ms) { gTestPauses.push_back(ms); }
+constexpr ModuleClock kTestClock{&testNowMs, &testPause};
+
+TEST_F(LinkSessionTest, WaitsAndMeasuresOnTheClockItIsGiven) {
+    gTestNow = 0;
+    gTestPauses.clear();
+    LinkSession link(spm.table(), handle, kTestClock);
+    peer.queue(enqFrame());
+    LinkReply reply;
+    // Nine reads of one byte each: on a clock a second on at each reading,
+    // the bound on one reply passes before the frame is whole.
+    EXPECT_EQ(errorCode(link.exchange('p', {}, reply)), -2);
+    EXPECT_EQ(gTestPauses, std::vector<DWORD>{10});
+    EXPECT_EQ(standin::sleepCount(), 0u);
+
+    // The same reply on the platform's clock is taken.
+    peer.pending.clear();
+    peer.queue(enqFrame());
+    LinkSession onPlatform = session();
+    EXPECT_EQ(errorCode(onPlatform.exchange('p', {}, reply)), 0);
+    EXPECT_EQ(standin::sleepCount(), 1u);
+}
+
 TEST_F(LinkSessionTest, MissingPortMonitorEntries) {
     struct Case {
         const char* what;
