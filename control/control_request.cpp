@@ -16,9 +16,9 @@ namespace {
 
 // The one payload byte RunControl carries for a command; 0 for others.
 std::uint8_t runControlByte(const TreeString& command) {
-    if (command == L"pause") return '3';
-    if (command == L"continue") return '4';
-    if (command == L"step") return '5';
+    if (command == L"pause") return run_control::Pause;
+    if (command == L"continue") return run_control::Continue;
+    if (command == L"step") return run_control::Step;
     return 0;
 }
 

@@ -17,6 +17,15 @@ constexpr std::uint8_t ModuleInfo = 0x77;   // 'w'
 
 }  // namespace kestrova::command
 
+// The one payload byte of a RunControl command.
+namespace kestrova::run_control {
+
+constexpr std::uint8_t Pause = 0x33;     // '3': what runs finishes, nothing new starts
+constexpr std::uint8_t Continue = 0x34;  // '4'
+constexpr std::uint8_t Step = 0x35;      // '5': one operation, then paused again
+
+}  // namespace kestrova::run_control
+
 namespace kestrova::reply {
 
 constexpr std::uint8_t EOT = 0x04;

@@ -2,9 +2,9 @@
 
 #include "link/link_frame.h"
 #include "link/machine_command.h"
+#include "link/request_frame.h"
 #include "simulator/fault_plan.h"
 #include "simulator/machine_clock.h"
-#include "simulator/request_frame.h"
 
 #include <cstdio>
 
@@ -32,9 +32,9 @@ std::string character(std::uint8_t c) {
 std::string runControlMeaning(const Bytes& payload) {
     if (payload.size() == 1) {
         switch (payload[0]) {
-            case '3': return " 3 (pause)";
-            case '4': return " 4 (continue)";
-            case '5': return " 5 (step)";
+            case run_control::Pause: return " 3 (pause)";
+            case run_control::Continue: return " 4 (continue)";
+            case run_control::Step: return " 5 (step)";
             default: break;
         }
     }
@@ -71,7 +71,7 @@ std::string printable(const Bytes& bytes) {
 
 std::string describeRequest(const Bytes& frame) {
     RequestFrame request;
-    if (parseRequestFrame(frame.data(), frame.size(), request) != RequestParse::Ok) return "(damaged frame)";
+    if (readRequestFrame(frame.data(), frame.size(), request).outcome != RequestParse::Ok) return "(damaged frame)";
     std::string out = letterName(request.command);
     if (request.command == command::RunControl) {
         out += runControlMeaning(request.payload);

@@ -1,8 +1,8 @@
 #include "simulator/machine_line.h"
 
 #include "link/link_frame.h"
+#include "link/request_frame.h"
 #include "simulator/machine_clock.h"
-#include "simulator/request_frame.h"
 
 #include <algorithm>
 #include <utility>
@@ -41,7 +41,7 @@ void MachineLine::answerFrames() {
         RequestFrame probe;
         for (std::size_t at = 1; at + 9 <= *length; ++at) {
             if (inbound_[at] == frame_byte::STX &&
-                parseRequestFrame(inbound_.data() + at, *length - at, probe) == RequestParse::Ok) {
+                readRequestFrame(inbound_.data() + at, *length - at, probe).outcome == RequestParse::Ok) {
                 start = at;
                 break;
             }

@@ -59,7 +59,7 @@ MachineReply MachineSimulator::answer(const std::uint8_t* frame, std::size_t siz
 
     RequestFrame request;
     MachineReply out;
-    if (parseRequestFrame(frame, size, request) != RequestParse::Ok) {
+    if (readRequestFrame(frame, size, request).outcome != RequestParse::Ok) {
         // Answer what can be read of a damaged frame, so the host hears of it.
         ++counts_.badFrames;
         RequestFrame damaged;
@@ -247,7 +247,9 @@ Bytes MachineSimulator::jobSetup(const RequestFrame& request, const Fault* fault
 Bytes MachineSimulator::runControl(const RequestFrame& request, const Fault* fault, std::uint64_t now) {
     if (request.payload.size() != 1) return request.nak(reject::BadPayload);
     const std::uint8_t mode = request.payload[0];
-    if (mode != '3' && mode != '4' && mode != '5') return request.nak(reject::BadPayload);
+    if (mode != run_control::Pause && mode != run_control::Continue && mode != run_control::Step) {
+        return request.nak(reject::BadPayload);
+    }
     const std::uint8_t code = completionFor(fault);
     if (code != completion::Success) return request.data(command::RunControl, code);
 
@@ -260,11 +262,11 @@ Bytes MachineSimulator::runControl(const RequestFrame& request, const Fault* fau
         return false;
     };
     switch (mode) {
-        case '3':  // pause: what runs finishes, nothing new starts
+        case run_control::Pause:  // what runs finishes, nothing new starts
             paused_ = true;
             stepsLeft_ = 0;
             break;
-        case '4':  // continue
+        case run_control::Continue:
             paused_ = false;
             stepsLeft_ = 0;
             releaseHeld();

@@ -18,11 +18,11 @@
 
 #include "link/bytes.h"
 #include "link/link_frame.h"
+#include "link/request_frame.h"
 #include "simulator/card_journey.h"
 #include "simulator/card_log.h"
 #include "simulator/fault_plan.h"
 #include "simulator/machine_durations.h"
-#include "simulator/request_frame.h"
 
 #include <cstddef>
 #include <cstdint>

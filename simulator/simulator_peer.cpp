@@ -1,7 +1,7 @@
 #include "simulator/simulator_peer.h"
 
+#include "platform/comm_timeouts.h"
 #include "simulator/machine_clock.h"
-#include "simulator/read_timeouts.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #include "simulator/socket_peer.h"
 
-#include "simulator/read_timeouts.h"
+#include "platform/comm_timeouts.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,6 +1,6 @@
 #include "simulator/traced_peer.h"
 
-#include "simulator/read_timeouts.h"
+#include "platform/comm_timeouts.h"
 
 #include <algorithm>
 #include <memory>

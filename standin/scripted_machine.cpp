@@ -2,6 +2,8 @@
 
 #include "link/machine_command.h"
 #include "link/reply_encoder.h"
+#include "link/request_frame.h"
+#include "platform/comm_timeouts.h"
 #include "standin/platform_standin.h"
 
 #include <algorithm>
@@ -23,69 +25,29 @@ MachineResponse MachineResponse::raw(Bytes bytes) { return MachineResponse{Kind:
 
 namespace {
 
-constexpr std::size_t kEmptyFrameSize = 9;
-
-// Reads a request that stands at the end of `bytes` from `start` on; false
-// when those bytes are no frame.
-bool readRequest(const Bytes& bytes, std::size_t start, ReceivedCommand& out) {
-    const std::size_t size = bytes.size() - start;
-    if (size < kEmptyFrameSize || bytes[start] != frame_byte::STX || bytes[bytes.size() - 2] != frame_byte::ETX) {
-        return false;
-    }
-    std::uint8_t check = 0;
-    for (std::size_t i = start + 1; i + 2 < bytes.size(); ++i) check ^= bytes[i];
-    if (check != bytes.back()) return false;
-
-    LinkFrame frame;
-    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(start) + 1, 4, frame.address.begin());
-    frame.sequence = bytes[start + 5];
-    frame.command = bytes[start + 6];
-    const std::size_t end = bytes.size() - 2;
-    for (std::size_t i = start + 7; i < end; ++i) {
-        if (bytes[i] != frame_byte::SOH) {
-            frame.payload.push_back(bytes[i]);
-        } else if (i + 1 < end) {
-            frame.payload.push_back(static_cast<std::uint8_t>(~bytes[++i]));
-        } else {
-            return false;  // a lone SOH before the ETX
-        }
-    }
-    // A frame that our own encoder would not have written the same way (a
-    // byte left unstuffed, a needless escape) is marked, but still answered.
-    const Bytes canonical = encode(frame);
-    out.address = frame.address;
-    out.sequence = frame.sequence;
-    out.command = frame.command;
-    out.wellFormed = start == 0 && std::equal(canonical.begin(), canonical.end(), bytes.begin() + start,
-                                              bytes.end());
-    out.payload = std::move(frame.payload);
-    return true;
-}
-
 // What the monitor wrote since its last read: normally exactly one frame. A
 // frame whose writing failed part-way leaves its head in front of the next.
 // False when no frame ends the bytes; the request then holds them all.
 bool parseWritten(const Bytes& bytes, ReceivedCommand& request) {
+    RequestFrame frame;
     for (std::size_t start = 0; start < bytes.size(); ++start) {
-        if (readRequest(bytes, start, request)) return true;
+        if (bytes[start] != frame_byte::STX) continue;
+        const RequestReading reading =
+            readRequestFrame(bytes.data() + start, bytes.size() - start, frame, NeedlessEscape::Read);
+        if (reading.outcome != RequestParse::Ok) continue;
+        request.address = frame.address;
+        request.sequence = frame.sequence;
+        request.command = frame.command;
+        // A frame that our own encoder would not have written the same way (a
+        // byte left unstuffed, a needless escape) is marked, but still answered.
+        request.wellFormed = start == 0 && reading.canonical;
+        request.payload = std::move(frame.payload);
+        return true;
     }
     request = ReceivedCommand();
     request.wellFormed = false;
     request.payload = bytes;
     return false;
-}
-
-// How long a read that finds nothing waits, by the port's time-outs.
-std::uint64_t readWaitMs(const COMMTIMEOUTS& timeouts, std::size_t size) {
-    if (timeouts.ReadIntervalTimeout == MAXDWORD && timeouts.ReadTotalTimeoutMultiplier == MAXDWORD) {
-        return timeouts.ReadTotalTimeoutConstant;
-    }
-    if (timeouts.ReadIntervalTimeout == MAXDWORD && timeouts.ReadTotalTimeoutMultiplier == 0 &&
-        timeouts.ReadTotalTimeoutConstant == 0) {
-        return 0;  // returns at once with what is there
-    }
-    return static_cast<std::uint64_t>(timeouts.ReadTotalTimeoutMultiplier) * size +
-           timeouts.ReadTotalTimeoutConstant;
 }
 
 }  // namespace
@@ -124,7 +86,9 @@ long ScriptedMachine::onRead(std::uint8_t* buffer, std::size_t size, const COMMT
     }
     if (outbound_.empty()) {
         guard.unlock();
-        if (clockMode() == ClockMode::Virtual) advanceVirtualClock(readWaitMs(timeouts, size));
+        // A read that would wait for ever returns at once: the virtual clock
+        // cannot pass for ever, and nothing else would wake it.
+        if (clockMode() == ClockMode::Virtual) advanceVirtualClock(readWaitMs(timeouts, size).value_or(0));
         return 0;
     }
     const std::size_t count = std::min(size, outbound_.size());

@@ -1,8 +1,8 @@
 #include "checks/harness/simulated_bench.h"
 
 #include "link/machine_command.h"
+#include "link/request_frame.h"
 #include "platform/windows_types.h"
-#include "simulator/request_frame.h"
 #include "simulator/traced_peer.h"
 #include "standin/platform_standin.h"
 
@@ -20,8 +20,8 @@ void finding(std::vector<simulator::AuditFinding>& findings, std::size_t job, st
 
 // The card a Personalize frame carries, as the machine received it.
 std::optional<simulator::SentCard> sentCard(const Bytes& frame, const simulator::MachineSimulator& machine) {
-    simulator::RequestFrame request;
-    if (simulator::parseRequestFrame(frame.data(), frame.size(), request) != simulator::RequestParse::Ok ||
+    RequestFrame request;
+    if (readRequestFrame(frame.data(), frame.size(), request).outcome != RequestParse::Ok ||
         request.command != command::Personalize) {
         return std::nullopt;
     }

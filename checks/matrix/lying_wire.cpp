@@ -39,7 +39,7 @@ long LyingWire::onWrite(const std::uint8_t* data, std::size_t size) {
         const auto stx = std::find(inbound_.begin(), inbound_.end(), frame_byte::STX);
         inbound_.erase(inbound_.begin(), stx);
         if (inbound_.empty()) break;
-        const auto length = simulator::requestFrameLength(inbound_.data(), inbound_.size());
+        const auto length = requestFrameLength(inbound_.data(), inbound_.size());
         if (!length) break;
         Bytes frame(inbound_.begin(), inbound_.begin() + static_cast<std::ptrdiff_t>(*length));
         inbound_.erase(inbound_.begin(), inbound_.begin() + static_cast<std::ptrdiff_t>(*length));
@@ -49,8 +49,8 @@ long LyingWire::onWrite(const std::uint8_t* data, std::size_t size) {
 }
 
 void LyingWire::fromHost(Bytes frame) {
-    simulator::RequestFrame request;
-    if (simulator::parseRequestFrame(frame.data(), frame.size(), request) != simulator::RequestParse::Ok) {
+    RequestFrame request;
+    if (readRequestFrame(frame.data(), frame.size(), request).outcome != RequestParse::Ok) {
         toMachine(frame);
         return;
     }
@@ -98,7 +98,7 @@ void LyingWire::fromHost(Bytes frame) {
 
 void LyingWire::toMachine(const Bytes& frame) { machine_.onWrite(frame.data(), frame.size()); }
 
-void LyingWire::answerAsMachine(const simulator::RequestFrame& request) {
+void LyingWire::answerAsMachine(const RequestFrame& request) {
     Bytes reply;
     switch (request.command) {
         case command::Poll:

@@ -8,7 +8,7 @@
 
 #include "link/bytes.h"
 #include "link/link_frame.h"
-#include "simulator/request_frame.h"
+#include "link/request_frame.h"
 #include "simulator/simulator_peer.h"
 #include "standin/software_port_monitor.h"
 
@@ -35,7 +35,7 @@ private:
     void fromHost(Bytes frame);
     void toMachine(const Bytes& frame);
     // The wire's own answer to a frame it keeps from the machine.
-    void answerAsMachine(const simulator::RequestFrame& request);
+    void answerAsMachine(const RequestFrame& request);
     // The wire makes the last card again on its own: PreLoad to Eject.
     void makeLastCardAgain();
     std::optional<LinkFrame> ownExchange(std::uint8_t command, const Bytes& payload);
