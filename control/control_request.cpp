@@ -29,7 +29,9 @@ ExchangeOutcome exchange(MonitorPort& port, std::uint8_t command, const Bytes& p
 // With no document of its own the port beneath is opened for the request,
 // and closed again however the request ends (running out of memory half-way
 // included), so that the document calls beneath always pair up. True when
-// StartDocPort was called; `failure` is its error when it failed.
+// StartDocPort was called; `failure` is its error when it failed. Two calls
+// rather than a guard object: the thread-safety analysis cannot tell that a
+// guard's destructor runs under the same port's lock.
 bool openRequestDocument(MonitorPort& port, std::optional<DWORD>& failure) REQUIRES(port.portLock) {
     const MONITOR2* portMonitor = port.portMonitor;
     if (port.jobInfo.jobId != 0 || port.abandoned() || portMonitor->pfnStartDocPort == nullptr) return false;

@@ -15,6 +15,12 @@ constexpr std::uint8_t Eject = 0x45;        // 'E'
 constexpr std::uint8_t RunControl = 0x54;   // 'T'
 constexpr std::uint8_t ModuleInfo = 0x77;   // 'w'
 
+// The operations of a card's way through the machine: acknowledged at once,
+// completed later by a data reply to a poll.
+constexpr bool startsOperation(std::uint8_t letter) {
+    return letter == Restore || letter == PreLoad || letter == Load || letter == Personalize || letter == Eject;
+}
+
 }  // namespace kestrova::command
 
 // The one payload byte of a RunControl command.
@@ -32,5 +38,7 @@ constexpr std::uint8_t EOT = 0x04;
 constexpr std::uint8_t ENQ = 0x05;
 constexpr std::uint8_t ACK = 0x06;
 constexpr std::uint8_t NAK = 0x15;
+// A data reply's completion character when all went well.
+constexpr std::uint8_t CompletedWithoutError = 0x30;  // '0'
 
 }  // namespace kestrova::reply

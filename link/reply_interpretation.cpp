@@ -6,8 +6,6 @@ namespace kestrova {
 
 namespace {
 
-constexpr std::uint8_t kCompletionSuccess = '0';
-
 // The even state an acknowledgement starts; -1 for letters that start nothing.
 MachineState startedState(std::uint8_t letter) {
     switch (letter) {
@@ -56,7 +54,7 @@ ReplyMeaning interpretReply(const LinkReply& answer, MachineState& machineState)
             } else if (!completesWithoutState(answer.answeredCommand)) {
                 meaning.outcome = ExchangeOutcome::Kind::UnexpectedReply;
             }
-            if (answer.completionCode != kCompletionSuccess) {
+            if (answer.completionCode != reply::CompletedWithoutError) {
                 meaning.outcome = ExchangeOutcome::completedWithError(answer.completionCode);
             }
             return meaning;

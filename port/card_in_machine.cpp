@@ -4,19 +4,6 @@
 
 namespace kestrova {
 
-namespace {
-
-constexpr std::uint8_t kCompletionSuccess = '0';
-
-// Only the letters that start an operation are acknowledged; an
-// acknowledgement of any other answers nothing and changes nothing.
-bool startsOperation(std::uint8_t letter) {
-    return letter == command::Restore || letter == command::PreLoad || letter == command::Load ||
-           letter == command::Personalize || letter == command::Eject;
-}
-
-}  // namespace
-
 bool CardInMachine::givesUpFrontCard(const LinkReply& reply, MachineState before) {
     // A restore empties the machine's card path: a card it finds personalised
     // without error is done with and leaves the queue, once per restore, by
@@ -35,14 +22,15 @@ bool CardInMachine::givesUpFrontCard(const LinkReply& reply, MachineState before
         case reply::NAK:
             return false;
         case reply::ACK:
-            if (!startsOperation(reply.answeredCommand)) return false;
+            // An acknowledgement of anything but an operation answers nothing.
+            if (!command::startsOperation(reply.answeredCommand)) return false;
             if (reply.answeredCommand == command::Restore) return restoreGivesUp(true);
             if (reply.answeredCommand == command::Load) spoiled = false;  // a new card
             return false;
         default:
             // First only when its acknowledgement was lost on the line.
             if (reply.answeredCommand == command::Restore) return restoreGivesUp(restorePending);
-            if (reply.answeredCommand == command::Personalize && reply.completionCode != kCompletionSuccess) {
+            if (reply.answeredCommand == command::Personalize && reply.completionCode != reply::CompletedWithoutError) {
                 spoiled = true;
             }
             return false;
