@@ -3,6 +3,8 @@
 // meaning; these are what the simulator chooses to say.
 #pragma once
 
+#include "link/machine_command.h"
+
 #include <cstdint>
 
 namespace kestrova::simulator {
@@ -18,7 +20,7 @@ constexpr std::uint8_t Jammed = 9;        // a card is stuck; only a restore hel
 }  // namespace reject
 
 namespace completion {
-constexpr std::uint8_t Success = '0';
+constexpr std::uint8_t Success = reply::CompletedWithoutError;
 constexpr std::uint8_t Jam = '7';
 }  // namespace completion
 

@@ -20,7 +20,8 @@ std::uint8_t completionFor(const Fault* fault) { return isFail(fault) ? fault->c
 
 }  // namespace
 
-MachineSimulator::MachineSimulator(MachineDurations durations, FaultPlan faults) : durations_(durations) {
+MachineSimulator::MachineSimulator(MachineDurations durations, FaultPlan faults)
+    : durations_(durations), requests_(kMaxLoggedRequests) {
     setFaults(std::move(faults));
 }
 
@@ -49,7 +50,7 @@ void MachineSimulator::setFaultObserver(std::function<void(const FiredFault&)> o
 
 void MachineSimulator::setRecording(bool record) {
     std::lock_guard<std::mutex> guard(lock_);
-    recording_ = record;
+    requests_.setRecording(record);
 }
 
 MachineReply MachineSimulator::answer(const std::uint8_t* frame, std::size_t size) {
@@ -71,10 +72,7 @@ MachineReply MachineSimulator::answer(const std::uint8_t* frame, std::size_t siz
     }
 
     const std::size_t card = workingCard();
-    ++commandCounts_[request.command];
-    if (recording_ && requests_.size() < kMaxLoggedRequests) {
-        requests_.push_back(ReceivedRequest{request.command, request.sequence, request.payload, card, now});
-    }
+    requests_.record(ReceivedRequest{request.command, request.sequence, request.payload, card, now});
 
     if (strikingFault(request.command, card, now, {FaultKind::PowerCut}) != nullptr) {
         powerCut();
@@ -141,13 +139,9 @@ MachineReply MachineSimulator::answer(const std::uint8_t* frame, std::size_t siz
 }
 
 Bytes MachineSimulator::perform(const RequestFrame& request, const Fault* fault, std::uint64_t now) {
+    if (command::startsOperation(request.command)) return startOperation(request, fault, now);
     switch (request.command) {
         case command::Poll: return poll(request, now);
-        case command::Restore:
-        case command::PreLoad:
-        case command::Load:
-        case command::Personalize:
-        case command::Eject: return startOperation(request, fault, now);
         case command::JobSetup: return jobSetup(request, fault);
         case command::RunControl: return runControl(request, fault, now);
         case command::ModuleInfo: return request.data(command::ModuleInfo, completionFor(fault), moduleInfoLocked());
@@ -156,14 +150,10 @@ Bytes MachineSimulator::perform(const RequestFrame& request, const Fault* fault,
 }
 
 Bytes MachineSimulator::poll(const RequestFrame& request, std::uint64_t now) {
-    if (!operation_) return request.enq();
-    if (operation_->held || now - operation_->startedAt < operation_->durationMs) {
-        return request.eot();
-    }
-    const Operation done = *operation_;
-    operation_.reset();
-    complete(done);
-    return request.data(done.letter, done.completionCode);
+    const auto finished = [now](const Operation& operation) {
+        return !operation.held && now - operation.startedAt >= operation.durationMs;
+    };
+    return machine_.poll(request, finished, [this](const Operation& done) { complete(done); });
 }
 
 Bytes MachineSimulator::startOperation(const RequestFrame& request, const Fault* fault, std::uint64_t now) {
@@ -171,7 +161,7 @@ Bytes MachineSimulator::startOperation(const RequestFrame& request, const Fault*
     if (letter == command::Restore) {
         // A restore is always taken: it aborts what runs, clears a jam and
         // empties the card path.
-        operation_.reset();
+        machine_.abort();
         if (card_) {
             if (card_->stage == CardInMachine::Stage::Personalised) {
                 deliverCard(letter);
@@ -180,7 +170,7 @@ Bytes MachineSimulator::startOperation(const RequestFrame& request, const Fault*
             }
         }
         jammed_ = false;
-        operation_ = Operation{letter, now, durations_.restoreMs, false, completionFor(fault), false};
+        machine_.start(Operation{letter, now, durations_.restoreMs, false, completionFor(fault), false});
         return request.ack(letter);
     }
 
@@ -211,14 +201,14 @@ Bytes MachineSimulator::startOperation(const RequestFrame& request, const Fault*
             operation.held = true;
         }
     }
-    operation_ = operation;
+    machine_.start(operation);
     return request.ack(letter);
 }
 
 std::uint8_t MachineSimulator::refusal(std::uint8_t letter, const Bytes& payload) const {
     if (jammed_) return reject::Jammed;
     if (!restored_) return reject::NotRestored;
-    if (operation_) return reject::Busy;
+    if (machine_.running() != nullptr) return reject::Busy;
     const bool loaded = card_ && card_->stage == CardInMachine::Stage::Loaded;
     switch (letter) {
         case command::PreLoad: return card_ ? reject::WrongStep : 0;
@@ -254,12 +244,11 @@ Bytes MachineSimulator::runControl(const RequestFrame& request, const Fault* fau
     if (code != completion::Success) return request.data(command::RunControl, code);
 
     auto releaseHeld = [&] {
-        if (operation_ && operation_->held) {
-            operation_->held = false;
-            operation_->startedAt = now;
-            return true;
-        }
-        return false;
+        Operation* held = machine_.running();
+        if (held == nullptr || !held->held) return false;
+        held->held = false;
+        held->startedAt = now;
+        return true;
     };
     switch (mode) {
         case run_control::Pause:  // what runs finishes, nothing new starts
@@ -406,10 +395,7 @@ const Fault* MachineSimulator::strikingFault(std::uint8_t command, std::size_t c
             continue;
         }
         // Only an acknowledged command can lose its acknowledgement.
-        if (fault.kind == FaultKind::LostAck && command != command::Restore && command != command::PreLoad &&
-            command != command::Load && command != command::Personalize && command != command::Eject) {
-            continue;
-        }
+        if (fault.kind == FaultKind::LostAck && !command::startsOperation(command)) continue;
         if (fault.when.mode == FaultWhen::Mode::Chance && chance_() % fault.when.n != 0) continue;
         faultSpent_[i] = true;
         faultLastCard_[i] = card;
@@ -430,7 +416,7 @@ void MachineSimulator::fire(std::size_t index, std::uint8_t command, std::size_t
 
 void MachineSimulator::powerCut() {
     ++counts_.powerCuts;
-    operation_.reset();
+    machine_.abort();
     restored_ = false;
     paused_ = false;
     stepsLeft_ = 0;
@@ -441,7 +427,7 @@ std::size_t MachineSimulator::workingCard() const { return card_ ? card_->card :
 Bytes MachineSimulator::moduleInfoLocked() const {
     std::string status = "Ready";
     if (!restored_) status = "Not restored";
-    if (operation_) status = "Busy";
+    if (machine_.running() != nullptr) status = "Busy";
     if (paused_) status = "Paused";
     if (jammed_) status = "Jammed";
     return moduleInfoText({
@@ -472,8 +458,9 @@ MachineStatus MachineSimulator::status() const {
     out.restored = restored_;
     out.paused = paused_;
     out.jammed = jammed_;
-    out.operation = operation_ ? operation_->letter : 0;
-    out.operationHeld = operation_ && operation_->held;
+    const Operation* running = machine_.running();
+    out.operation = running != nullptr ? running->letter : 0;
+    out.operationHeld = running != nullptr && running->held;
     return out;
 }
 
@@ -484,21 +471,17 @@ std::vector<FiredFault> MachineSimulator::firedFaults() const {
 
 std::vector<ReceivedRequest> MachineSimulator::received() const {
     std::lock_guard<std::mutex> guard(lock_);
-    return requests_;
+    return requests_.entries();
 }
 
 std::string MachineSimulator::commandLetters() const {
     std::lock_guard<std::mutex> guard(lock_);
-    std::string letters;
-    letters.reserve(requests_.size());
-    for (const auto& request : requests_) letters.push_back(static_cast<char>(request.command));
-    return letters;
+    return requests_.letters();
 }
 
 std::size_t MachineSimulator::countOf(std::uint8_t command) const {
     std::lock_guard<std::mutex> guard(lock_);
-    const auto it = commandCounts_.find(command);
-    return it == commandCounts_.end() ? 0 : it->second;
+    return requests_.countOf(command);
 }
 
 Bytes MachineSimulator::moduleInfo() const {

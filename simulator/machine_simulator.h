@@ -23,6 +23,8 @@
 #include "simulator/card_log.h"
 #include "simulator/fault_plan.h"
 #include "simulator/machine_durations.h"
+#include "standin/basic_machine.h"
+#include "standin/command_log.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -164,7 +166,7 @@ private:
     std::vector<FiredFault> fired_;
     std::function<void(const FiredFault&)> faultObserver_;
 
-    std::optional<Operation> operation_;
+    standin::BasicMachine<Operation> machine_;
     std::optional<CardInMachine> card_;
     bool restored_ = false;
     bool paused_ = false;
@@ -176,9 +178,7 @@ private:
     std::vector<PersonalisedCard> log_;
     std::vector<CardJourney> journeys_;  // journeys_[n - 1] is card n
     CardJourney* journeyOf(std::size_t card);
-    bool recording_ = true;
-    std::vector<ReceivedRequest> requests_;
-    std::map<std::uint8_t, std::size_t> commandCounts_;
+    standin::CommandLog<ReceivedRequest> requests_;
 };
 
 }  // namespace kestrova::simulator

@@ -67,9 +67,7 @@ long ScriptedMachine::onRead(std::uint8_t* buffer, std::size_t size, const COMMT
         ReceivedCommand request;
         const bool framed = parseWritten(inbound_, request);
         inbound_.clear();
-        ++frames_;
-        ++counts_[request.command];
-        if (recording_) log_.push_back(request);
+        log_.record(request);
         std::optional<MachineResponse> hooked;
         if (hook_) {
             const std::shared_ptr<Hook> hook = hook_;
@@ -107,25 +105,20 @@ MachineResponse ScriptedMachine::machineAnswer(const ReceivedCommand& request) {
     auto standing = standing_.find(request.command);
     if (standing != standing_.end()) return standing->second;
 
+    if (command::startsOperation(request.command)) return MachineResponse::ack();
     switch (request.command) {
-        case command::Poll:
-            if (!pending_) return MachineResponse::enq();
-            if (pending_->busyPollsLeft > 0) {
-                --pending_->busyPollsLeft;
-                return MachineResponse::eot();
-            }
-            {
-                MachineResponse done = MachineResponse::data(pending_->completionCode);
-                done.letter = pending_->letter;
-                pending_.reset();
-                return done;
-            }
-        case command::Restore:
-        case command::PreLoad:
-        case command::Load:
-        case command::Personalize:
-        case command::Eject:
-            return MachineResponse::ack();
+        case command::Poll: {
+            RequestFrame poll;
+            poll.address = request.address;
+            poll.sequence = request.sequence;
+            poll.command = request.command;
+            const auto finished = [](Operation& operation) {
+                if (operation.busyPollsLeft == 0) return true;
+                --operation.busyPollsLeft;
+                return false;
+            };
+            return MachineResponse::raw(machine_.poll(poll, finished, [](const Operation&) {}));
+        }
         case command::JobSetup:
         case command::RunControl:
             return MachineResponse::data();
@@ -150,8 +143,7 @@ void ScriptedMachine::queueReply(const ReceivedCommand& request, const MachineRe
             break;
         case MachineResponse::Kind::Ack:
             wire = encodeAck(address, sequence, letter);
-            // One operation at a time: a newly started one replaces any other.
-            pending_ = Pending{letter, response.code, busyPolls_};
+            machine_.start(Operation{letter, response.code, busyPolls_});
             break;
         case MachineResponse::Kind::Nak:
             wire = encodeNak(address, sequence, letter, response.code);
@@ -196,37 +188,33 @@ void ScriptedMachine::setHook(Hook hook) {
 
 void ScriptedMachine::setRecording(bool record) {
     std::lock_guard<std::mutex> guard(lock_);
-    recording_ = record;
+    log_.setRecording(record);
 }
 
 std::vector<ReceivedCommand> ScriptedMachine::received() const {
     std::lock_guard<std::mutex> guard(lock_);
-    return log_;
+    return log_.entries();
 }
 
 std::string ScriptedMachine::commandLetters() const {
     std::lock_guard<std::mutex> guard(lock_);
-    std::string letters;
-    letters.reserve(log_.size());
-    for (const auto& request : log_) letters.push_back(static_cast<char>(request.command));
-    return letters;
+    return log_.letters();
 }
 
 std::size_t ScriptedMachine::countOf(std::uint8_t command) const {
     std::lock_guard<std::mutex> guard(lock_);
-    auto it = counts_.find(command);
-    return it == counts_.end() ? 0 : it->second;
+    return log_.countOf(command);
 }
 
 std::size_t ScriptedMachine::frames() const {
     std::lock_guard<std::mutex> guard(lock_);
-    return frames_;
+    return log_.total();
 }
 
 std::vector<Bytes> ScriptedMachine::payloadsOf(std::uint8_t command) const {
     std::lock_guard<std::mutex> guard(lock_);
     std::vector<Bytes> payloads;
-    for (const auto& request : log_) {
+    for (const auto& request : log_.entries()) {
         if (request.command == command) payloads.push_back(request.payload);
     }
     return payloads;
@@ -234,7 +222,7 @@ std::vector<Bytes> ScriptedMachine::payloadsOf(std::uint8_t command) const {
 
 bool ScriptedMachine::completionPending() const {
     std::lock_guard<std::mutex> guard(lock_);
-    return pending_.has_value();
+    return machine_.running() != nullptr;
 }
 
 void ScriptedMachine::clear() {
@@ -243,10 +231,8 @@ void ScriptedMachine::clear() {
     outbound_.clear();
     oneOff_.clear();
     standing_.clear();
-    pending_.reset();
+    machine_.abort();
     log_.clear();
-    counts_.clear();
-    frames_ = 0;
 }
 
 }  // namespace kestrova::standin

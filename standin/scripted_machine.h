@@ -1,9 +1,9 @@
-// A card machine at the far end of a software port monitor, answering each
-// frame the monitor writes the way the machine does: polls with ENQ (ready)
-// or EOT (busy), operations with ACK and later, on a poll, with the data reply
-// that completes them, job setup, run control and module information with a
-// data reply at once; any other command is refused (NAK, reject code 0).
-// Tests script single answers per command on top of that and read back every
+// A card machine at the far end of a software port monitor: a script over
+// the basic machine. Operations are acknowledged (ACK) and completed on the
+// next poll, or after as many busy polls as are set; job setup, run control
+// and module information get a data reply at once; any other command is
+// refused (NAK, reject code 0). Nothing is refused for the card's sake: tests
+// script single answers per command on top of that and read back every
 // command received.
 //
 // Replies repeat the request's address and sequence. Reading when nothing is
@@ -13,6 +13,8 @@
 
 #include "link/bytes.h"
 #include "link/link_frame.h"
+#include "standin/basic_machine.h"
+#include "standin/command_log.h"
 #include "standin/software_port_monitor.h"
 
 #include <cstddef>
@@ -97,7 +99,7 @@ public:
     void clear();
 
 private:
-    struct Pending {
+    struct Operation {
         std::uint8_t letter;
         std::uint8_t completionCode;
         std::size_t busyPollsLeft;
@@ -112,14 +114,11 @@ private:
     std::deque<std::uint8_t> outbound_;
     std::map<std::uint8_t, std::deque<MachineResponse>> oneOff_;
     std::map<std::uint8_t, MachineResponse> standing_;
-    std::optional<Pending> pending_;
+    BasicMachine<Operation> machine_;
     std::size_t busyPolls_ = 0;
     Bytes moduleInfo_;
     std::shared_ptr<Hook> hook_;  // shared so a hook's own state lasts from call to call
-    bool recording_ = true;
-    std::vector<ReceivedCommand> log_;
-    std::map<std::uint8_t, std::size_t> counts_;
-    std::size_t frames_ = 0;
+    CommandLog<ReceivedCommand> log_;
 };
 
 }  // namespace kestrova::standin

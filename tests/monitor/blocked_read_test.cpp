@@ -5,7 +5,7 @@
 // the job, which, once its read returns, calls nothing more beneath, gives
 // the handle back and ends with FALSE; the port goes with it.
 #include "case_name.h"
-#include "monitor_fixture.h"
+#include "support/monitor_fixture.h"
 
 #include "port/monitor_port.h"
 

@@ -1,4 +1,4 @@
-#include "monitor_fixture.h"
+#include "support/monitor_fixture.h"
 
 #include <cstddef>
 #include <set>

@@ -1,6 +1,6 @@
-// The suite's one harness for "a monitor, a port, a machine": a monitor
-// created through the export over a software port monitor whose far end is
-// the scripted machine, one port open, the platform on the virtual clock.
+// The suite's one harness for "a monitor, a port, a machine": the monitor of
+// MonitorFixture, on the virtual clock, over a software port monitor whose
+// far end is the scripted machine, with one port open.
 // Documents go through the function table's entries; what the loop leaves
 // between cycles is read under portLock.
 #pragma once
@@ -11,6 +11,7 @@
 #include "standin/platform_standin.h"
 #include "standin/scripted_machine.h"
 #include "standin/software_port_monitor.h"
+#include "support/monitor_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -29,23 +30,20 @@ namespace kestrova::testing {
 
 inline Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
-class PortFixture : public ::testing::Test {
+class PortFixture : public MonitorFixture {
 public:
+    PortFixture() { clockMode = standin::ClockMode::Virtual; }
+
     void SetUp() override {
-        standin::reset();
-        standin::setClockMode(standin::ClockMode::Virtual);
-        table = InitializePrintMonitor2(nullptr, &monitor);
-        ASSERT_NE(table, nullptr);
+        MonitorFixture::SetUp();
+        if (HasFatalFailure()) return;
         spm.setPeer(&machine);
-        WideString portName(u"LPT1:"), printer(u"Card Printer");
-        ASSERT_EQ(table->pfnOpenPortEx(monitor, spm.monitorHandle(), portName.data(), printer.data(), &handle,
-                                       spm.table()),
-                  TRUE);
+        ASSERT_EQ(openPort(u"LPT1:", u"Card Printer", handle), TRUE);
         port = static_cast<MonitorPort*>(handle);
     }
 
     void TearDown() override {
-        if (monitor != nullptr) table->pfnShutdown(monitor);
+        MonitorFixture::TearDown();
         spm.setPeer(nullptr);
     }
 
@@ -88,9 +86,6 @@ public:
     }
 
     standin::ScriptedMachine machine;
-    standin::SoftwarePortMonitor spm;
-    HANDLE monitor = nullptr;
-    LPMONITOR2 table = nullptr;
     HANDLE handle = nullptr;
     MonitorPort* port = nullptr;
     WideString printerName = u"Card Printer";

@@ -1,4 +1,6 @@
-// A monitor created through the export, over a software port monitor.
+// A monitor created through the export, over a software port monitor, and
+// shut down after the test; ports opened through its function table.
+// PortFixture (support/port_fixture.h) adds the machine and an open port.
 #pragma once
 
 #include "monitor/language_monitor.h"
@@ -15,6 +17,7 @@ class MonitorFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         standin::reset();
+        standin::setClockMode(clockMode);
         table = InitializePrintMonitor2(nullptr, &monitor);
         ASSERT_NE(table, nullptr);
         ASSERT_NE(monitor, nullptr);
@@ -39,6 +42,7 @@ protected:
         return handle;
     }
 
+    standin::ClockMode clockMode = standin::ClockMode::Real;  // the platform's, from SetUp on
     standin::SoftwarePortMonitor spm;
     HANDLE monitor = nullptr;
     LPMONITOR2 table = nullptr;
