@@ -1,6 +1,10 @@
 #include "support/monitor_fixture.h"
+#include "support/port_fixture.h"
 
 #include "link/link_session.h"
+
+#include <algorithm>
+#include <iterator>
 
 namespace kestrova::testing {
 namespace {
@@ -47,17 +51,36 @@ TEST_F(MonitorFixture, NewPortStartsFromItsInitialValues) {
     EXPECT_EQ(port->jobInfo.jobId, 0u);
     EXPECT_EQ(port->machine().state(), 0);
     EXPECT_EQ(port->machine().hwErrorCode(), 0);
-    EXPECT_EQ(port->machine().link().sequence, 31);
-    EXPECT_EQ(port->machine().link().portHandle, port->portHandle);
-    EXPECT_EQ(port->machine().link().portMonitor, spm.table());
-    EXPECT_EQ(port->machine().link().address, (MachineAddress{'Z', '9', 'Q', 'Q'}));
-    EXPECT_EQ(port->machine().link().timeouts.ReadIntervalTimeout, MAXDWORD);
-    EXPECT_EQ(port->machine().link().timeouts.ReadTotalTimeoutMultiplier, MAXDWORD);
-    EXPECT_EQ(port->machine().link().timeouts.ReadTotalTimeoutConstant, 1500u);
-    EXPECT_EQ(port->machine().link().timeouts.WriteTotalTimeoutMultiplier, 0u);
-    EXPECT_EQ(port->machine().link().timeouts.WriteTotalTimeoutConstant, 1500u);
     EXPECT_EQ(port->intake().cardsLeft(), 0u);
     EXPECT_TRUE(port->currentRecord.items().empty());
+}
+
+// Where the link starts shows in the first exchange of a new port: the first
+// sequence number after the reserved ones, the machine's address, and the
+// time-outs set on the port beneath right before the frame goes out.
+using NewPort = PortFixture;
+
+TEST_F(NewPort, FirstExchangeShowsWhereTheLinkStarts) {
+    ASSERT_EQ(produce("<SX856 SY540 X120 Y45 F2 CI3><Ann>"), TRUE);
+    const auto received = machine.received();
+    ASSERT_FALSE(received.empty());
+    EXPECT_EQ(received[0].sequence, 32);
+    EXPECT_EQ(received[0].address, (MachineAddress{'Z', '9', 'Q', 'Q'}));
+
+    const auto calls = spm.calls();
+    // The first frame is written under the link's own time-outs, set just before it.
+    const auto write = std::find_if(calls.begin(), calls.end(),
+                                    [](const standin::PortCall& call) { return call.entry == PortEntry::WritePort; });
+    ASSERT_NE(write, calls.end());
+    ASSERT_NE(write, calls.begin());
+    const auto set = std::prev(write);
+    ASSERT_EQ(set->entry, PortEntry::SetPortTimeOuts);
+    EXPECT_EQ(set->handle, port->portHandle);
+    EXPECT_EQ(set->timeouts.ReadIntervalTimeout, MAXDWORD);
+    EXPECT_EQ(set->timeouts.ReadTotalTimeoutMultiplier, MAXDWORD);
+    EXPECT_EQ(set->timeouts.ReadTotalTimeoutConstant, 1500u);
+    EXPECT_EQ(set->timeouts.WriteTotalTimeoutMultiplier, 0u);
+    EXPECT_EQ(set->timeouts.WriteTotalTimeoutConstant, 1500u);
 }
 
 TEST_F(MonitorFixture, OpenPortExRefusesMissingArguments) {
