@@ -21,11 +21,25 @@ std::atomic<std::uint64_t> gVirtualMs{0};
 std::atomic<std::uint64_t> gSleepCount{0};
 std::atomic<std::uint64_t> gSleptMs{0};
 std::atomic<bool> gVirtualSleepYields{true};
+std::atomic<bool> gPerThread{false};
+std::atomic<std::uint64_t> gPerThreadSince{0};  // counts the times it was made one per thread
 
 thread_local std::function<void(DWORD)> tSleepHook;
 thread_local std::uint64_t tSleepCount = 0;
 thread_local std::uint64_t tSleptMs = 0;
 thread_local std::uint64_t tMovedClockMs = 0;
+// The thread's own moves since the clock was last made one per thread.
+thread_local std::uint64_t tOwnVirtualMs = 0;
+thread_local std::uint64_t tOwnSince = 0;
+
+std::uint64_t& ownVirtualMs() {
+    const std::uint64_t since = gPerThreadSince.load();
+    if (tOwnSince != since) {
+        tOwnSince = since;
+        tOwnVirtualMs = 0;
+    }
+    return tOwnVirtualMs;
+}
 
 struct ClockLimit {
     std::mutex lock;
@@ -68,6 +82,7 @@ void resetClock() {
     gSleepCount = 0;
     gSleptMs = 0;
     gVirtualSleepYields = true;
+    gPerThread = false;
     setVirtualClockLimit(kNoClockLimit);
 }
 
@@ -75,10 +90,17 @@ void setVirtualSleepYields(bool yields) { gVirtualSleepYields = yields; }
 
 void setClockMode(ClockMode mode) { gClockMode = static_cast<int>(mode); }
 
+void setVirtualClockPerThread(bool perThread) {
+    if (perThread && !gPerThread.load()) ++gPerThreadSince;
+    gPerThread = perThread;
+}
+
+bool virtualClockPerThread() { return gPerThread.load(); }
+
 ClockMode clockMode() { return static_cast<ClockMode>(gClockMode.load()); }
 
 std::uint64_t nowMs() {
-    if (clockMode() == ClockMode::Virtual) return gVirtualMs.load();
+    if (clockMode() == ClockMode::Virtual) return gVirtualMs.load() + (gPerThread.load() ? ownVirtualMs() : 0);
     const std::chrono::steady_clock::time_point start{std::chrono::steady_clock::duration(gRealStart.load())};
     return static_cast<std::uint64_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
@@ -89,7 +111,11 @@ std::uint64_t sleptMs() { return gSleptMs.load(); }
 std::uint64_t threadSleepCount() { return tSleepCount; }
 std::uint64_t threadSleptMs() { return tSleptMs; }
 void advanceVirtualClock(std::uint64_t ms) {
-    gVirtualMs += ms;
+    if (gPerThread.load()) {
+        ownVirtualMs() += ms;
+    } else {
+        gVirtualMs += ms;
+    }
     tMovedClockMs += ms;
 }
 
@@ -130,7 +156,9 @@ void countSleep(DWORD milliseconds) {
 
 void sleepOnClock(DWORD milliseconds) {
     if (clockMode() == ClockMode::Virtual) {
-        if (tHoldsAtClockLimit) {
+        if (gPerThread.load()) {
+            ownVirtualMs() += milliseconds;
+        } else if (tHoldsAtClockLimit) {
             sleepUpToLimit(milliseconds);
         } else {
             gVirtualMs += milliseconds;

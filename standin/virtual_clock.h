@@ -37,6 +37,13 @@ void advanceVirtualClock(std::uint64_t ms);
 // Virtual milliseconds the calling thread has moved the clock on by (its
 // Sleeps and its peers' waits), since it started.
 std::uint64_t threadMovedClockMs();
+// One virtual clock for each thread: from here on the virtual time a thread
+// reads is the shared time plus what its own Sleeps and waits have moved,
+// and no one else's. Where two ports produce at once, one port's pauses
+// then do not age the other's reads. The shared time stands still meanwhile,
+// and the limit below holds no one. resetClock() makes the clock one again.
+void setVirtualClockPerThread(bool perThread);
+bool virtualClockPerThread();
 
 // A limit for the virtual clock, so that a watcher can act at an exact
 // virtual moment: Sleep calls of the threads that hold at it carry the clock

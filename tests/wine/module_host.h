@@ -56,11 +56,12 @@ void reportSpoolerCallsAtExit();
 // Makes the module's pauses pass at once where the host has a virtual
 // clock (natively); under Wine they are real.
 void useFastestClock();
-// Real time again. The virtual clock is one for all threads and every
-// thread's pauses move it: where two ports produce at once, the first one's
-// pauses while it waits halted would age the second one's reply past the
-// link's bound on a reply.
-void useRealClock();
+// One virtual clock per thread (true), or one for all again (false), where
+// the clock is virtual (natively; under Wine it is real). With
+// one for all, every thread's pauses move it: where two ports produce at
+// once, the first one's pauses while it waits halted would age the second
+// one's reply past the link's bound on a reply.
+void useClockPerThread(bool perThread);
 
 // Runs `work` on a new thread whose stack reserve is `stackBytes` and waits
 // for it; false if the thread could not be started.

@@ -27,8 +27,10 @@ bool Module::unload() {
 bool startSpoolerStandin(std::string& /*why*/) {
     // Starts the calls afresh; the clock stays as it was.
     const standin::ClockMode mode = standin::clockMode();
+    const bool perThread = standin::virtualClockPerThread();
     standin::reset();
     standin::setClockMode(mode);
+    standin::setVirtualClockPerThread(perThread);
     standin::setRecordSleeps(false);
     return true;
 }
@@ -55,7 +57,7 @@ void useFastestClock() {
     standin::setClockMode(standin::ClockMode::Virtual);
 }
 
-void useRealClock() { standin::setClockMode(standin::ClockMode::Real); }
+void useClockPerThread(bool perThread) { standin::setVirtualClockPerThread(perThread); }
 
 namespace {
 

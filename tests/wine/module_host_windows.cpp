@@ -81,7 +81,7 @@ void reportSpoolerCallsAtExit() {
 
 void useFastestClock() {}
 
-void useRealClock() {}
+void useClockPerThread(bool) {}
 
 namespace {
 

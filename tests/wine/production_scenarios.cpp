@@ -139,16 +139,16 @@ std::vector<std::string> personalisations(const MachinePeer& machine) {
     return out;
 }
 
-// Real time for one scenario; the fastest clock again after it.
-struct RealClockWhile {
-    explicit RealClockWhile(bool needed) : needed_(needed) {
-        if (needed_) useRealClock();
+// A clock per thread for one scenario; one for all again after it.
+struct ClockPerThreadWhile {
+    explicit ClockPerThreadWhile(bool needed) : needed_(needed) {
+        if (needed_) useClockPerThread(true);
     }
-    ~RealClockWhile() {
-        if (needed_) useFastestClock();
+    ~ClockPerThreadWhile() {
+        if (needed_) useClockPerThread(false);
     }
-    RealClockWhile(const RealClockWhile&) = delete;
-    RealClockWhile& operator=(const RealClockWhile&) = delete;
+    ClockPerThreadWhile(const ClockPerThreadWhile&) = delete;
+    ClockPerThreadWhile& operator=(const ClockPerThreadWhile&) = delete;
 
 private:
     bool needed_;
@@ -159,7 +159,7 @@ void runScenario(const Scenario& scenario, DWORD jobId, const MONITOR2& table, H
     const std::string name = scenario.name;
     const std::vector<std::string> steps = words(scenario.whileHalted);
     const bool twoPortsAtOnce = std::find(steps.begin(), steps.end(), "second_port") != steps.end();
-    const RealClockWhile realClock(twoPortsAtOnce);
+    const ClockPerThreadWhile clockPerThread(twoPortsAtOnce);
     std::string why;
     if (!checks.expect(startSpoolerStandin(why), name + ": the spooler stand-in: " + why)) return;
     if (scenario.configured) {
