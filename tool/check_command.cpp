@@ -5,6 +5,7 @@
 #include "production/payload_texts.h"
 #include "tool/shown_text.h"
 #include "tool/arguments.h"
+#include "tool/command_start.h"
 #include "tool/card_inspection.h"
 #include "tool/card_preview.h"
 #include "tool/card_selection.h"
@@ -67,16 +68,9 @@ void listLayout(Console& console, std::size_t number, const CardLayout& layout, 
 
 int runCheck(const std::vector<std::string>& words, ToolOutput output) {
     Console console(output.out, output.err, false);
-    const auto parsed = parseArguments(words, kOptions, "check");
-    if (!parsed.arguments) {
-        console.error(parsed.error);
-        return exit_code::Usage;
-    }
-    const Arguments& arguments = *parsed.arguments;
-    if (arguments.has("help")) {
-        output.out << checkHelp();
-        return exit_code::Success;
-    }
+    const CommandStart start = startCommand(words, kOptions, "check", checkHelp(), console, output.out);
+    if (!start.arguments) return start.exitCode;
+    const Arguments& arguments = *start.arguments;
     if (arguments.positionals.size() != 1) {
         console.error("check needs one JOBFILE (kestrova check --help)");
         return exit_code::Usage;

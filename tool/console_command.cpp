@@ -1,6 +1,7 @@
 // kestrova console: kestrova status as a web page on loopback, with the
 // actions that clear a halt; --demo brings its own machines.
 #include "tool/arguments.h"
+#include "tool/command_start.h"
 #include "tool/console.h"
 #include "tool/console_site.h"
 #include "tool/demo_machines.h"
@@ -30,16 +31,9 @@ constexpr const char* kDefaultListen = "127.0.0.1:9480";
 
 int runConsole(const std::vector<std::string>& words, ToolOutput output) {
     Console console(output.out, output.err, false);
-    const auto parsed = parseArguments(words, kOptions, "console");
-    if (!parsed.arguments) {
-        console.error(parsed.error);
-        return exit_code::Usage;
-    }
-    const Arguments& arguments = *parsed.arguments;
-    if (arguments.has("help")) {
-        output.out << consoleHelp();
-        return exit_code::Success;
-    }
+    const CommandStart start = startCommand(words, kOptions, "console", consoleHelp(), console, output.out);
+    if (!start.arguments) return start.exitCode;
+    const Arguments& arguments = *start.arguments;
     if (!arguments.positionals.empty()) {
         console.error("console takes no words besides its options: '" + arguments.positionals[0] + "'");
         return exit_code::Usage;

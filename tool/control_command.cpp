@@ -1,6 +1,7 @@
 // kestrova control: one kx_api request, either to a running kestrova print
 // (--to) or straight to the module loaded here with no job running.
 #include "tool/arguments.h"
+#include "tool/command_start.h"
 #include "tool/console.h"
 #include "tool/control_channel.h"
 #include "tool/control_document.h"
@@ -43,16 +44,9 @@ bool knownCommand(const std::string& document, Console& console) {
 
 int runControl(const std::vector<std::string>& words, ToolOutput output) {
     Console console(output.out, output.err, false);
-    const auto parsed = parseArguments(words, kOptions, "control");
-    if (!parsed.arguments) {
-        console.error(parsed.error);
-        return exit_code::Usage;
-    }
-    const Arguments& arguments = *parsed.arguments;
-    if (arguments.has("help")) {
-        output.out << controlHelp();
-        return exit_code::Success;
-    }
+    const CommandStart start = startCommand(words, kOptions, "control", controlHelp(), console, output.out);
+    if (!start.arguments) return start.exitCode;
+    const Arguments& arguments = *start.arguments;
 
     std::string document;
     std::string error;

@@ -2,6 +2,7 @@
 // and out again (spooler_install.h). Only kestrova.exe does it; elsewhere
 // the commands say so.
 #include "tool/arguments.h"
+#include "tool/command_start.h"
 #include "tool/console.h"
 #include "tool/exit_codes.h"
 #include "tool/help_texts.h"
@@ -18,16 +19,9 @@ const std::vector<OptionRule> kUninstallOptions = {{"help", false}, {"driver", t
 // The request, or the exit status when there is nothing to run.
 int parse(const std::vector<std::string>& words, const std::vector<OptionRule>& options, const std::string& command,
           const std::string& help, ToolOutput& output, Console& console, InstallRequest& request) {
-    const auto parsed = parseArguments(words, options, command);
-    if (!parsed.arguments) {
-        console.error(parsed.error);
-        return exit_code::Usage;
-    }
-    const Arguments& arguments = *parsed.arguments;
-    if (arguments.has("help")) {
-        output.out << help;
-        return exit_code::Success;
-    }
+    const CommandStart start = startCommand(words, options, command, help, console, output.out);
+    if (!start.arguments) return start.exitCode;
+    const Arguments& arguments = *start.arguments;
     if (!arguments.positionals.empty()) {
         console.error(command + " takes no words but its options: '" + arguments.positionals[0] + "'");
         return exit_code::Usage;

@@ -3,6 +3,7 @@
 #include "simulator/machine_server.h"
 #include "tool/shown_text.h"
 #include "tool/arguments.h"
+#include "tool/command_start.h"
 #include "tool/console.h"
 #include "tool/exit_codes.h"
 #include "tool/help_texts.h"
@@ -32,16 +33,9 @@ std::string durationsText(const simulator::MachineDurations& d) {
 
 int runMachine(const std::vector<std::string>& words, ToolOutput output) {
     Console console(output.out, output.err, false);
-    const auto parsed = parseArguments(words, kOptions, "machine");
-    if (!parsed.arguments) {
-        console.error(parsed.error);
-        return exit_code::Usage;
-    }
-    const Arguments& arguments = *parsed.arguments;
-    if (arguments.has("help")) {
-        output.out << machineHelp();
-        return exit_code::Success;
-    }
+    const CommandStart start = startCommand(words, kOptions, "machine", machineHelp(), console, output.out);
+    if (!start.arguments) return start.exitCode;
+    const Arguments& arguments = *start.arguments;
     if (!arguments.positionals.empty()) {
         console.error("machine takes no arguments besides its options (kestrova machine --help)");
         return exit_code::Usage;

@@ -6,6 +6,7 @@
 #include "production/configuration.h"
 #include "simulator/option_text.h"
 #include "tool/arguments.h"
+#include "tool/command_start.h"
 #include "tool/config_report.h"
 #include "tool/console.h"
 #include "tool/control_channel.h"
@@ -167,18 +168,11 @@ std::string hintForHalt(const PrintOptions& options, const ControlListener* list
 
 int runPrint(const std::vector<std::string>& words, ToolOutput output) {
     Console console(output.out, output.err, output.terminal);
-    const auto parsed = parseArguments(words, kOptions, "print");
-    if (!parsed.arguments) {
-        console.error(parsed.error);
-        return exit_code::Usage;
-    }
-    if (parsed.arguments->has("help")) {
-        output.out << printHelp();
-        return exit_code::Success;
-    }
+    const CommandStart start = startCommand(words, kOptions, "print", printHelp(), console, output.out);
+    if (!start.arguments) return start.exitCode;
     PrintOptions options;
     std::string error;
-    if (!readOptions(*parsed.arguments, options, error)) {
+    if (!readOptions(*start.arguments, options, error)) {
         console.error(error);
         return exit_code::Usage;
     }

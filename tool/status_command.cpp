@@ -2,6 +2,7 @@
 // what it is doing, its job, what is wrong in words and the command that
 // clears it. --watch refreshes in place; --json is for scripts.
 #include "tool/arguments.h"
+#include "tool/command_start.h"
 #include "tool/console.h"
 #include "tool/exit_codes.h"
 #include "tool/help_texts.h"
@@ -56,16 +57,9 @@ std::unique_ptr<MachineDirectory> chooseDirectory(const Arguments& arguments, Co
 
 int runStatus(const std::vector<std::string>& words, ToolOutput output) {
     Console console(output.out, output.err, false);
-    const auto parsed = parseArguments(words, kOptions, "status");
-    if (!parsed.arguments) {
-        console.error(parsed.error);
-        return exit_code::Usage;
-    }
-    const Arguments& arguments = *parsed.arguments;
-    if (arguments.has("help")) {
-        output.out << statusHelp();
-        return exit_code::Success;
-    }
+    const CommandStart start = startCommand(words, kOptions, "status", statusHelp(), console, output.out);
+    if (!start.arguments) return start.exitCode;
+    const Arguments& arguments = *start.arguments;
     if (!arguments.positionals.empty()) {
         console.error("status takes no words besides its options: '" + arguments.positionals[0] + "'");
         return exit_code::Usage;
