@@ -1,5 +1,7 @@
 #include "tool/import_table.h"
 
+#include "tool/image_bytes.h"
+
 #include <cctype>
 
 namespace kestrova::tool {
@@ -12,31 +14,6 @@ constexpr std::size_t kImportDirectory = 1;
 constexpr std::size_t kDescriptorSize = 20;
 // No DLL or function name of ours is longer; a longer one is not it.
 constexpr std::size_t kLongestName = 256;
-
-class View {
-public:
-    View(const std::uint8_t* image, std::size_t size) : image_(image), size_(size) {}
-
-    bool has(std::size_t at, std::size_t width) const { return at <= size_ && size_ - at >= width; }
-    std::optional<std::uint64_t> number(std::size_t at, std::size_t width) const {
-        if (!has(at, width)) return std::nullopt;
-        std::uint64_t value = 0;
-        for (std::size_t i = 0; i < width; ++i) value |= static_cast<std::uint64_t>(image_[at + i]) << (8 * i);
-        return value;
-    }
-    std::optional<std::string> name(std::size_t at) const {
-        std::string out;
-        for (std::size_t i = at; i < size_ && out.size() <= kLongestName; ++i) {
-            if (image_[i] == 0) return out;
-            out.push_back(static_cast<char>(image_[i]));
-        }
-        return std::nullopt;
-    }
-
-private:
-    const std::uint8_t* image_;
-    std::size_t size_;
-};
 
 bool sameDllName(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
@@ -52,7 +29,7 @@ bool sameDllName(const std::string& a, const std::string& b) {
 
 std::optional<ImportSlot> findImportSlot(const std::uint8_t* image, std::size_t size, const std::string& dll,
                                          const std::string& function, std::string& why) {
-    const View view(image, image == nullptr ? 0 : size);
+    const ImageBytes view(image, size, kLongestName);
     const auto fail = [&why](const std::string& text) {
         why = text;
         return std::nullopt;

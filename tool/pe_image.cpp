@@ -1,5 +1,7 @@
 #include "tool/pe_image.h"
 
+#include "tool/image_bytes.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <optional>
@@ -14,32 +16,6 @@ constexpr std::uint16_t kPe32PlusMagic = 0x20B;
 constexpr std::size_t kSectionHeaderSize = 40;
 // Names longer than this are no export of ours and not worth reading on.
 constexpr std::size_t kLongestName = 512;
-
-class Reader {
-public:
-    explicit Reader(const std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
-
-    std::optional<std::uint32_t> u16(std::size_t at) const { return number(at, 2); }
-    std::optional<std::uint32_t> u32(std::size_t at) const { return number(at, 4); }
-    std::optional<std::string> text(std::size_t at) const {
-        std::string out;
-        for (std::size_t i = at; i < bytes_.size() && out.size() <= kLongestName; ++i) {
-            if (bytes_[i] == 0) return out;
-            out.push_back(static_cast<char>(bytes_[i]));
-        }
-        return std::nullopt;
-    }
-
-private:
-    std::optional<std::uint32_t> number(std::size_t at, std::size_t width) const {
-        if (at > bytes_.size() || bytes_.size() - at < width) return std::nullopt;
-        std::uint32_t value = 0;
-        for (std::size_t i = 0; i < width; ++i) value |= static_cast<std::uint32_t>(bytes_[at + i]) << (8 * i);
-        return value;
-    }
-
-    const std::vector<std::uint8_t>& bytes_;
-};
 
 struct Section {
     std::uint32_t address = 0;
@@ -63,7 +39,7 @@ PeImage invalid(const char* why) {
 }  // namespace
 
 PeImage readPeImage(const std::vector<std::uint8_t>& bytes) {
-    const Reader read(bytes);
+    const ImageBytes read(bytes.data(), bytes.size(), kLongestName);
     if (bytes.size() < 0x40 || bytes[0] != 'M' || bytes[1] != 'Z') return invalid("no MZ header");
     const auto pe = read.u32(0x3C);
     const auto signature = pe ? read.u32(*pe) : std::nullopt;
@@ -107,7 +83,7 @@ PeImage readPeImage(const std::vector<std::uint8_t>& bytes) {
     for (std::uint32_t i = 0; i < *nameCount; ++i) {
         const auto nameRva = read.u32(*namesAt + std::size_t{i} * 4);
         const auto nameAt = nameRva ? fileOffset(sections, *nameRva) : std::nullopt;
-        const auto name = nameAt ? read.text(*nameAt) : std::nullopt;
+        const auto name = nameAt ? read.name(*nameAt) : std::nullopt;
         if (!name) return invalid("the export directory is damaged");
         out.exports.push_back(*name);
     }
