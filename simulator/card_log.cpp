@@ -130,16 +130,6 @@ DecodedPersonalisation decodePersonalisationText(const Bytes& bytes) {
     return out;
 }
 
-Bytes encodeSetupText(const CardSetup& setup) {
-    Bytes out(kSetupX.begin(), kSetupX.end());
-    const std::string sx = std::to_string(setup.sx);
-    out.insert(out.end(), sx.begin(), sx.end());
-    out.insert(out.end(), kSetupY.begin(), kSetupY.end());
-    const std::string sy = std::to_string(setup.sy);
-    out.insert(out.end(), sy.begin(), sy.end());
-    return out;
-}
-
 Bytes encodePersonalisationText(const std::vector<PersonalisedItem>& items) {
     Bytes out{'A'};
     for (std::size_t i = 0; i < items.size(); ++i) {

@@ -67,8 +67,7 @@ struct DecodedPersonalisation {
 // back.
 DecodedPersonalisation decodePersonalisationText(const Bytes& text);
 
-// The texts as the monitor builds them, for comparison in tests and checks.
-Bytes encodeSetupText(const CardSetup& setup);
+// The personalisation text as the monitor builds it.
 Bytes encodePersonalisationText(const std::vector<PersonalisedItem>& items);
 
 }  // namespace kestrova::simulator

@@ -102,8 +102,6 @@ MachineResponse ScriptedMachine::machineAnswer(const ReceivedCommand& request) {
         scripted->second.pop_front();
         return response;
     }
-    auto standing = standing_.find(request.command);
-    if (standing != standing_.end()) return standing->second;
 
     if (command::startsOperation(request.command)) return MachineResponse::ack();
     switch (request.command) {
@@ -166,11 +164,6 @@ void ScriptedMachine::script(std::uint8_t command, const MachineResponse& respon
     for (std::size_t i = 0; i < times; ++i) queue.push_back(response);
 }
 
-void ScriptedMachine::scriptAlways(std::uint8_t command, MachineResponse response) {
-    std::lock_guard<std::mutex> guard(lock_);
-    standing_[command] = std::move(response);
-}
-
 void ScriptedMachine::setBusyPolls(std::size_t polls) {
     std::lock_guard<std::mutex> guard(lock_);
     busyPolls_ = polls;
@@ -230,7 +223,6 @@ void ScriptedMachine::clear() {
     inbound_.clear();
     outbound_.clear();
     oneOff_.clear();
-    standing_.clear();
     machine_.abort();
     log_.clear();
 }

@@ -76,8 +76,6 @@ public:
     // The next `times` frames with this command get `response` instead of
     // the machine's own answer (queued behind answers scripted earlier).
     void script(std::uint8_t command, const MachineResponse& response, std::size_t times = 1);
-    // Every frame with this command gets `response` while no one-off is queued.
-    void scriptAlways(std::uint8_t command, MachineResponse response);
     // Polls answered with EOT before each pending completion is reported.
     void setBusyPolls(std::size_t polls);
     // The text the module information reply carries.
@@ -105,7 +103,6 @@ private:
         std::size_t busyPollsLeft;
     };
 
-    void answerWritten();
     MachineResponse machineAnswer(const ReceivedCommand& request);
     void queueReply(const ReceivedCommand& request, const MachineResponse& response);
 
@@ -113,7 +110,6 @@ private:
     Bytes inbound_;
     std::deque<std::uint8_t> outbound_;
     std::map<std::uint8_t, std::deque<MachineResponse>> oneOff_;
-    std::map<std::uint8_t, MachineResponse> standing_;
     BasicMachine<Operation> machine_;
     std::size_t busyPolls_ = 0;
     Bytes moduleInfo_;

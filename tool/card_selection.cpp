@@ -39,21 +39,6 @@ bool CardSelection::contains(std::size_t card) const {
                        [card](const auto& range) { return card >= range.first && card <= range.second; });
 }
 
-std::size_t CardSelection::countIn(std::size_t total) const {
-    // Ranges may overlap: count card by card only where they do.
-    std::vector<std::pair<std::size_t, std::size_t>> sorted = ranges_;
-    std::sort(sorted.begin(), sorted.end());
-    std::size_t count = 0;
-    std::size_t next = 1;  // the first card not yet counted
-    for (const auto& [first, last] : sorted) {
-        const std::size_t from = std::max(first, next);
-        const std::size_t to = std::min(last, total);
-        if (from <= to) count += to - from + 1;
-        next = std::max(next, last + 1);
-    }
-    return count;
-}
-
 std::string CardSelection::text() const {
     std::string out;
     for (const auto& [first, last] : ranges_) {

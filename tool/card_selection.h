@@ -20,8 +20,6 @@ public:
     static std::optional<CardSelection> parse(const std::string& text, std::string& error);
 
     bool contains(std::size_t card) const;  // 1-based
-    // How many of the cards 1..total it picks.
-    std::size_t countIn(std::size_t total) const;
     bool isDefault() const { return default_; }
     std::string text() const;
 
