@@ -30,7 +30,6 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <random>

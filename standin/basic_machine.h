@@ -2,8 +2,8 @@
 // one operation at a time, started when its command is acknowledged and
 // completed by the data reply that answers the first poll after it has
 // finished. Until then a poll answers EOT (busy); with nothing running, ENQ
-// (ready). When an operation has finished, what it takes and what it does
-// then are the owner's: the simulator runs a machine on its clock, the
+// (ready). When an operation has finished, and what its completion does,
+// are the owner's to say: the simulator runs a machine on its clock, the
 // scripted machine plays a script.
 //
 // `Operation` carries at least `letter` and `completionCode`.

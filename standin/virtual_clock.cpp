@@ -41,6 +41,16 @@ std::uint64_t& ownVirtualMs() {
     return tOwnVirtualMs;
 }
 
+// The virtual time moved on by `ms` without waiting: the calling thread's
+// own, or everyone's.
+void moveVirtualClock(std::uint64_t ms) {
+    if (gPerThread.load()) {
+        ownVirtualMs() += ms;
+    } else {
+        gVirtualMs += ms;
+    }
+}
+
 struct ClockLimit {
     std::mutex lock;
     std::condition_variable moved;
@@ -111,11 +121,7 @@ std::uint64_t sleptMs() { return gSleptMs.load(); }
 std::uint64_t threadSleepCount() { return tSleepCount; }
 std::uint64_t threadSleptMs() { return tSleptMs; }
 void advanceVirtualClock(std::uint64_t ms) {
-    if (gPerThread.load()) {
-        ownVirtualMs() += ms;
-    } else {
-        gVirtualMs += ms;
-    }
+    moveVirtualClock(ms);
     tMovedClockMs += ms;
 }
 
@@ -156,12 +162,10 @@ void countSleep(DWORD milliseconds) {
 
 void sleepOnClock(DWORD milliseconds) {
     if (clockMode() == ClockMode::Virtual) {
-        if (gPerThread.load()) {
-            ownVirtualMs() += milliseconds;
-        } else if (tHoldsAtClockLimit) {
+        if (tHoldsAtClockLimit && !gPerThread.load()) {
             sleepUpToLimit(milliseconds);
         } else {
-            gVirtualMs += milliseconds;
+            moveVirtualClock(milliseconds);
         }
         tMovedClockMs += milliseconds;
         // Lets another thread waiting for a port lock get in between cycles.

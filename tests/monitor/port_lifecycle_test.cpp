@@ -1,4 +1,3 @@
-#include "support/monitor_fixture.h"
 #include "support/port_fixture.h"
 
 #include "link/link_session.h"

@@ -57,10 +57,10 @@ void reportSpoolerCallsAtExit();
 // clock (natively); under Wine they are real.
 void useFastestClock();
 // One virtual clock per thread (true), or one for all again (false), where
-// the clock is virtual (natively; under Wine it is real). With
-// one for all, every thread's pauses move it: where two ports produce at
-// once, the first one's pauses while it waits halted would age the second
-// one's reply past the link's bound on a reply.
+// the clock is virtual (natively; under Wine it is real). With one for all,
+// every thread's pauses move it: where two ports produce at once, the first
+// one's pauses while it waits halted would age the second one's reply past
+// the link's bound on a reply.
 void useClockPerThread(bool perThread);
 
 // Runs `work` on a new thread whose stack reserve is `stackBytes` and waits
