@@ -3,8 +3,9 @@
 # 32-bit programs: Debian 12 for amd64 (whose kernel runs 32-bit programs),
 # Wine's 32-bit loader, and a 32-bit Wine prefix made once inside the
 # machine, so that a run starts from it instead of booting a fresh one.
-# Python for the release check. Made from Debian packages alone, kept outside the checkout under a key
-# hashed from the files that make it (scripts/vm/common.sh), and reused
+# Python for the release check, iproute2 for loopback (the operator check's
+# servers). Made from Debian packages alone, kept outside the checkout under
+# a key hashed from the files that make it (scripts/vm/common.sh), and reused
 # until they change. Needs root (debootstrap, chroot), the `vm` packages of
 # scripts/setup.sh, about 6 GiB free in the cache while it is made and
 # 2.5 GiB afterwards. Nothing is mounted by hand: the disk is made from a
@@ -136,7 +137,7 @@ configure_root() {
 install_packages() {
   { apt_update "apt-get update (in the image)" chroot "$root" apt-get update -qq || true; } &&
   retried "apt-get install (in the image)" chroot "$root" env DEBIAN_FRONTEND=noninteractive \
-    apt-get install -y -qq --no-install-recommends linux-image-amd64 wine wine32:i386 python3 &&
+    apt-get install -y -qq --no-install-recommends linux-image-amd64 wine wine32:i386 python3 iproute2 &&
   chroot "$root" apt-get clean &&
   rm -rf "$root"/var/lib/apt/lists/*
 }

@@ -186,6 +186,10 @@ references=$(cd "$work/linux/out" && ls)
 
 [ -z "$vm_archs" ] || start_vm_half
 started=$(date +%s)
+# In the virtual machine a check takes minutes, and the run is otherwise
+# quiet: each check is named as it starts, so that a run cut short shows
+# where it was.
+stage() { [ "${KESTROVA_IN_VM:-}" != 1 ] || echo "wine: $half: $* (at $(($(date +%s) - started)) s)"; }
 boot_wine_prefix
 
 for arch in $archs; do
@@ -197,6 +201,7 @@ for arch in $archs; do
   cp "$build/KestrovaLM.dll" "$build/tests/wine/spooler_check.exe" "$build/tests/wine/winspool.drv" "$dir/"
   # The module reads spool\drivers\W32X86\3\KestrovaLM.cfg from this directory.
   # (The C runtime under Wine ends its lines with CR LF.)
+  stage "the spooler check"
   output=$(cd "$dir" && WINEDLLOVERRIDES="$standin_overrides" timeout "$(wine_limit 300)" "${wine_command[@]}" spooler_check.exe \
     --module KestrovaLM.dll --out out --label "$arch" 2>&1 | tr -d '\r') || true
   tally "$arch" "$output"
@@ -222,6 +227,7 @@ for arch in $archs; do
   cp "$build/tool/kestrova.exe" "$dir/"
   printf '<SX856 SY540 X100 Y200 F1 CI5>\r\n<ANNA SMITH>\r\n<BEN JONES>\r\n' >"$dir/two-cards.txt"
   cp "$here/../../examples/sample-job.txt" "$dir/"
+  stage "kestrova.exe print with a restore from a second thread"
   rc=0
   output=$(cd "$dir" && timeout "$(wine_limit 120)" "${wine_command[@]}" kestrova.exe print --fast --quiet --module KestrovaLM.dll \
     --faults nak:load:7@1 --restore-after 300 two-cards.txt 2>&1 | tr -d '\r') || rc=$?
@@ -234,6 +240,7 @@ for arch in $archs; do
   # The module's own time-outs on the virtual clock, on the leash with its
   # progress looks: a reply after the read time-out, a lost Load restored
   # after 300 ms, a reply split across the read time-out. It must end.
+  stage "kestrova.exe print with time-outs on the virtual clock"
   rc=0
   output=$(cd "$dir" && timeout "$(wine_limit 120)" "${wine_command[@]}" kestrova.exe print --fast --module KestrovaLM.dll \
     --faults late:poll:1600@2,silent:load@1,split:personalize:1510@1 --restore-after 300 sample-job.txt 2>&1 | tr -d '\r') || rc=$?
@@ -245,6 +252,7 @@ for arch in $archs; do
   fi
 
   # The tool's own outputs, byte for byte the Linux tool's (tool_outputs.sh).
+  stage "the tool's own outputs"
   output=$(KESTROVA_TOOL_LIMIT=$(wine_limit 120) "$here/tool_outputs.sh" run --windows "$dir/tool" \
     "${wine_command[@]}" "$dir/kestrova.exe" 2>&1) || true
   [ -z "$output" ] || printf '%s\n' "$output"
@@ -254,10 +262,12 @@ for arch in $archs; do
   # The operator's commands against a spooler with printers, whose requests
   # reach a Linux kestrova print: status, control --printer and the console
   # must say what the Linux tool says of the same machine (operator_check.sh).
+  stage "the operator's commands"
   output=$("$here/operator_check.sh" "$arch" "$build" "$native_build" "$work" "${wine_command[@]}" 2>&1) || true
   tally "operator $arch" "$output"
 
   # The release as an administrator meets it: unpacked afresh, the install note followed verbatim.
+  stage "the release, its install note followed"
   output=$("$here/release_check.sh" "$arch" "$release_zip" "$work" "${wine_command[@]}" 2>&1) || true
   tally "release $arch" "$output"
   keep_wine_server   # the release check ends its own
@@ -272,6 +282,7 @@ case " $archs " in
     spooler_build=$x64_build other_build=$x86_build runs_x86=no
     [ "$wine_spooler" = x64 ] || { spooler_build=$x86_build; other_build=$x64_build; }
     case " $archs " in *" x86 "*) [ "$wine_spooler" = x86 ] || runs_x86=yes ;; esac
+    stage "install and uninstall"
     output=$("$here/install_check.sh" "$wine_spooler" "$spooler_build" "$other_build" "$work" "$runs_x86" \
       "${wine_command[@]}" 2>&1) || true
     tally install "$output" ;;
@@ -315,6 +326,7 @@ reader_limit() {
 reader_depth=${KESTROVA_READER_DEPTH:-$([ "${KESTROVA_IN_VM:-}" = 1 ] && echo check || echo measure)}
 for arch in $archs; do
   half=$arch
+  stage "the XML reader's depth on a 1 MiB thread stack"
   if [ "$reader_depth" = check ]; then
     limit=0
     probe "$arch" "$required_reader_depth" && limit=$required_reader_depth
