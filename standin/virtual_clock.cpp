@@ -24,8 +24,12 @@ std::atomic<bool> gVirtualSleepYields{true};
 std::atomic<bool> gPerThread{false};
 std::atomic<std::uint64_t> gPerThreadSince{0};  // counts the times it was made one per thread
 
-thread_local std::function<void(DWORD)> tSleepHook;
-thread_local std::uint64_t tSleepCount = 0;
+// A pointer, not the function itself: a thread_local with a destructor is
+// destroyed at thread exit by MinGW's runtime after its storage may already
+// be freed, and kestrova.exe crashed there (a jump to a garbage address as a
+// thread ended). The hook is removed by whoever set it; one left set when its
+// thread ends is leaked, not destroyed.
+thread_local std::function<void(DWORD)>* tSleepHook = nullptr;
 thread_local std::uint64_t tSleptMs = 0;
 thread_local std::uint64_t tMovedClockMs = 0;
 // The thread's own moves since the clock was last made one per thread.
@@ -118,7 +122,6 @@ std::uint64_t nowMs() {
 
 std::uint64_t sleepCount() { return gSleepCount.load(); }
 std::uint64_t sleptMs() { return gSleptMs.load(); }
-std::uint64_t threadSleepCount() { return tSleepCount; }
 std::uint64_t threadSleptMs() { return tSleptMs; }
 void advanceVirtualClock(std::uint64_t ms) {
     moveVirtualClock(ms);
@@ -150,13 +153,15 @@ bool waitingAtVirtualClockLimit() {
     return c.waiting > 0;
 }
 
-void setThreadSleepHook(std::function<void(DWORD)> hook) { tSleepHook = std::move(hook); }
+void setThreadSleepHook(std::function<void(DWORD)> hook) {
+    delete tSleepHook;
+    tSleepHook = hook ? new std::function<void(DWORD)>(std::move(hook)) : nullptr;
+}
 
 void countSleep(DWORD milliseconds) {
-    if (tSleepHook) tSleepHook(milliseconds);
+    if (tSleepHook != nullptr) (*tSleepHook)(milliseconds);
     ++gSleepCount;
     gSleptMs += milliseconds;
-    ++tSleepCount;
     tSleptMs += milliseconds;
 }
 
