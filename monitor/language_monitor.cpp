@@ -97,8 +97,6 @@ void processDetach(DetachReason reason) {
     if (monitor != nullptr && reason == DetachReason::Unload) release(monitor);
 }
 
-const MONITOR2& moduleFunctionTable() { return gFunctionTable; }
-
 }  // namespace kestrova
 
 extern "C" LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT pMonitorInit, PHANDLE phMonitor) {

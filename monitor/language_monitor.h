@@ -39,7 +39,4 @@ LPMONITOR2 initializePrintMonitor2(PMONITORINIT pMonitorInit, PHANDLE phMonitor)
 enum class DetachReason { Unload, ProcessEnd };
 void processDetach(DetachReason reason = DetachReason::Unload);
 
-// The module's table (for tests that look at it without a monitor).
-const MONITOR2& moduleFunctionTable();
-
 }  // namespace kestrova

@@ -111,7 +111,6 @@ void FrameTracer::written(const std::uint8_t* data, std::size_t size) {
     const Bytes frame(outgoing_.begin(), outgoing_.begin() + static_cast<std::ptrdiff_t>(*length));
     outgoing_.erase(outgoing_.begin(), outgoing_.begin() + static_cast<std::ptrdiff_t>(*length));
     ++framesWritten_;
-    lastWrittenAtMs_ = machine_clock::nowMs();
     emit("->", frame, describeRequest(frame));
 }
 
@@ -154,11 +153,6 @@ void FrameTracer::note(const std::string& text) {
 std::size_t FrameTracer::framesWritten() const {
     std::lock_guard<std::mutex> guard(lock_);
     return framesWritten_;
-}
-
-std::uint64_t FrameTracer::lastWrittenAtMs() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return lastWrittenAtMs_;
 }
 
 std::size_t FrameTracer::framesRead() const {

@@ -46,8 +46,6 @@ public:
 
     std::size_t framesWritten() const;
     std::size_t framesRead() const;
-    // Platform time of the last frame written (0 before the first).
-    std::uint64_t lastWrittenAtMs() const;
 
 private:
     void emit(const char* arrow, const Bytes& bytes, const std::string& meaning);
@@ -58,7 +56,6 @@ private:
     Bytes incoming_;
     std::size_t framesWritten_ = 0;
     std::size_t framesRead_ = 0;
-    std::uint64_t lastWrittenAtMs_ = 0;
 };
 
 }  // namespace kestrova::simulator

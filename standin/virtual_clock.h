@@ -23,8 +23,7 @@ std::uint64_t nowMs();
 // Sleep calls and milliseconds asked for since the last resetClock().
 std::uint64_t sleepCount();
 std::uint64_t sleptMs();
-// The same, counted on the calling thread only (since it started).
-std::uint64_t threadSleepCount();
+// Milliseconds asked for on the calling thread only (since it started).
 std::uint64_t threadSleptMs();
 // On the virtual clock a Sleep yields the processor, so that another thread
 // waiting for a port lock gets in between two cycles. A host that hands its

@@ -97,19 +97,4 @@ bool lookAtMachines(MachineDirectory& directory, std::vector<MachineReport>& out
     return true;
 }
 
-bool sendCommandTo(MachineDirectory& directory, const std::string& name, const std::string& command,
-                   ControlReply& reply, std::string& error) {
-    if (!isControlCommand(command)) {
-        error = "unknown command '" + command + "'";
-        return false;
-    }
-    std::vector<MachineEntry> entries;
-    if (!directory.list(entries, error)) return false;
-    for (const MachineEntry& entry : entries) {
-        if (entry.name == name) return directory.send(entry, controlRequestText(command), reply, error);
-    }
-    error = "no machine named " + name;
-    return false;
-}
-
 }  // namespace kestrova::tool

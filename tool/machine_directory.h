@@ -48,8 +48,4 @@ bool parseControlPorts(const std::string& text, std::vector<ControlPort>& out, s
 // get_info from every machine of the directory, in its order.
 bool lookAtMachines(MachineDirectory& directory, std::vector<MachineReport>& out, std::string& error);
 
-// One command to the machine named `name`; false with the reason.
-bool sendCommandTo(MachineDirectory& directory, const std::string& name, const std::string& command,
-                   ControlReply& reply, std::string& error);
-
 }  // namespace kestrova::tool

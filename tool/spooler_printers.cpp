@@ -4,7 +4,6 @@
 
 namespace kestrova::tool {
 
-bool spoolerPrintersAvailable() { return false; }
 std::unique_ptr<MachineDirectory> spoolerPrinterDirectory() { return nullptr; }
 
 PrinterAnswer askPrinter(const std::string&, const std::string&, bool, ControlReply&, std::string& error) {
@@ -141,8 +140,6 @@ public:
 };
 
 }  // namespace
-
-bool spoolerPrintersAvailable() { return true; }
 
 std::unique_ptr<MachineDirectory> spoolerPrinterDirectory() { return std::make_unique<SpoolerPrinterDirectory>(); }
 

@@ -13,9 +13,6 @@
 
 namespace kestrova::tool {
 
-// Whether this build talks to a spooler (kestrova.exe).
-bool spoolerPrintersAvailable();
-
 // Every printer whose driver names KestrovaLM as its language monitor;
 // null where there is no spooler.
 std::unique_ptr<MachineDirectory> spoolerPrinterDirectory();
